@@ -1,0 +1,16 @@
+# minizip: Debian's libminizip-dev on Linux. The Windows build compiles it from
+# Debian's zlib source package (cmake/windows/MinizipFromSource.cmake).
+if(NOT TARGET updater_minizip)
+  if(WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/windows/MinizipFromSource.cmake)
+  else()
+    find_path(MINIZIP_INCLUDE_DIR minizip/unzip.h)
+    find_library(MINIZIP_LIBRARY minizip)
+    if(NOT MINIZIP_INCLUDE_DIR OR NOT MINIZIP_LIBRARY)
+      message(FATAL_ERROR "minizip not found: run tools/install-deps.sh build")
+    endif()
+    add_library(updater_minizip INTERFACE)
+    target_include_directories(updater_minizip INTERFACE ${MINIZIP_INCLUDE_DIR})
+    target_link_libraries(updater_minizip INTERFACE ${MINIZIP_LIBRARY} ZLIB::ZLIB)
+  endif()
+endif()

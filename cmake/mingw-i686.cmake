@@ -1,0 +1,31 @@
+# Cross-build for 32-bit Windows with MinGW-w64 (Debian's g++-mingw-w64-i686-posix).
+# Everything is linked statically, so updater.exe needs only the system's DLLs.
+# Test executables run under wine through tools/windows/wine-run.sh.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+
+set(_mingw i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${_mingw}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${_mingw}-g++-posix)
+set(CMAKE_RC_COMPILER ${_mingw}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${_mingw})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# libz.a, not the import library of a zlib DLL.
+set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+
+# The sources are UTF-8; the program's texts are GBK, the ANSI code page of a
+# Chinese (PRC) system.
+set(CMAKE_C_FLAGS_INIT "-finput-charset=UTF-8 -fexec-charset=GBK")
+set(CMAKE_CXX_FLAGS_INIT "-finput-charset=UTF-8 -fexec-charset=GBK")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# ctest runs the .exe files under wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/windows/wine-run.sh)
+
+# GoogleTest is built from Debian's source copy (libgtest-dev) with this
+# toolchain; find_package(GTest) picks it up through this directory.
+set(GTest_DIR ${CMAKE_CURRENT_LIST_DIR}/windows CACHE PATH "GoogleTest for the cross-build")

@@ -1,0 +1,80 @@
+// The update dialog: reads the command line, downloads the update package on
+// a worker thread while showing its progress, then installs it and starts the
+// main application again.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "http/http_downloader.h"
+#include "platform/window.h"
+
+namespace app {
+
+inline constexpr int IDD_UPDATE_DIALOG = 102;
+inline constexpr int IDC_DOWNLOAD_PROGRESS = 1000;
+inline constexpr int IDC_STATUS_TEXT = 1001;
+inline constexpr int IDI_UPDATER = 128;
+inline constexpr std::uintptr_t IDT_START_DOWNLOAD = 2001;
+inline constexpr unsigned WM_UPDATE_PROGRESS = platform::kWmUser + 101;  // 1125
+inline constexpr unsigned kStartDelayMs = 1000;
+inline constexpr unsigned kLocalInstallDelayMs = 3000;
+// How long closing waits for a download to notice the stop request before the
+// process ends without it; the partial file is kept for a later resume.
+inline constexpr unsigned kStopWaitMs = 5000;
+
+// Where a run starts from: the command line and the updater's own path.
+struct RunEnvironment {
+  std::string commandLine;
+  std::string modulePath;
+};
+RunEnvironment CurrentRunEnvironment();
+
+class UpdateDialog : public platform::DialogHost {
+ public:
+  explicit UpdateDialog(RunEnvironment environment = CurrentRunEnvironment());
+  ~UpdateDialog() override;
+  UpdateDialog(const UpdateDialog&) = delete;
+  UpdateDialog& operator=(const UpdateDialog&) = delete;
+
+  // Runs the dialog modally until it closes.
+  int DoModal();
+
+  bool OnInitDialog(platform::WindowHandle dialog) override;
+  platform::LResult OnMessage(unsigned message, platform::WParam wParam, platform::LParam lParam,
+                              bool& handled) override;
+  // Stops and waits for the worker, then releases the socket library.
+  void OnDestroyWindow() override;
+
+  void OnTimer(std::uintptr_t timerId);
+  platform::LResult OnDownloadProgress(platform::WParam wParam, platform::LParam lParam);
+  bool DownloadUpdate(const std::string& url, const std::string& localFile);
+  static unsigned UpdateThreadProc(UpdateDialog* dialog);
+  int InstallAndRelaunch(std::string archivePath);
+
+  platform::WindowHandle window() const { return m_hWnd; }
+  const std::string& url() const { return m_url; }
+  const std::string& programDir() const { return m_programDir; }
+  bool workerStarted() const { return m_worker.joinable(); }
+
+ private:
+  void ShowFailureMessage(int which);
+
+  RunEnvironment m_environment;
+  platform::WindowHandle m_hWnd = nullptr;
+  platform::IconHandle m_hIcon = nullptr;
+  platform::WindowHandle m_progress = nullptr;
+  bool m_startArmed = false;
+  http::HttpDownloader m_downloader;
+  std::string m_url;
+  std::string m_programDir;
+  std::thread m_worker;
+  std::atomic<bool> m_workerDone{false};
+  std::atomic<bool> m_installing{false};
+  // Set when the dialog is going away: the worker then ends without any
+  // message, install or restart.
+  std::atomic<bool> m_closing{false};
+};
+
+}  // namespace app

@@ -1,0 +1,17 @@
+// Checks on texts that end up in a request line or a header line: a control
+// byte (CR and LF above all) in any of them could start a line of its own.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace http {
+
+// True when `text` holds a byte below 0x20 or the byte 0x7F.
+bool HasControlByte(std::string_view text);
+
+// The request target as it goes on the request line: blanks, which would end
+// the target early, are sent as "%20"; every other byte goes as it is.
+std::string EncodeRequestTarget(std::string_view target);
+
+}  // namespace http

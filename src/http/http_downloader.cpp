@@ -1,0 +1,94 @@
+#include "http/http_downloader.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#include "http/header_text.h"
+
+namespace http {
+namespace {
+
+std::string TrimBlanks(const std::string& text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  return text.substr(begin, end - begin);
+}
+
+// Leading blanks, an optional sign, then decimal digits; 0 without digits.
+// The value is cut to 16 bits as an unsigned conversion would.
+std::uint16_t PortValue(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  std::uint32_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
+  }
+  if (negative) value = 0u - value;
+  return static_cast<std::uint16_t>(value & 0xFFFFu);
+}
+
+}  // namespace
+
+int ParseUrl(const std::string& url, std::string& host, std::string& object, std::uint16_t& port) {
+  host.clear();
+  object.clear();
+  port = 0;
+  const std::string text = TrimBlanks(url);
+  if (HasControlByte(text)) return 0;
+  const std::size_t schemeEnd = text.find("://");
+  if (schemeEnd == std::string::npos) return 0;
+  std::string scheme = text.substr(0, schemeEnd + 3);
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (scheme != "http://") return 0;
+  const std::string rest = text.substr(schemeEnd + 3);
+  const std::size_t slash = rest.find('/');
+  if (slash == std::string::npos) return 0;
+  object = rest.substr(slash);
+  const std::string hostPort = rest.substr(0, slash);
+  const std::size_t colon = hostPort.find(':');
+  if (colon == std::string::npos) {
+    host = hostPort;
+    port = 80;
+  } else {
+    host = hostPort.substr(0, colon);
+    port = PortValue(hostPort.substr(colon + 1));
+  }
+  return 1;
+}
+
+HttpDownloader::HttpDownloader() = default;
+
+HttpDownloader::~HttpDownloader() { CloseConnection(); }
+
+void HttpDownloader::SetNotifyWindow(platform::WindowHandle window, unsigned message, int enable) {
+  if (enable != 0 && window != nullptr && platform::IsWindow(window)) {
+    notifyWindow = window;
+    notifyMessage = message;
+    notifyEnabled = 1;
+  } else {
+    notifyWindow = nullptr;
+    notifyMessage = 0;
+    notifyEnabled = 0;
+  }
+}
+
+void HttpDownloader::Notify(int code) {
+  if (notifyEnabled == 0) return;
+  DownloadProgress record;
+  record.code = code;
+  record.totalSize = totalSize;
+  record.receivedSize = receivedSize;
+  record.fileName = fileName;
+  DeliverProgress(record);
+}
+
+void HttpDownloader::DeliverProgress(const DownloadProgress& record) {
+  platform::SendMessage(notifyWindow, notifyMessage, 2,
+                        reinterpret_cast<platform::LParam>(&record));
+}
+
+}  // namespace http

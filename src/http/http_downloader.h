@@ -1,0 +1,173 @@
+// The download engine: fetches one URL over HTTP/1.1 into one local file,
+// resuming from a temporary file, skipping a file that is already current, and
+// sending progress records synchronously to a window of the caller's choice.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "http/http_date.h"
+#include "net/event_socket.h"
+#include "net/socket_reader.h"
+#include "platform/window.h"
+
+namespace http {
+
+enum DownloadResult {
+  DOWNLOAD_OK = 0,
+  DOWNLOAD_UP_TO_DATE = 1,
+  DOWNLOAD_STOPPED = 2,
+  DOWNLOAD_FAILED = 3,
+};
+
+enum RetryMode { RETRY_NONE = 0, RETRY_LIMITED = 1, RETRY_FOREVER = 2 };
+
+enum ProxyKind {
+  PROXY_NONE = 0,
+  PROXY_HTTP = 1,
+  // 2 is not supported
+  PROXY_SOCKS4 = 3,
+  PROXY_SOCKS4A = 4,
+  PROXY_SOCKS5 = 5,
+};
+
+enum RequestResult {
+  REQUEST_OK = 0,
+  REQUEST_RETRY = 1,
+  REQUEST_STOPPED = 2,
+  REQUEST_FAILED = 3,
+};
+
+enum HeaderResult {
+  HEADER_OK = 0,
+  HEADER_RETRY = 1,
+  HEADER_REDIRECT = 2,
+  HEADER_FAILED = 3,
+};
+
+enum NotifyCode { NOTIFY_SIZE = 1, NOTIFY_START = 2, NOTIFY_PROGRESS = 3 };
+
+// Bounds that keep a misbehaving server from holding a request forever.
+inline constexpr int kMaxRedirects = 20;
+inline constexpr int kMaxSendTimeouts = 3;
+// Consecutive transfers that add no byte to the temporary file before they
+// count as one transient failure under the retry policy.
+inline constexpr int kMaxFruitlessTransfers = 3;
+inline constexpr std::int32_t kBodyBlockSize = 10240;
+
+// Sent as the lParam of the notification message; valid only while the
+// message is being handled.
+struct DownloadProgress {
+  int code = 0;
+  std::int32_t totalSize = 0;
+  std::int32_t receivedSize = 0;
+  std::string fileName;
+};
+
+// Splits an http URL into host, object (path and query) and port. The outputs
+// are always overwritten. Nonzero when the URL was understood; a URL with a
+// control byte, which could end a request line early, is never understood.
+int ParseUrl(const std::string& url, std::string& host, std::string& object, std::uint16_t& port);
+
+class HttpDownloader {
+ public:
+  HttpDownloader();
+  virtual ~HttpDownloader();
+  HttpDownloader(const HttpDownloader&) = delete;
+  HttpDownloader& operator=(const HttpDownloader&) = delete;
+
+  void SetNotifyWindow(platform::WindowHandle window, unsigned message, int enable);
+
+  // HEAD request: nonzero on success; the outputs are written only then.
+  int QueryInfo(const std::string& url, std::int32_t& contentLength, HttpTime& lastModified);
+  DownloadResult Download(const std::string& url, const std::string& targetFile,
+                          int forceDownload);
+
+  // Asks the running operation, from any thread, to stop at its next poll.
+  void RequestStop() { stopRequested.store(1); }
+
+  // Request exchange (used by QueryInfo and Download).
+  int OpenConnection();
+  void CloseConnection();
+  RequestResult SendRequest(int head);
+
+  // Where a GET continues the temporary file: its size, and its modification
+  // time, which holds the Last-Modified of the response that began it.
+  struct ResumePoint {
+    std::int32_t offset = 0;
+    HttpTime validator = 0;
+  };
+  // The temporary file's resume point; offset 0 when it is missing, empty,
+  // too large, or forceDownload is set.
+  ResumePoint FindResumePoint() const;
+  // The request text for the current target. A resume offset above 0 adds
+  // the Range and If-Range lines. False when a value holds a control byte.
+  bool ComposeRequest(int head, const ResumePoint& resume, std::string& text) const;
+  // Judges a response header block: status code and Content-Length out;
+  // writes lastModified and contentRangeStart, and on a redirect url, host,
+  // object, port and referer.
+  HeaderResult ParseResponseHeader(const std::string& block, std::int32_t& length, int& status);
+
+  // State of the current job and the response, then the settings.
+  std::string url;
+  std::string targetFile;
+  std::string tempFile;
+  std::atomic<int> stopRequested{0};
+  int forceDownload = 0;
+  int resumeTransfer = 0;
+  std::int32_t totalSize = 0;
+  std::int32_t receivedSize = 0;
+  std::int32_t contentLength = 0;
+  std::int32_t transferredSize = 0;
+  std::int32_t responseHeaderLength = 0;
+  std::string responseHeader;
+  HttpTime lastModified = 0;
+  std::string referer;
+  std::string userAgent = "HttpDownload/2.0";
+  std::int32_t connectTimeout = 30000;
+  std::int32_t receiveTimeout = 30000;
+  std::int32_t sendTimeout = 30000;
+  int retryMode = RETRY_NONE;
+  int retryCount = 0;
+  std::int32_t retryDelay = 0;
+  std::int32_t maxRetries = 0;
+  int notifyEnabled = 0;
+  platform::WindowHandle notifyWindow = nullptr;
+  unsigned notifyMessage = 0;
+  int useAuth = 0;
+  std::string authUser;
+  std::string authPassword;
+  std::string proxyHost;
+  std::uint16_t proxyPort = 0;
+  int proxyKind = PROXY_NONE;
+  int proxyAuth = 0;
+  std::string proxyUser;
+  std::string proxyPassword;
+  std::string host;
+  std::string object;
+  std::string fileName;
+  std::uint16_t port = 80;
+  net::SocketHandle connection = net::kInvalidSocket;
+  std::unique_ptr<net::SocketReader> socketReader;
+  // First byte of the last 206 response's Content-Range; -1 for other responses.
+  std::int32_t contentRangeStart = -1;
+
+ protected:
+  // Sends one progress record when notification is enabled.
+  void Notify(int code);
+  // Where a record goes: by default to notifyWindow with notifyMessage. A
+  // front end without a window takes the records by overriding this.
+  virtual void DeliverProgress(const DownloadProgress& record);
+
+ private:
+  enum class ConnectResult { kConnected, kRetry, kFailed };
+  ConnectResult Connect();
+  // Applies the retry policy to one transient failure: true to go on.
+  bool RetryAllowed();
+  // Waits retryDelay ms, returning early when a stop is asked for.
+  void PauseBeforeRetry() const;
+};
+
+}  // namespace http

@@ -1,0 +1,140 @@
+#include "http/response_header.h"
+
+#include <cctype>
+
+namespace http {
+namespace {
+
+constexpr int kLineBufferSize = 1024;
+// Interim responses (100 Continue, 103 Early Hints) allowed before the final one.
+constexpr int kMaxInterimResponses = 8;
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+enum class LineRead { kLine, kFailed, kTooLarge };
+
+// One header line, put together from the reader's pieces, without its line
+// break. `budget` is what the block may still grow by.
+LineRead ReadHeaderLine(net::SocketReader& reader, std::uint32_t timeoutMs, std::size_t budget,
+                        std::string& line) {
+  line.clear();
+  char buffer[kLineBufferSize + 1];
+  for (;;) {
+    net::LineStatus status = net::LINE_FAILED;
+    buffer[0] = '\0';
+    if (net::ReaderReadLine(reader, buffer, kLineBufferSize, status, timeoutMs) != 0 ||
+        status == net::LINE_FAILED) {
+      return LineRead::kFailed;
+    }
+    line += buffer;
+    if (line.size() > budget) return LineRead::kTooLarge;
+    if (status == net::LINE_COMPLETE) break;
+  }
+  // A piece may have ended between the CR and the LF of a line break.
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return LineRead::kLine;
+}
+
+}  // namespace
+
+std::optional<int> ParseStatusLine(std::string_view line) {
+  line = Trim(line);
+  if (line.size() < 5 || !EqualsIgnoreCase(line.substr(0, 5), "http/")) return std::nullopt;
+  const std::size_t blank = line.find(' ');
+  if (blank == std::string_view::npos) return std::nullopt;
+  std::string_view rest = line.substr(blank + 1);
+  while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+  if (rest.size() < 3) return std::nullopt;
+  int code = 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (rest[i] < '0' || rest[i] > '9') return std::nullopt;
+    code = code * 10 + (rest[i] - '0');
+  }
+  // The reason phrase may be missing altogether ("HTTP/1.1 200").
+  if (rest.size() > 3 && rest[3] != ' ' && rest[3] != '\t') return std::nullopt;
+  return code;
+}
+
+HeaderRead ReadResponseHeader(net::SocketReader& reader, std::uint32_t timeoutMs,
+                              std::string& block) {
+  block.clear();
+  std::size_t bytesRead = 0;
+  int linesRead = 0;
+  int interim = 0;
+  std::string line;
+  for (;;) {
+    if (linesRead >= kMaxHeaderLines) return HeaderRead::kTooLarge;
+    const LineRead r = ReadHeaderLine(reader, timeoutMs, kMaxHeaderBytes - bytesRead, line);
+    if (r == LineRead::kFailed) return HeaderRead::kReadFailed;
+    if (r == LineRead::kTooLarge) return HeaderRead::kTooLarge;
+    bytesRead += line.size() + 2;
+    ++linesRead;
+    if (!line.empty()) {
+      block += line;
+      block += "\r\n";
+      continue;
+    }
+    if (block.empty()) continue;  // blank lines before a status line are skipped
+    const std::optional<int> status = ParseStatusLine(block.substr(0, block.find("\r\n")));
+    if (!status || *status < 100 || *status > 199) return HeaderRead::kOk;
+    if (++interim > kMaxInterimResponses) return HeaderRead::kTooLarge;
+    block.clear();
+  }
+}
+
+std::optional<ResponseFields> SplitResponseHeader(std::string_view block) {
+  const std::size_t end = block.find("\r\n");
+  if (end == std::string_view::npos) return std::nullopt;
+  const std::optional<int> status = ParseStatusLine(block.substr(0, end));
+  if (!status) return std::nullopt;
+  ResponseFields response;
+  response.status = *status;
+  std::size_t pos = end + 2;
+  while (pos < block.size()) {
+    std::size_t lineEnd = block.find("\r\n", pos);
+    if (lineEnd == std::string_view::npos) lineEnd = block.size();
+    const std::string_view line = block.substr(pos, lineEnd - pos);
+    pos = lineEnd + 2;
+    // A line without a colon, or one that starts with a blank (an obsolete
+    // continuation), names no field.
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos || colon == 0 || line[0] == ' ' || line[0] == '\t') {
+      continue;
+    }
+    response.fields.emplace_back(std::string(Trim(line.substr(0, colon))),
+                                 std::string(Trim(line.substr(colon + 1))));
+  }
+  return response;
+}
+
+std::vector<std::string_view> FindFields(const ResponseFields& response, std::string_view name) {
+  std::vector<std::string_view> values;
+  for (const auto& [fieldName, value] : response.fields) {
+    if (EqualsIgnoreCase(fieldName, name)) values.emplace_back(value);
+  }
+  return values;
+}
+
+std::optional<std::string_view> FindField(const ResponseFields& response, std::string_view name) {
+  for (const auto& [fieldName, value] : response.fields) {
+    if (EqualsIgnoreCase(fieldName, name)) return std::string_view(value);
+  }
+  return std::nullopt;
+}
+
+}  // namespace http

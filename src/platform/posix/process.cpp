@@ -1,0 +1,50 @@
+#include "platform/process.h"
+
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <clocale>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+namespace platform {
+namespace {
+std::vector<std::string> arguments;
+}  // namespace
+
+void InitProcess(int argc, char** argv) {
+  // Texts are handled in the environment's code page.
+  std::setlocale(LC_CTYPE, "");
+  arguments.clear();
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+}
+
+std::string CommandLine() {
+  std::string line = "\"" + ModulePath() + "\" ";
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    if (i > 0) line += ' ';
+    line += arguments[i];
+  }
+  return line;
+}
+
+std::string ModulePath() {
+  std::vector<char> buffer(4096);
+  const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) return {};
+  return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
+unsigned OsMajorVersion() {
+  struct utsname name {};
+  if (uname(&name) != 0) return 0;
+  return static_cast<unsigned>(std::strtoul(name.release, nullptr, 10));
+}
+
+void SleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void ExitProcessNow(int code) { _exit(code); }
+
+}  // namespace platform

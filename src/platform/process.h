@@ -1,0 +1,34 @@
+// The process and its surroundings: command line, own path, system version,
+// sleeping, and leaving at once.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Records the arguments of main(). The Win32 implementation ignores them and
+// reads the system's command line instead.
+void InitProcess(int argc, char** argv);
+
+// The whole command line as one text, the program's own path included as the
+// process was started. On POSIX it is composed the way the main application
+// starts the updater on Windows: the module path in double quotes, one blank,
+// then the arguments joined by blanks.
+std::string CommandLine();
+
+// Full path of the running executable (at most 259 bytes are meaningful to
+// callers that follow the 260-byte path convention).
+std::string ModulePath();
+
+// Major version of the operating system (Windows: low byte of GetVersion;
+// Linux: the kernel's major version).
+unsigned OsMajorVersion();
+
+void SleepMs(unsigned ms);
+
+// Ends the process at once with `code`, without running destructors; used
+// when a worker thread cannot be stopped in time and must not outlive the
+// objects it uses.
+[[noreturn]] void ExitProcessNow(int code);
+
+}  // namespace platform

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Makes a wine prefix for the updater's tests at PREFIX unless it exists:
+# created under LC_ALL=zh_CN.UTF-8, so its ANSI code page is 936 (GBK), and
+# waited for, so the first program does not wait for wine's set-up.
+#   tools/windows/make-prefix.sh PREFIX
+set -euo pipefail
+prefix=${1:?usage: make-prefix.sh PREFIX}
+mkdir -p "$(dirname "$prefix")"
+
+# One maker at a time (ctest may start several tests at once).
+exec 9>"$prefix.lock"
+flock 9
+if [ -f "$prefix/.updater-ready" ]; then exit 0; fi
+
+rm -rf "$prefix"
+export WINEPREFIX=$prefix WINEDEBUG=-all LC_ALL=zh_CN.UTF-8
+# No Mono or Gecko download prompts; the programs need neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+env -u DISPLAY wineboot -i >/dev/null 2>&1
+wineserver -w
+touch "$prefix/.updater-ready"
