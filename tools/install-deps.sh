@@ -5,6 +5,7 @@
 #   tools/install-deps.sh build     compiler, CMake, libraries
 #   tools/install-deps.sh test      build + the loopback peers and archivers
 #   tools/install-deps.sh windows   the MinGW cross-build, wine and Xvfb
+#   tools/install-deps.sh demo      build + what tools/demo.sh serves the sample with
 #   tools/install-deps.sh all       everything above
 set -euo pipefail
 
@@ -21,6 +22,7 @@ for group in "${@:-build}"; do
     build) want+=("${build_pkgs[@]}") ;;
     test) want+=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
     windows) want+=("${build_pkgs[@]}" "${windows_pkgs[@]}") ;;
+    demo) want+=("${build_pkgs[@]}" zip python3) ;;
     all) want+=("${build_pkgs[@]}" "${test_pkgs[@]}" "${windows_pkgs[@]}") ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 64 ;;
   esac

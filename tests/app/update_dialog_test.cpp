@@ -1,0 +1,168 @@
+// The dialog's run flow through the real window runtime, with the shell
+// replaced so that no box waits for a person and nothing is started.
+#include "app/update_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/messages.h"
+#include "app/vendor_config.h"
+#include "platform/shell.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct ShellRecord {
+  std::mutex mutex;
+  std::vector<std::string> boxes;
+  std::vector<std::string> pages;
+  std::vector<std::pair<std::string, std::string>> started;  // path, verb
+  Clock::time_point firstBox{};
+  int answer = platform::kIdCancel;
+};
+
+class ShellRecorder {
+ public:
+  ShellRecorder() {
+    platform::ShellOverrides o;
+    o.messageBox = [this](platform::WindowHandle, const std::string& text,
+                          const std::string& caption, unsigned) {
+      std::lock_guard<std::mutex> lock(record.mutex);
+      if (record.boxes.empty()) record.firstBox = Clock::now();
+      record.boxes.push_back(caption + "|" + text);
+      return record.answer;
+    };
+    o.openInBrowser = [this](const std::string& url) {
+      std::lock_guard<std::mutex> lock(record.mutex);
+      record.pages.push_back(url);
+    };
+    o.startProgram = [this](const std::string& path, const char* verb) {
+      std::lock_guard<std::mutex> lock(record.mutex);
+      record.started.emplace_back(path, verb != nullptr ? verb : "");
+      return true;
+    };
+    platform::SetShellOverrides(o);
+  }
+  ~ShellRecorder() { platform::SetShellOverrides({}); }
+  ShellRecord record;
+};
+
+// Tells the test thread the dialog's window once it exists.
+class ObservedDialog : public app::UpdateDialog {
+ public:
+  using app::UpdateDialog::UpdateDialog;
+  bool OnInitDialog(platform::WindowHandle dialog) override {
+    initialisedAt = Clock::now();
+    const bool result = app::UpdateDialog::OnInitDialog(dialog);
+    window.set_value(dialog);
+    return result;
+  }
+  std::promise<platform::WindowHandle> window;
+  Clock::time_point initialisedAt{};
+};
+
+class UpdateDialogFlow : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("UPDATER_UI", "none", 1); }
+
+  app::RunEnvironment Environment(const std::string& argument) const {
+    const std::string self = scratch.Join("updater");
+    return app::RunEnvironment{"\"" + self + "\" " + argument, self};
+  }
+
+  testsupport::ScratchDir scratch;
+  ShellRecorder shell;
+};
+
+TEST_F(UpdateDialogFlow, AloneItShowsMessageOneAndOffersThePage) {
+  for (int answer : {platform::kIdCancel, platform::kIdOk}) {
+    shell.record.answer = answer;
+    shell.record.boxes.clear();
+    shell.record.pages.clear();
+    ObservedDialog dialog(Environment(""));
+    dialog.DoModal();
+    ASSERT_EQ(shell.record.boxes.size(), 1u);
+    EXPECT_EQ(shell.record.boxes[0],
+              std::string(app::kMessageCaption) + "|" + app::MessageText(app::FailureMessage::kNoArgument));
+    EXPECT_EQ(shell.record.pages.size(), answer == platform::kIdOk ? 1u : 0u);
+    if (!shell.record.pages.empty()) {
+      EXPECT_EQ(shell.record.pages[0], app::DownloadPageUrl());
+    }
+    EXPECT_FALSE(dialog.workerStarted());
+    EXPECT_TRUE(shell.record.started.empty());
+  }
+}
+
+TEST_F(UpdateDialogFlow, FailedDownloadShowsMessageTwoOnceAfterTheStartDelay) {
+  // Nothing listens on port 1 of the loopback: the connection is refused.
+  const std::string url = std::string("http://127.0.0.1:1/update.zip?from=") + app::kVendorDomain;
+  ObservedDialog dialog(Environment(url));
+  dialog.DoModal();
+  ASSERT_EQ(shell.record.boxes.size(), 1u);
+  EXPECT_EQ(shell.record.boxes[0], std::string(app::kMessageCaption) + "|" +
+                                       app::MessageText(app::FailureMessage::kDownloadFailed));
+  EXPECT_GE(shell.record.firstBox - dialog.initialisedAt, std::chrono::milliseconds(950));
+  EXPECT_EQ(dialog.url(), url);
+  EXPECT_EQ(dialog.programDir(), scratch.path() + "/");
+  EXPECT_TRUE(shell.record.started.empty());
+}
+
+TEST_F(UpdateDialogFlow, AnotherDomainStaysIdleUntilClosed) {
+  ObservedDialog dialog(Environment("http://other.example.test/update.zip"));
+  auto window = dialog.window.get_future();
+  std::thread closer([&] {
+    const platform::WindowHandle w = window.get();
+    // Past the start delay nothing has happened: the initial text stands.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    EXPECT_EQ(platform::GetDlgItemText(w, app::IDC_STATUS_TEXT), "链接服务器，请等待...");
+    platform::SendMessage(w, platform::kWmClose, 0, 0);
+  });
+  dialog.DoModal();
+  closer.join();
+  EXPECT_FALSE(dialog.workerStarted());
+  EXPECT_TRUE(shell.record.boxes.empty());
+}
+
+TEST_F(UpdateDialogFlow, ProgressRecordsUpdateStatusAndBar) {
+  ObservedDialog dialog(Environment("http://other.example.test/update.zip"));
+  auto window = dialog.window.get_future();
+  std::thread sender([&] {
+    const platform::WindowHandle w = window.get();
+    EXPECT_EQ(platform::SendMessage(w, app::WM_UPDATE_PROGRESS, 2, 0), 1);  // null record
+    EXPECT_EQ(platform::GetDlgItemText(w, app::IDC_STATUS_TEXT), "链接服务器，请等待...");
+    http::DownloadProgress record;
+    record.code = http::NOTIFY_PROGRESS;
+    record.totalSize = 1000;
+    record.receivedSize = 500;
+    EXPECT_EQ(platform::SendMessage(w, app::WM_UPDATE_PROGRESS, 2,
+                                    reinterpret_cast<platform::LParam>(&record)),
+              0);
+    EXPECT_EQ(platform::GetDlgItemText(w, app::IDC_STATUS_TEXT), "已经下载500字节/共1000字节");
+    const platform::WindowHandle bar = platform::GetDlgItem(w, app::IDC_DOWNLOAD_PROGRESS);
+    EXPECT_EQ(platform::SendMessage(bar, platform::kPbmGetPos, 0, 0), 50);
+    platform::SendMessage(w, platform::kWmClose, 0, 0);
+  });
+  dialog.DoModal();
+  sender.join();
+}
+
+TEST_F(UpdateDialogFlow, ALocalPathThatIsNoArchiveStillStartsTheMainApplication) {
+  ObservedDialog dialog(Environment(scratch.Join("missing.zip")));
+  const auto start = Clock::now();
+  dialog.DoModal();
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2950));
+  ASSERT_EQ(shell.record.started.size(), 1u);
+  EXPECT_EQ(shell.record.started[0].first, scratch.Join("Korvanta.exe"));
+  EXPECT_FALSE(dialog.workerStarted());
+  EXPECT_TRUE(shell.record.boxes.empty());
+}
+
+}  // namespace

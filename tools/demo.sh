@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The updater's main job on a bundled sample: a scratch program directory with
+# the updater and a stand-in Korvanta.exe, a sample update.zip served from a
+# loopback HTTP server, and one real run of the updater against it. Ends by
+# itself and removes its server and files (KEEP=1 keeps the files).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh demo
+
+cmake --preset debug >/dev/null
+cmake --build --preset debug --target updater korvanta-standin -j2 >/dev/null
+
+work=$(mktemp -d /tmp/updater-demo.XXXXXX)
+server_pid=
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  [ "${KEEP:-0}" = 1 ] && echo "files kept in $work" || rm -rf "$work"
+}
+trap cleanup EXIT
+
+program=$work/program
+docroot=$work/docroot
+mkdir -p "$program" "$docroot/korvanta.test" "$work/stage/plugins" "$work/stage/docs"
+cp build/debug/src/app/updater "$program/"
+cp build/debug/tools/Korvanta.exe "$program/"
+echo "version 1" >"$program/korvanta-data.txt"
+
+# The sample update: a new data file, a few files and a subdirectory.
+echo "version 2" >"$work/stage/korvanta-data.txt"
+printf 'Korvanta 2.0\n' >"$work/stage/README.txt"
+printf '[toolbar]\nbutton=online-upgrade\n' >"$work/stage/plugins/velmora.ini"
+head -c 8000000 /dev/urandom >"$work/stage/docs/manual.bin"
+(cd "$work/stage" && zip -qr "$docroot/korvanta.test/update.zip" .)
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+python3 -m http.server --bind 127.0.0.1 --directory "$docroot" "$port" >"$work/server.log" 2>&1 &
+server_pid=$!
+for _ in $(seq 100); do
+  python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
+  sleep 0.1
+done
+
+url="http://127.0.0.1:$port/korvanta.test/update.zip"
+echo "program directory: $program"
+echo "running: updater $url"
+"$program/updater" "$url"
+
+# The updater does not wait for the program it starts.
+for _ in $(seq 50); do [ -s "$program/Korvanta.log" ] && break; sleep 0.1; done
+echo
+echo "program directory after the update:"
+(cd "$program" && find . -type f | sort | sed 's/^/  /')
+echo "korvanta-data.txt: $(cat "$program/korvanta-data.txt")"
+if [ -s "$program/Korvanta.log" ]; then
+  echo "Korvanta.exe started: $(cat "$program/Korvanta.log")"
+else
+  echo "Korvanta.exe was not started" >&2
+  exit 1
+fi
