@@ -13,8 +13,10 @@
 
 #include "app/messages.h"
 #include "app/vendor_config.h"
+#include "platform/files.h"
 #include "platform/shell.h"
 #include "support/scratch_dir.h"
+#include "support/scripted_server.h"
 
 namespace {
 
@@ -163,6 +165,46 @@ TEST_F(UpdateDialogFlow, ALocalPathThatIsNoArchiveStillStartsTheMainApplication)
   EXPECT_EQ(shell.record.started[0].first, scratch.Join("Korvanta.exe"));
   EXPECT_FALSE(dialog.workerStarted());
   EXPECT_TRUE(shell.record.boxes.empty());
+}
+
+TEST_F(UpdateDialogFlow, ClosingDuringADownloadStopsTheWorkerAndKeepsThePartialFile) {
+  constexpr std::size_t kSize = 100000;
+  const std::string header = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kSize) +
+                             "\r\nLast-Modified: Sun, 06 Nov 2022 08:49:37 GMT\r\n\r\n";
+  testsupport::ScriptedServer server([&](testsupport::ScriptedExchange& exchange) {
+    if (exchange.request().rfind("HEAD ", 0) == 0) {
+      exchange.Send(header);
+      return;
+    }
+    // The body arrives a few bytes at a time until the client goes away.
+    exchange.Send(header);
+    exchange.Drip(testsupport::PatternBytes(kSize), 16, 20);
+  });
+  ASSERT_TRUE(server.listening());
+  ObservedDialog dialog(Environment(server.Url(std::string("/update.zip?") + app::kVendorDomain)));
+  auto window = dialog.window.get_future();
+  Clock::time_point closedAt{};
+  std::thread closer([&] {
+    const platform::WindowHandle w = window.get();
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (platform::GetDlgItemText(w, app::IDC_STATUS_TEXT).rfind("已经下载", 0) != 0 &&
+           Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    closedAt = Clock::now();
+    platform::SendMessage(w, platform::kWmClose, 0, 0);
+  });
+  dialog.DoModal();
+  const auto ended = Clock::now();
+  closer.join();
+  EXPECT_LT(ended - closedAt, std::chrono::seconds(2));
+  EXPECT_TRUE(shell.record.boxes.empty());
+  EXPECT_TRUE(shell.record.started.empty());
+  const std::string partial = testsupport::ReadFileBytes(scratch.Join("update.zip.down"));
+  EXPECT_GT(partial.size(), 0u);
+  EXPECT_LT(partial.size(), kSize);
+  EXPECT_EQ(partial, testsupport::PatternBytes(kSize).substr(0, partial.size()));
+  EXPECT_FALSE(platform::GetFileStatus(scratch.Join("update.zip")).has_value());
 }
 
 }  // namespace
