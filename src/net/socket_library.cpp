@@ -3,28 +3,40 @@
 namespace net {
 namespace {
 thread_local std::int32_t socketLastError = 0;
+platform::SocketCalls* replacementCalls = nullptr;
 constexpr std::uint16_t kWantedVersion = 0x0202;  // 2.2
 }  // namespace
 
 int SocketStartup() {
+  platform::SocketCalls& calls = CurrentSocketCalls();
   std::uint16_t granted = 0;
-  const std::int32_t code = platform::SocketLibraryStart(kWantedVersion, granted);
+  const std::int32_t code = calls.StartLibrary(kWantedVersion, granted);
   if (code != 0) {
     SetSocketLastError(code);
     return -1;
   }
   if (granted != kWantedVersion) {
-    platform::SocketLibraryStop();
+    calls.StopLibrary();
     SetSocketLastError(ErrVersionNotSupported());
     return -1;
   }
   return 0;
 }
 
-int SocketCleanup() { return platform::SocketLibraryStop(); }
+int SocketCleanup() { return CurrentSocketCalls().StopLibrary(); }
 
 std::int32_t SocketLastError() { return socketLastError; }
 
 void SetSocketLastError(std::int32_t code) { socketLastError = code; }
+
+platform::SocketCalls& CurrentSocketCalls() {
+  return replacementCalls != nullptr ? *replacementCalls : platform::SystemSocketCalls();
+}
+
+ScopedSocketCalls::ScopedSocketCalls(platform::SocketCalls& calls) : previous_(replacementCalls) {
+  replacementCalls = &calls;
+}
+
+ScopedSocketCalls::~ScopedSocketCalls() { replacementCalls = previous_; }
 
 }  // namespace net

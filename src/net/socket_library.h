@@ -1,5 +1,6 @@
-// Start-up and release of the platform's socket library, and the per-thread
-// error number that every transport operation leaves behind when it fails.
+// Start-up and release of the platform's socket library, the per-thread error
+// number that every transport operation leaves behind when it fails, and the
+// platform calls that the transport runs on.
 #pragma once
 
 #include <cstdint>
@@ -14,13 +15,34 @@ inline std::int32_t ErrTimedOut() { return platform::SocketErrorTimedOut(); }
 inline std::int32_t ErrWouldBlock() { return platform::SocketErrorWouldBlock(); }
 inline std::int32_t ErrVersionNotSupported() { return platform::SocketErrorVersionNotSupported(); }
 
-// 0; -1 on failure with the code stored.
+// Asks for version 2.2: 0; -1 on failure with the code stored. A library
+// that grants another version is released again and "version not supported"
+// is stored.
 int SocketStartup();
 // The platform's result of releasing the library; nothing stored.
 int SocketCleanup();
-// The calling thread's last stored error (0 in a new thread).
+// The calling thread's last stored error (0 in a new thread). Only failing
+// transport operations write it; success never clears it.
 std::int32_t SocketLastError();
 // Stores `code` as the calling thread's error.
 void SetSocketLastError(std::int32_t code);
+
+// The platform calls of the transport: the system's, unless a
+// ScopedSocketCalls has put others in place.
+platform::SocketCalls& CurrentSocketCalls();
+
+// Replaces the transport's platform calls for its lifetime (tests: a
+// scripted platform, or the system's calls with one of them changed). Put it
+// in place before the transport is used and while no other thread uses it.
+class ScopedSocketCalls {
+ public:
+  explicit ScopedSocketCalls(platform::SocketCalls& calls);
+  ~ScopedSocketCalls();
+  ScopedSocketCalls(const ScopedSocketCalls&) = delete;
+  ScopedSocketCalls& operator=(const ScopedSocketCalls&) = delete;
+
+ private:
+  platform::SocketCalls* previous_;
+};
 
 }  // namespace net

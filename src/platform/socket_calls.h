@@ -61,8 +61,8 @@ struct Ipv4SocketAddress {
   std::uint8_t zero[8];
 };
 static_assert(sizeof(Ipv4SocketAddress) == 16);
-inline constexpr std::uint16_t kAddressFamilyInet = 2;  // AF_INET
-inline constexpr int kSocketTypeStream = 1;             // SOCK_STREAM
+inline constexpr std::uint16_t kAddressFamilyInet = 2;        // AF_INET
+inline constexpr int kSocketTypeStream = 1;                   // SOCK_STREAM
 inline constexpr std::uint32_t kNoIpv4Address = 0xFFFFFFFFu;  // INADDR_NONE
 
 // The system's numbers for the errors that callers of the transport look at:

@@ -1,0 +1,66 @@
+// What the transport's sockets look like to Windows itself.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "loopback.h"
+#include "net/event_socket.h"
+#include "net/socket_library.h"
+#include "platform/socket_calls.h"
+#include "platform/win32/windows_api.h"
+
+namespace {
+
+TEST(WinsockErrorNumbers, AreWinsocksOwn) {
+  EXPECT_EQ(net::ErrTimedOut(), 10060);
+  EXPECT_EQ(net::ErrWouldBlock(), 10035);
+  EXPECT_EQ(net::ErrVersionNotSupported(), 10092);
+}
+
+// The version the library grants is the one asked for (wVersion), not the
+// highest it could offer (wHighVersion): only so can start-up refuse 1.1.
+TEST(WinsockLibrary, ReportsTheVersionGranted) {
+  platform::SocketCalls& calls = platform::SystemSocketCalls();
+  for (std::uint16_t asked : {std::uint16_t{0x0202}, std::uint16_t{0x0101}}) {
+    std::uint16_t granted = 0;
+    ASSERT_EQ(calls.StartLibrary(asked, granted), 0);
+    EXPECT_EQ(granted, asked);
+    EXPECT_EQ(calls.StopLibrary(), 0);
+  }
+}
+
+TEST(WinsockSocket, IsNotInheritedByStartedPrograms) {
+  ASSERT_EQ(net::SocketStartup(), 0);
+  {
+    net::UniqueSocket s(net::SocketCreate(2, 1, 0));
+    ASSERT_NE(s.get(), net::kInvalidSocket);
+    DWORD flags = HANDLE_FLAG_INHERIT;
+    ASSERT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(s.get()), &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+  }
+  net::SocketCleanup();
+}
+
+// Winsock keeps no readable blocking flag; a plain receive with nothing to read
+// shows it. Should the socket still block, the peer's late byte ends the call.
+TEST(WinsockSocket, IsNonBlockingFromTheFirstWaitOn) {
+  nettest::Listener listener;
+  nettest::Connection c = nettest::Connect(listener);  // a timed connect: the first wait
+  ASSERT_TRUE(c.peer.valid());
+  const HANDLE received = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(received, nullptr);
+  std::thread late([&c, received] {
+    WaitForSingleObject(received, 2000);
+    c.peer.Send("x");
+  });
+  char byte;
+  EXPECT_EQ(net::SocketRecv(c.socket.get(), &byte, 1), -10035);
+  SetEvent(received);
+  late.join();
+  CloseHandle(received);
+  EXPECT_EQ(net::SocketRecvTimed(c.socket.get(), &byte, 1, 2000), 1);
+  // Deselected again after that receive, the socket stays non-blocking.
+  EXPECT_EQ(net::SocketRecv(c.socket.get(), &byte, 1), -10035);
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+// Stand-ins for the platform's socket calls, put in place with
+// net::ScopedSocketCalls: a scripted platform that logs every call, and the
+// system's calls with the look-up and the library start observed.
+#pragma once
+
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/socket_calls.h"
+
+namespace nettest {
+
+// Answers from scripts (front first; an empty script gives the default) and
+// logs each call as a short text such as "select 33" or "wait 500".
+class ScriptedSocketCalls : public platform::SocketCalls {
+ public:
+  static constexpr platform::SocketHandle kSocket = 7;
+
+  std::vector<std::string> log;
+  std::deque<platform::WaitOutcome> waits;       // default kSignalled
+  std::deque<platform::NetworkEvents> recorded;  // default nothing recorded
+  std::deque<int> receives;                      // default 0
+  std::deque<int> sends;                         // default 0
+  std::deque<int> connects;                      // default 0
+  std::deque<int> selects;                       // default 0
+  int enumerateResult = 0;
+  int reuseResult = 0;
+  int shutdownResult = 0;
+  bool eventAvailable = true;
+  std::int32_t socketError = 0;  // what LastSocketError() returns
+  std::int32_t systemError = 0;  // what LastSystemError() returns
+
+  std::int32_t StartLibrary(std::uint16_t requested, std::uint16_t& granted) override {
+    Log("start " + std::to_string(requested));
+    granted = requested;
+    return 0;
+  }
+  int StopLibrary() override { return Log("stop"), 0; }
+  std::int32_t LastSocketError() override { return socketError; }
+  std::int32_t LastSystemError() override { return systemError; }
+  platform::SocketHandle OpenSocket(int, int, int) override { return Log("open"), kSocket; }
+  int SetReuseAddress(platform::SocketHandle) override { return Log("reuse"), reuseResult; }
+  int CloseSocket(platform::SocketHandle) override { return Log("close"), 0; }
+  int ShutdownSocket(platform::SocketHandle, int how) override {
+    return Log("shutdown " + std::to_string(how)), shutdownResult;
+  }
+  int Receive(platform::SocketHandle, char*, int length) override {
+    Log("receive " + std::to_string(length));
+    return Next(receives, 0);
+  }
+  int Send(platform::SocketHandle, const char*, int length) override {
+    Log("send " + std::to_string(length));
+    return Next(sends, 0);
+  }
+  int Connect(platform::SocketHandle, const void*, int) override {
+    return Log("connect"), Next(connects, 0);
+  }
+  platform::SocketEventHandle CreateSocketEvent() override {
+    Log("create event");
+    return eventAvailable ? 1 : platform::kNoSocketEvent;
+  }
+  void CloseSocketEvent(platform::SocketEventHandle) override { Log("close event"); }
+  int SelectSocketEvents(platform::SocketHandle, platform::SocketEventHandle,
+                         std::uint32_t mask) override {
+    Log("select " + std::to_string(mask));
+    return mask == 0 ? 0 : Next(selects, 0);
+  }
+  platform::WaitOutcome WaitForSocketEvent(platform::SocketEventHandle,
+                                           std::uint32_t timeoutMs) override {
+    Log("wait " + std::to_string(timeoutMs));
+    return Next(waits, platform::WaitOutcome::kSignalled);
+  }
+  int EnumerateSocketEvents(platform::SocketHandle, platform::SocketEventHandle,
+                            platform::NetworkEvents& events) override {
+    Log("enumerate");
+    events = Next(recorded, platform::NetworkEvents{});
+    return enumerateResult;
+  }
+  void Pause(std::uint32_t ms) override { Log("pause " + std::to_string(ms)); }
+  std::uint32_t ParseIpv4(const char*) override { return platform::kNoIpv4Address; }
+  std::uint32_t LookUpHost(const char*) override { return platform::kNoIpv4Address; }
+  bool ResolverThreadAvailable() override { return false; }
+
+ private:
+  void Log(std::string entry) { log.push_back(std::move(entry)); }
+  template <typename T>
+  static T Next(std::deque<T>& script, T fallback) {
+    if (script.empty()) return fallback;
+    T value = script.front();
+    script.pop_front();
+    return value;
+  }
+};
+
+// The system's calls, except that look-ups are counted with the threads they
+// ran on, and the library may be made to grant another version.
+class ObservedSystemCalls : public platform::SocketCalls {
+ public:
+  std::uint16_t grantVersion = 0;  // 0: what the system grants
+  bool offerResolverThread = true;
+  int stops = 0;
+
+  std::vector<std::thread::id> LookUpThreads() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lookUpThreads_;
+  }
+
+  std::int32_t StartLibrary(std::uint16_t requested, std::uint16_t& granted) override {
+    const std::int32_t result = system_.StartLibrary(requested, granted);
+    if (grantVersion != 0) granted = grantVersion;
+    return result;
+  }
+  int StopLibrary() override {
+    ++stops;
+    return system_.StopLibrary();
+  }
+  std::int32_t LastSocketError() override { return system_.LastSocketError(); }
+  std::int32_t LastSystemError() override { return system_.LastSystemError(); }
+  platform::SocketHandle OpenSocket(int family, int type, int protocol) override {
+    return system_.OpenSocket(family, type, protocol);
+  }
+  int SetReuseAddress(platform::SocketHandle s) override { return system_.SetReuseAddress(s); }
+  int CloseSocket(platform::SocketHandle s) override { return system_.CloseSocket(s); }
+  int ShutdownSocket(platform::SocketHandle s, int how) override {
+    return system_.ShutdownSocket(s, how);
+  }
+  int Receive(platform::SocketHandle s, char* buffer, int length) override {
+    return system_.Receive(s, buffer, length);
+  }
+  int Send(platform::SocketHandle s, const char* buffer, int length) override {
+    return system_.Send(s, buffer, length);
+  }
+  int Connect(platform::SocketHandle s, const void* address, int length) override {
+    return system_.Connect(s, address, length);
+  }
+  platform::SocketEventHandle CreateSocketEvent() override { return system_.CreateSocketEvent(); }
+  void CloseSocketEvent(platform::SocketEventHandle event) override {
+    system_.CloseSocketEvent(event);
+  }
+  int SelectSocketEvents(platform::SocketHandle s, platform::SocketEventHandle event,
+                         std::uint32_t mask) override {
+    return system_.SelectSocketEvents(s, event, mask);
+  }
+  platform::WaitOutcome WaitForSocketEvent(platform::SocketEventHandle event,
+                                           std::uint32_t timeoutMs) override {
+    return system_.WaitForSocketEvent(event, timeoutMs);
+  }
+  int EnumerateSocketEvents(platform::SocketHandle s, platform::SocketEventHandle event,
+                            platform::NetworkEvents& events) override {
+    return system_.EnumerateSocketEvents(s, event, events);
+  }
+  void Pause(std::uint32_t ms) override { system_.Pause(ms); }
+  std::uint32_t ParseIpv4(const char* text) override { return system_.ParseIpv4(text); }
+  std::uint32_t LookUpHost(const char* name) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      lookUpThreads_.push_back(std::this_thread::get_id());
+    }
+    return system_.LookUpHost(name);
+  }
+  bool ResolverThreadAvailable() override {
+    return offerResolverThread && system_.ResolverThreadAvailable();
+  }
+
+ private:
+  platform::SocketCalls& system_ = platform::SystemSocketCalls();
+  std::mutex mutex_;
+  std::vector<std::thread::id> lookUpThreads_;
+};
+
+}  // namespace nettest
