@@ -1,0 +1,314 @@
+"""End-to-end runs of the real updater binary in a temporary program directory.
+
+Run through tests/peers/with-peers.sh (nginx on loopback):
+  update_run_test.py --updater PATH --standin PATH
+"""
+import argparse
+import hashlib
+import http.server
+import os
+import pty
+import select
+import shutil
+import socket
+import socketserver
+import stat
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import zipfile
+
+UPDATER = STANDIN = None
+DOMAIN = "korvanta.test"
+MESSAGE_1 = "非常抱歉，本程序不能单独运行。"
+MESSAGE_2 = "非常抱歉，可能因为网络原因，本次升级失败。"
+
+
+def sha256(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def wait_until(predicate, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.02)
+    return predicate()
+
+
+class ProgramDir:
+    """A program directory holding a copy of the updater and the stand-in."""
+
+    def __init__(self):
+        self.path = tempfile.mkdtemp(prefix="updater-e2e-")
+        shutil.copy2(UPDATER, os.path.join(self.path, "updater"))
+        shutil.copy2(STANDIN, os.path.join(self.path, "Korvanta.exe"))
+
+    def join(self, *parts):
+        return os.path.join(self.path, *parts)
+
+    def write(self, name, content):
+        path = self.join(name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as f:
+            f.write(content)
+
+    def read(self, name):
+        with open(self.join(name)) as f:
+            return f.read()
+
+    def starts(self):
+        try:
+            with open(self.join("Korvanta.log")) as f:
+                return [line for line in f if line.startswith("started")]
+        except FileNotFoundError:
+            return []
+
+    def run(self, *args, timeout=60, **kw):
+        env = dict(os.environ, UPDATER_UI="plain")
+        return subprocess.run([self.join("updater"), *args], stdin=subprocess.DEVNULL,
+                              capture_output=True, env=env, timeout=timeout, **kw)
+
+    def remove(self):
+        for root, dirs, files in os.walk(self.path):
+            for name in dirs + files:
+                os.chmod(os.path.join(root, name), 0o755)
+        shutil.rmtree(self.path, ignore_errors=True)
+
+
+def make_update_zip(path, files, read_only=()):
+    """Builds update.zip with Info-ZIP zip from a staging tree."""
+    stage = tempfile.mkdtemp(prefix="updater-stage-")
+    try:
+        for name, content in files.items():
+            p = os.path.join(stage, name)
+            os.makedirs(os.path.dirname(p), exist_ok=True)
+            with open(p, "w") as f:
+                f.write(content)
+        for name in read_only:
+            os.chmod(os.path.join(stage, name), 0o444)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        subprocess.run(["zip", "-q", "-r", path, "."], cwd=stage, check=True)
+    finally:
+        for root, dirs, names in os.walk(stage):
+            for n in names:
+                os.chmod(os.path.join(root, n), 0o644)
+        shutil.rmtree(stage)
+
+
+UPDATE_FILES = {
+    "korvanta-data.txt": "version 2\n",
+    "sub/old.txt": "replaced\n",
+    "newdir/deeper/file.txt": "created below a new directory\n",
+    "readonly.txt": "read-only item\n",
+}
+
+
+class PtyRun:
+    """The updater in a pseudo-terminal, so it draws its dialog and reads keys."""
+
+    def __init__(self, program, *args):
+        env = dict(os.environ, UPDATER_UI="terminal", TERM="xterm")
+        self.master, slave = pty.openpty()
+        self.proc = subprocess.Popen([program.join("updater"), *args], stdin=slave, stdout=slave,
+                                     stderr=slave, env=env, close_fds=True)
+        os.close(slave)
+        self.output = b""
+
+    def read_for(self, seconds):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            r, _, _ = select.select([self.master], [], [], 0.05)
+            if r:
+                try:
+                    self.output += os.read(self.master, 65536)
+                except OSError:
+                    return
+
+    def read_until(self, needle, timeout):
+        deadline = time.monotonic() + timeout
+        while needle.encode() not in self.output and time.monotonic() < deadline:
+            self.read_for(0.05)
+        return needle.encode() in self.output
+
+    def press_escape(self):
+        os.write(self.master, b"\x1b")
+
+    def wait(self, timeout):
+        deadline = time.monotonic() + timeout
+        while self.proc.poll() is None and time.monotonic() < deadline:
+            self.read_for(0.05)
+        return self.proc.poll()
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        os.close(self.master)
+
+
+class DripServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+
+
+def drip_handler(body):
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def log_message(self, *a):
+            pass
+
+        def headers_out(self):
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Last-Modified", "Sun, 06 Nov 2022 08:49:37 GMT")
+            self.end_headers()
+
+        def do_HEAD(self):
+            self.headers_out()
+
+        def do_GET(self):
+            self.headers_out()
+            try:
+                for i in range(0, len(body), 512):
+                    self.wfile.write(body[i:i + 512])
+                    self.wfile.flush()
+                    time.sleep(0.05)
+            except OSError:
+                pass
+
+    return Handler
+
+
+class UpdateRun(unittest.TestCase):
+    def setUp(self):
+        self.http_port = os.environ.get("UPDATER_TEST_HTTP_PORT")
+        self.docroot = os.environ.get("UPDATER_TEST_DOCROOT")
+        if not self.http_port:
+            self.fail("loopback peers missing: run through tests/peers/with-peers.sh")
+        self.program = ProgramDir()
+        self.addCleanup(self.program.remove)
+
+    def serve_update(self, case, files=UPDATE_FILES, read_only=("readonly.txt",)):
+        path = os.path.join(self.docroot, "files", DOMAIN, case, "update.zip")
+        make_update_zip(path, files, read_only)
+        url = "http://127.0.0.1:%s/files/%s/%s/update.zip" % (self.http_port, DOMAIN, case)
+        return path, url
+
+    def test_download_extracts_over_the_installed_files_and_restarts_once(self):
+        served, url = self.serve_update("full")
+        self.program.write("korvanta-data.txt", "version 1\n")
+        self.program.write("sub/old.txt", "old\n")
+        self.program.write("keep.txt", "not in the update\n")
+
+        result = self.program.run(url)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertNotIn(MESSAGE_2, result.stderr.decode())
+        self.assertEqual(sha256(self.program.join("update.zip")), sha256(served))
+        self.assertFalse(os.path.exists(self.program.join("update.zip.down")))
+        for name, content in UPDATE_FILES.items():
+            self.assertEqual(self.program.read(name), content, name)
+        self.assertEqual(self.program.read("keep.txt"), "not in the update\n")
+        mode = os.stat(self.program.join("readonly.txt")).st_mode
+        self.assertEqual(mode & (stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH), 0)
+        self.assertTrue(wait_until(lambda: self.program.starts(), 10))
+        self.assertEqual(len(self.program.starts()), 1)
+        self.assertIn("data=version 2", self.program.starts()[0])
+
+        # A second run finds update.zip current and installs it again.
+        zip_time = os.stat(self.program.join("update.zip")).st_mtime_ns
+        self.program.write("sub/old.txt", "changed by hand\n")
+        result = self.program.run(url)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(os.stat(self.program.join("update.zip")).st_mtime_ns, zip_time)
+        self.assertFalse(os.path.exists(self.program.join("update.zip.down")))
+        self.assertEqual(self.program.read("sub/old.txt"), "replaced\n")
+        self.assertTrue(wait_until(lambda: len(self.program.starts()) == 2, 10))
+
+    def test_local_archive_installs_after_the_delay_without_any_connection(self):
+        archive = self.program.join("incoming", "local.zip")
+        make_update_zip(archive, {"korvanta-data.txt": "local version\n", "d/e.txt": "e\n"})
+        trace = self.program.join("trace.txt")
+        started = time.monotonic()
+        result = subprocess.run(
+            ["strace", "-f", "-qq", "-e", "trace=socket,connect", "-o", trace,
+             self.program.join("updater"), archive],
+            stdin=subprocess.DEVNULL, capture_output=True, timeout=60,
+            env=dict(os.environ, UPDATER_UI="plain"))
+        elapsed = time.monotonic() - started
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(trace) as f:
+            calls = [line for line in f if "AF_INET" in line]
+        self.assertEqual(calls, [])
+        self.assertGreaterEqual(elapsed, 2.9)
+        self.assertEqual(self.program.read("korvanta-data.txt"), "local version\n")
+        self.assertEqual(self.program.read("d/e.txt"), "e\n")
+        self.assertTrue(wait_until(lambda: self.program.starts(), 10))
+
+    def test_a_path_that_names_no_archive_still_starts_the_main_application(self):
+        self.program.write("not-a-zip.txt", "plain text\n")
+        before = sorted(os.listdir(self.program.path))
+        result = self.program.run(self.program.join("not-a-zip.txt"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(wait_until(lambda: self.program.starts(), 10))
+        after = sorted(n for n in os.listdir(self.program.path) if n != "Korvanta.log")
+        self.assertEqual(after, before)
+
+    def test_no_argument_shows_message_one_and_nothing_else(self):
+        result = self.program.run()
+        self.assertEqual(result.returncode, 0)
+        self.assertIn(MESSAGE_1, result.stderr.decode())
+        self.assertEqual(self.program.starts(), [])
+
+    def test_a_failing_server_shows_message_two_and_installs_nothing(self):
+        url = "http://127.0.0.1:%s/status/503?%s" % (self.http_port, DOMAIN)
+        result = self.program.run(url)
+        self.assertEqual(result.returncode, 0)
+        self.assertIn(MESSAGE_2, result.stderr.decode())
+        self.assertFalse(os.path.exists(self.program.join("update.zip")))
+        self.assertEqual(self.program.starts(), [])
+
+    def test_another_domain_stays_idle_until_closed(self):
+        run = PtyRun(self.program, "http://127.0.0.1:%s/files/small.txt" % self.http_port)
+        self.addCleanup(run.close)
+        self.assertTrue(run.read_until("链接服务器，请等待...", 10), run.output)
+        run.read_for(1.5)  # past the start delay nothing happens
+        self.assertIsNone(run.proc.poll())
+        run.press_escape()
+        self.assertEqual(run.wait(10), 0)
+        self.assertNotIn("提示".encode(), run.output)
+        self.assertFalse(os.path.exists(self.program.join("update.zip.down")))
+
+    def test_closing_during_a_slow_download_ends_promptly_and_keeps_the_partial_file(self):
+        body = os.urandom(400000)
+        server = DripServer(("127.0.0.1", 0), drip_handler(body))
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        url = "http://127.0.0.1:%d/%s/update.zip" % (server.server_address[1], DOMAIN)
+        run = PtyRun(self.program, url)
+        self.addCleanup(run.close)
+        self.assertTrue(run.read_until("已经下载", 15), run.output)
+        closed = time.monotonic()
+        run.press_escape()
+        self.assertEqual(run.wait(10), 0)
+        self.assertLess(time.monotonic() - closed, 3)
+        self.assertFalse(os.path.exists(self.program.join("update.zip")))
+        with open(self.program.join("update.zip.down"), "rb") as f:
+            partial = f.read()
+        self.assertGreater(len(partial), 0)
+        self.assertLess(len(partial), len(body))
+        self.assertEqual(partial, body[:len(partial)])
+        self.assertEqual(self.program.starts(), [])
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--updater", required=True)
+    parser.add_argument("--standin", required=True)
+    args, rest = parser.parse_known_args()
+    UPDATER, STANDIN = os.path.abspath(args.updater), os.path.abspath(args.standin)
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
