@@ -13,11 +13,10 @@ int Base64Encode(const std::string& text, std::string& out) {
   out.reserve((text.size() + 2) / 3 * 4);
   std::size_t i = 0;
   for (; i + 3 <= text.size(); i += 3) {
-    const std::uint32_t group = static_cast<std::uint32_t>(static_cast<unsigned char>(text[i]))
-                                    << 16 |
-                                static_cast<std::uint32_t>(static_cast<unsigned char>(text[i + 1]))
-                                    << 8 |
-                                static_cast<unsigned char>(text[i + 2]);
+    const std::uint32_t group =
+        static_cast<std::uint32_t>(static_cast<unsigned char>(text[i])) << 16 |
+        static_cast<std::uint32_t>(static_cast<unsigned char>(text[i + 1])) << 8 |
+        static_cast<unsigned char>(text[i + 2]);
     out += kBase64Alphabet[group >> 18 & 63];
     out += kBase64Alphabet[group >> 12 & 63];
     out += kBase64Alphabet[group >> 6 & 63];

@@ -2,6 +2,12 @@
 
 namespace http {
 
+std::string TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return std::string(text);
+}
+
 bool HasControlByte(std::string_view text) {
   for (char c : text) {
     const auto byte = static_cast<unsigned char>(c);

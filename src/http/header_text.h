@@ -7,6 +7,9 @@
 
 namespace http {
 
+// `text` without the blanks and tabs at either end.
+std::string TrimBlanks(std::string_view text);
+
 // True when `text` holds a byte below 0x20 or the byte 0x7F.
 bool HasControlByte(std::string_view text);
 

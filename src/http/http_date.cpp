@@ -15,9 +15,7 @@ constexpr std::array<const char*, 12> kMonthNames = {"Jan", "Feb", "Mar", "Apr",
 constexpr std::array<const char*, 7> kDayNames = {"Thu", "Fri", "Sat", "Sun",
                                                   "Mon", "Tue", "Wed"};  // from 1970-01-01
 
-bool IsLeapYear(std::int64_t year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+bool IsLeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 int DaysInMonth(std::int64_t year, int month) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -156,10 +154,10 @@ std::string FormatHttpDate(HttpTime time) {
   const std::int64_t weekday = ((days % 7) + 7) % 7;
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%s, %02d %s %04lld %02d:%02d:%02d GMT",
-                kDayNames[static_cast<std::size_t>(weekday)],
-                day, kMonthNames[static_cast<std::size_t>(month - 1)],
-                static_cast<long long>(year), static_cast<int>(secs / 3600),
-                static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60));
+                kDayNames[static_cast<std::size_t>(weekday)], day,
+                kMonthNames[static_cast<std::size_t>(month - 1)], static_cast<long long>(year),
+                static_cast<int>(secs / 3600), static_cast<int>(secs / 60 % 60),
+                static_cast<int>(secs % 60));
   return buffer;
 }
 

@@ -8,14 +8,6 @@
 namespace http {
 namespace {
 
-std::string TrimBlanks(const std::string& text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
-  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
-  return text.substr(begin, end - begin);
-}
-
 // Leading blanks, an optional sign, then decimal digits; 0 without digits.
 // The value is cut to 16 bits as an unsigned conversion would.
 std::uint16_t PortValue(const std::string& text) {

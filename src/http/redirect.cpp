@@ -66,8 +66,8 @@ std::string ResolveRedirect(std::string_view host, std::uint16_t port, std::stri
       merged = std::string(basePath) + target;
     } else {
       const std::size_t slash = basePath.rfind('/');
-      merged = std::string(basePath.substr(0, slash == std::string_view::npos ? 0 : slash + 1)) +
-               target;
+      merged =
+          std::string(basePath.substr(0, slash == std::string_view::npos ? 0 : slash + 1)) + target;
     }
   }
   const std::size_t query = merged.find('?');

@@ -120,3 +120,11 @@ class File {
 };
 
 }  // namespace platform
+
+namespace platform {
+
+// True when the process's standard error goes to a terminal (a console on
+// Windows), so that a progress bar may redraw itself in place.
+bool StandardErrorIsTerminal();
+
+}  // namespace platform

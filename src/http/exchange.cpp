@@ -1,0 +1,150 @@
+// One request exchange: a fresh connection (direct or through a proxy), the
+// request text, and the judged response header. Redirects and send time-outs
+// start new attempts within the bounds set in http_downloader.h.
+#include <algorithm>
+#include <string>
+
+#include "http/http_downloader.h"
+#include "http/response_header.h"
+#include "net/socket_library.h"
+
+namespace http {
+namespace {
+
+constexpr int kAddressFamilyInet = 2;
+constexpr int kSocketTypeStream = 1;
+
+std::uint32_t Milliseconds(std::int32_t value) {
+  return static_cast<std::uint32_t>(std::max<std::int32_t>(0, value));
+}
+
+}  // namespace
+
+int HttpDownloader::OpenConnection() {
+  CloseConnection();
+  connection = net::SocketCreate(kAddressFamilyInet, kSocketTypeStream, 0);
+  if (connection == net::kInvalidSocket) return 0;
+  socketReader = net::ReaderCreate(connection, kBodyBlockSize);
+  return socketReader ? 1 : 0;
+}
+
+void HttpDownloader::CloseConnection() {
+  if (socketReader) net::ReaderRelease(std::move(socketReader), 0);
+  if (connection != net::kInvalidSocket) {
+    net::SocketClose(connection, 1);
+    connection = net::kInvalidSocket;
+  }
+}
+
+HttpDownloader::ConnectResult HttpDownloader::Connect() {
+  const std::uint32_t timeout = Milliseconds(connectTimeout);
+  switch (proxyKind) {
+    case PROXY_NONE:
+      return net::SocketConnectHost(connection, host.c_str(), port, timeout, 1) == 0
+                 ? ConnectResult::kConnected
+                 : ConnectResult::kRetry;
+    case PROXY_HTTP:
+      if (proxyHost.empty()) return ConnectResult::kFailed;
+      return net::SocketConnectHost(connection, proxyHost.c_str(), proxyPort, timeout, 1) == 0
+                 ? ConnectResult::kConnected
+                 : ConnectResult::kRetry;
+    case PROXY_SOCKS4:
+    case PROXY_SOCKS4A:
+    case PROXY_SOCKS5:
+      // The SOCKS set-up goes here: connect to the proxy, then have it
+      // connect to host:port. Until the transport speaks SOCKS these kinds
+      // fail like an unsupported one.
+      return ConnectResult::kFailed;
+    default:
+      return ConnectResult::kFailed;
+  }
+}
+
+RequestResult HttpDownloader::SendRequest(int head) {
+  int redirects = 0;
+  int sendTimeouts = 0;
+  // Cleared when the server's answer to a Range request cannot continue the
+  // temporary file; the attempts that follow then start from 0.
+  bool resumeAllowed = true;
+  for (;;) {
+    receivedSize = 0;
+    contentLength = 0;
+    responseHeader.clear();
+    responseHeaderLength = 0;
+    if (OpenConnection() == 0) return REQUEST_FAILED;
+    if (stopRequested.load() != 0) return REQUEST_STOPPED;
+    switch (Connect()) {
+      case ConnectResult::kConnected:
+        break;
+      case ConnectResult::kRetry:
+        return REQUEST_RETRY;
+      case ConnectResult::kFailed:
+        return REQUEST_FAILED;
+    }
+    if (stopRequested.load() != 0) return REQUEST_STOPPED;
+
+    const ResumePoint resume = head == 0 && resumeAllowed ? FindResumePoint() : ResumePoint{};
+    std::string request;
+    if (!ComposeRequest(head, resume, request)) return REQUEST_FAILED;
+    receivedSize = resume.offset;
+    const int length = static_cast<int>(request.size());
+    if (net::SocketSendAll(connection, request.data(), length, Milliseconds(sendTimeout)) <
+        length) {
+      if (net::SocketLastError() == net::ErrTimedOut() && ++sendTimeouts < kMaxSendTimeouts) {
+        continue;
+      }
+      return REQUEST_RETRY;
+    }
+    if (stopRequested.load() != 0) return REQUEST_STOPPED;
+
+    switch (ReadResponseHeader(*socketReader, Milliseconds(receiveTimeout), responseHeader)) {
+      case HeaderRead::kOk:
+        break;
+      case HeaderRead::kReadFailed:
+        return REQUEST_RETRY;
+      case HeaderRead::kTooLarge:
+        return REQUEST_FAILED;
+    }
+    responseHeaderLength = static_cast<std::int32_t>(responseHeader.size());
+
+    const bool sentRange = resume.offset > 0;
+    std::int32_t length32 = 0;
+    int status = 0;
+    switch (ParseResponseHeader(responseHeader, length32, status)) {
+      case HEADER_OK:
+        contentLength = length32;
+        if (status == 206 && contentRangeStart != resume.offset) {
+          // A part that does not start where the file ends would splice two
+          // pieces of the file together.
+          if (!sentRange) return REQUEST_FAILED;
+          resumeAllowed = false;
+          continue;
+        }
+        if (sentRange && status == 206) {
+          resumeTransfer = 1;
+          totalSize = receivedSize + contentLength;
+        } else {
+          resumeTransfer = 0;
+          receivedSize = 0;
+          totalSize = contentLength;
+        }
+        return REQUEST_OK;
+      case HEADER_RETRY:
+        return REQUEST_RETRY;
+      case HEADER_REDIRECT:
+        if (++redirects > kMaxRedirects) return REQUEST_FAILED;
+        continue;
+      case HEADER_FAILED:
+        break;
+    }
+    // 416: the partial file is not a prefix of what the server has now
+    // (it may already be whole, or the file shrank). Start again from 0.
+    if (status == 416 && sentRange) {
+      resumeAllowed = false;
+      continue;
+    }
+    return REQUEST_FAILED;
+  }
+}
+
+}  // namespace http

@@ -1,0 +1,148 @@
+#include "http/socks_setup.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "net/event_socket.h"
+#include "net/socks_client.h"
+
+namespace http {
+namespace {
+
+constexpr std::uint8_t kMethodNoAuthentication = 0;
+constexpr std::uint8_t kMethodLogin = 2;
+
+std::uint32_t Milliseconds(std::int32_t value) {
+  return static_cast<std::uint32_t>(std::max<std::int32_t>(0, value));
+}
+
+// Whether `text` reaches the proxy whole: a NUL would end it early, and where
+// one length byte counts it, it may have at most 255 bytes.
+bool TravelsWhole(const std::string& text, bool counted) {
+  if (text.find('\0') != std::string::npos) return false;
+  return !counted || text.size() <= net::SOCKS_MAX_COUNTED_TEXT;
+}
+
+class SocksHandshake {
+ public:
+  explicit SocksHandshake(HttpDownloader& d)
+      : d_(d),
+        sendTimeout_(Milliseconds(d.sendTimeout)),
+        receiveTimeout_(Milliseconds(d.receiveTimeout)) {}
+
+  // SOCKS4 to `address`, the destination already resolved here.
+  RequestResult Socks4(std::uint32_t address) {
+    if (!TravelsWhole(d_.proxyUser, false)) return REQUEST_FAILED;
+    if (!ConnectToProxy()) return REQUEST_RETRY;
+    if (net::Socks4Connect(d_.connection, net::SOCKS_COMMAND_CONNECT, d_.port, address,
+                           d_.proxyUser.c_str(), sendTimeout_) != 0) {
+      return REQUEST_RETRY;
+    }
+    return ReplyHolds(net::SOCKS4_REPLY) ? REQUEST_OK : REQUEST_RETRY;
+  }
+
+  // SOCKS4a: the proxy resolves `host`, unless it resolves here, in which
+  // case a plain SOCKS4 request carries the address.
+  RequestResult Socks4a() {
+    const std::uint32_t address = net::ResolveHost(d_.host.c_str(), 1);
+    if (address != net::kInaddrNone) return Socks4(address);
+    if (!TravelsWhole(d_.proxyUser, false) || !TravelsWhole(d_.host, false)) return REQUEST_FAILED;
+    if (!ConnectToProxy()) return REQUEST_RETRY;
+    if (net::Socks4aConnect(d_.connection, net::SOCKS_COMMAND_CONNECT, d_.port, d_.host.c_str(),
+                            d_.proxyUser.c_str(), sendTimeout_) != 0) {
+      return REQUEST_RETRY;
+    }
+    return ReplyHolds(net::SOCKS4A_REPLY) ? REQUEST_OK : REQUEST_RETRY;
+  }
+
+  RequestResult Socks5() {
+    if (!ConnectToProxy()) return REQUEST_RETRY;
+    const std::uint8_t methods[2] = {kMethodNoAuthentication, kMethodLogin};
+    const std::uint8_t methodCount = d_.proxyAuth != 0 ? 2 : 1;
+    if (net::Socks5Greeting(d_.connection, methodCount, methods, sendTimeout_) != 0) {
+      return REQUEST_RETRY;
+    }
+    net::SocksReply method;
+    if (!ReplyHolds(net::SOCKS5_METHOD_REPLY, method)) return REQUEST_RETRY;
+    if (method.code == kMethodLogin && d_.proxyAuth != 0) {
+      const RequestResult login = Login();
+      if (login != REQUEST_OK) return login;
+    } else if (method.code != kMethodNoAuthentication) {
+      // GSS-API (1), a method we never offered (3), or login we have no
+      // credentials for: asking again gets the same answer.
+      return REQUEST_FAILED;
+    }
+
+    const std::uint32_t address = net::ResolveHost(d_.host.c_str(), 1);
+    int sent = 0;
+    if (address != net::kInaddrNone) {
+      std::uint8_t bytes[4];
+      std::memcpy(bytes, &address, sizeof bytes);  // already in network order
+      sent = net::Socks5Connect(d_.connection, net::SOCKS_COMMAND_CONNECT, net::SOCKS5_ADDRESS_IPV4,
+                                bytes, d_.port, sendTimeout_);
+    } else {
+      if (!TravelsWhole(d_.host, true)) return REQUEST_FAILED;
+      sent = net::Socks5Connect(d_.connection, net::SOCKS_COMMAND_CONNECT, net::SOCKS5_ADDRESS_NAME,
+                                d_.host.c_str(), d_.port, sendTimeout_);
+    }
+    if (sent != 0) return REQUEST_RETRY;
+    return ReplyHolds(net::SOCKS5_REPLY) ? REQUEST_OK : REQUEST_RETRY;
+  }
+
+ private:
+  RequestResult Login() {
+    if (!TravelsWhole(d_.proxyUser, true) || !TravelsWhole(d_.proxyPassword, true)) {
+      return REQUEST_FAILED;
+    }
+    if (net::Socks5Login(d_.connection, d_.proxyUser.c_str(), d_.proxyPassword.c_str(),
+                         sendTimeout_) != 0) {
+      return REQUEST_RETRY;
+    }
+    return ReplyHolds(net::SOCKS5_LOGIN_REPLY) ? REQUEST_OK : REQUEST_RETRY;
+  }
+
+  bool ConnectToProxy() {
+    return net::SocketConnectHost(d_.connection, d_.proxyHost.c_str(), d_.proxyPort,
+                                  Milliseconds(d_.connectTimeout), 1) == 0;
+  }
+
+  // Read in full and reporting success.
+  bool ReplyHolds(net::SocksReplyKind kind, net::SocksReply& reply) {
+    return net::SocksReadReply(*d_.socketReader, reply, kind, receiveTimeout_) == 0 &&
+           net::SocksReplyOk(reply, kind);
+  }
+  bool ReplyHolds(net::SocksReplyKind kind) {
+    net::SocksReply reply;
+    return ReplyHolds(kind, reply);
+  }
+
+  HttpDownloader& d_;
+  std::uint32_t sendTimeout_;
+  std::uint32_t receiveTimeout_;
+};
+
+}  // namespace
+
+RequestResult SetUpSocksConnection(HttpDownloader& d) {
+  if (d.proxyHost.empty() || !d.socketReader) return REQUEST_FAILED;
+  SocksHandshake handshake(d);
+  switch (d.proxyKind) {
+    case PROXY_SOCKS4: {
+      // Plain SOCKS4 carries an address only: a name that does not resolve
+      // here cannot be sent, so the proxy is not even contacted.
+      const std::uint32_t address = net::ResolveHost(d.host.c_str(), 1);
+      if (address == net::kInaddrNone) return REQUEST_RETRY;
+      return handshake.Socks4(address);
+    }
+    case PROXY_SOCKS4A:
+      return handshake.Socks4a();
+    case PROXY_SOCKS5:
+      return handshake.Socks5();
+    default:
+      return REQUEST_FAILED;
+  }
+}
+
+}  // namespace http

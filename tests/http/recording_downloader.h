@@ -1,0 +1,25 @@
+// A downloader for the tests: progress records are kept instead of being sent
+// to a window, and every wait is short so a failing case ends quickly.
+#pragma once
+
+#include <vector>
+
+#include "http/http_downloader.h"
+
+namespace httptest {
+
+class RecordingDownloader : public http::HttpDownloader {
+ public:
+  RecordingDownloader() {
+    notifyEnabled = 1;
+    connectTimeout = 5000;
+    receiveTimeout = 5000;
+    sendTimeout = 5000;
+  }
+  std::vector<http::DownloadProgress> records;
+
+ protected:
+  void DeliverProgress(const http::DownloadProgress& record) override { records.push_back(record); }
+};
+
+}  // namespace httptest

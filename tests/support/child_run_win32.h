@@ -1,0 +1,98 @@
+// Windows tests that need a program of their own in a directory of their
+// choosing run a copy of their own test executable there: the copy runs one
+// test (chosen through GTEST_FILTER) that writes what it saw into a report
+// file named by an environment variable. Without that variable the child test
+// skips itself.
+#pragma once
+
+#include <string>
+
+#include "platform/win32/windows_api.h"
+
+namespace testsupport {
+
+inline constexpr char kChildReportVariable[] = "UPDATER_TEST_CHILD_REPORT";
+
+// The report file of a child run, or "" when this run is not a child.
+inline std::string ChildReportPath() {
+  char path[MAX_PATH] = {};
+  const DWORD n = GetEnvironmentVariableA(kChildReportVariable, path, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::string(path, n) : std::string();
+}
+
+// Sets environment variables for the programs started while it lives and
+// restores the previous values afterwards.
+class ScopedChildEnvironment {
+ public:
+  ScopedChildEnvironment(const std::string& filter, const std::string& reportPath)
+      : filter_(Saved("GTEST_FILTER")), report_(Saved(kChildReportVariable)) {
+    SetEnvironmentVariableA("GTEST_FILTER", filter.c_str());
+    SetEnvironmentVariableA(kChildReportVariable, reportPath.c_str());
+  }
+  ~ScopedChildEnvironment() {
+    Restore("GTEST_FILTER", filter_);
+    Restore(kChildReportVariable, report_);
+  }
+  ScopedChildEnvironment(const ScopedChildEnvironment&) = delete;
+  ScopedChildEnvironment& operator=(const ScopedChildEnvironment&) = delete;
+
+ private:
+  struct Value {
+    bool present = false;
+    std::string text;
+  };
+  static Value Saved(const char* name) {
+    char buffer[1024];
+    const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+    if (n == 0 || n >= sizeof buffer) return {};
+    return Value{true, std::string(buffer, n)};
+  }
+  static void Restore(const char* name, const Value& value) {
+    SetEnvironmentVariableA(name, value.present ? value.text.c_str() : nullptr);
+  }
+  Value filter_;
+  Value report_;
+};
+
+// Runs `program` with exactly `commandLine` (what the child's GetCommandLineA
+// returns), running the test `filter` and reporting to `reportPath`. The exit
+// code, or -1 when it could not be started or did not end within `timeoutMs`.
+inline int RunChild(const std::string& program, const std::string& commandLine,
+                    const std::string& filter, const std::string& reportPath, DWORD timeoutMs) {
+  ScopedChildEnvironment environment(filter, reportPath);
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  std::string line = commandLine;
+  if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return -1;
+  }
+  CloseHandle(process.hThread);
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process.hProcess, &code);
+  } else {
+    TerminateProcess(process.hProcess, 1);
+    WaitForSingleObject(process.hProcess, 5000);
+  }
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
+// Lines "key=value" as a child writes them; the value of `key`, or "".
+inline std::string ReportValue(const std::string& report, const std::string& key) {
+  std::size_t at = 0;
+  while (at < report.size()) {
+    std::size_t end = report.find('\n', at);
+    if (end == std::string::npos) end = report.size();
+    if (report.compare(at, key.size() + 1, key + "=") == 0) {
+      return report.substr(at + key.size() + 1, end - at - key.size() - 1);
+    }
+    at = end + 1;
+  }
+  return {};
+}
+
+}  // namespace testsupport

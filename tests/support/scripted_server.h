@@ -1,0 +1,83 @@
+// An HTTP server in the test process that answers each connection with a
+// script of the test's choosing, for what real servers will not do: drop the
+// connection, answer garbage, send too much or too slowly. It listens on
+// 127.0.0.1 at a port the system picks and serves one connection at a time
+// on a thread of its own; every wait is bounded.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "support/loopback_tcp.h"
+
+namespace testsupport {
+
+// One accepted connection, its request already read.
+class ScriptedExchange {
+ public:
+  ScriptedExchange(TcpConnection connection, int index);
+  // The request header up to and including the empty line; "" when none came.
+  const std::string& request() const { return request_; }
+  // Which connection this is, counting from 0.
+  int index() const { return index_; }
+  // The value of the request's header `name` (any case), "" when it has none.
+  std::string RequestHeader(std::string_view name) const;
+  bool Send(std::string_view bytes);
+  // Sends `bytes` in pieces of `piece` bytes with `pauseMs` between them.
+  bool Drip(std::string_view bytes, std::size_t piece, int pauseMs);
+  // Waits for the client to close; true when it did within `timeoutMs`.
+  // Whatever it sends meanwhile is discarded.
+  bool AwaitClientClose(int timeoutMs);
+  // Ends with a reset rather than an orderly close.
+  void Abort() { connection_.Abort(); }
+
+ private:
+  TcpConnection connection_;
+  int index_;
+  std::string request_;
+};
+
+class ScriptedServer {
+ public:
+  using Script = std::function<void(ScriptedExchange&)>;
+  explicit ScriptedServer(Script script);
+  ~ScriptedServer() { Stop(); }
+  ScriptedServer(const ScriptedServer&) = delete;
+  ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+  bool listening() const { return listener_.valid(); }
+  std::uint16_t port() const { return listener_.port(); }
+  // "http://127.0.0.1:PORT" + path
+  std::string Url(std::string_view path) const;
+  // The requests seen so far, in order.
+  std::vector<std::string> Requests() const;
+  int ConnectionCount() const;
+  // Stops accepting once the current connection's script has ended.
+  void Stop();
+
+ private:
+  void Serve();
+
+  TcpListener listener_;
+  Script script_;
+  std::atomic<bool> stopping_{false};
+  mutable std::mutex mutex_;
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
+// "HTTP/1.1 200 OK" with Content-Length and the given extra lines (each
+// ending in CR LF), then the body.
+std::string HttpResponse(std::string_view statusLine, std::string_view extraHeaders,
+                         std::string_view body);
+
+// `size` bytes of a repeatable pattern that differs for each `seed`.
+std::string PatternBytes(std::size_t size, unsigned seed = 1);
+
+}  // namespace testsupport

@@ -1,0 +1,97 @@
+#include "support/loopback_tcp.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace testsupport {
+namespace {
+
+SOCKET Sock(RawSocket s) { return static_cast<SOCKET>(s); }
+
+// Winsock must be started once per process before the first socket.
+void StartWinsock() {
+  static const bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  (void)started;
+}
+
+bool WaitFor(RawSocket s, bool forWrite, int timeoutMs) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(Sock(s), &set);
+  timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  const int r = forWrite ? ::select(0, nullptr, &set, nullptr, &tv)
+                         : ::select(0, &set, nullptr, nullptr, &tv);
+  return r > 0;
+}
+
+}  // namespace
+
+TcpConnection& TcpConnection::operator=(TcpConnection&& other) noexcept {
+  if (this != &other) {
+    Close();
+    s_ = other.s_;
+    other.s_ = kNoSocket;
+  }
+  return *this;
+}
+
+int TcpConnection::Receive(char* buffer, int size, int timeoutMs) {
+  if (!valid() || !WaitFor(s_, false, timeoutMs)) return -1;
+  const int n = ::recv(Sock(s_), buffer, size, 0);
+  return n < 0 ? -1 : n;
+}
+
+bool TcpConnection::SendAll(std::string_view bytes, int timeoutMs) {
+  while (valid() && !bytes.empty()) {
+    if (!WaitFor(s_, true, timeoutMs)) return false;
+    const int n = ::send(Sock(s_), bytes.data(), static_cast<int>(bytes.size()), 0);
+    if (n == SOCKET_ERROR) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return bytes.empty();
+}
+
+void TcpConnection::Abort() {
+  if (!valid()) return;
+  linger l{1, 0};
+  ::setsockopt(Sock(s_), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+  Close();
+}
+
+void TcpConnection::Close() {
+  if (valid()) ::closesocket(Sock(s_));
+  s_ = kNoSocket;
+}
+
+TcpListener::TcpListener() {
+  StartWinsock();
+  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(s, 16) != 0 ||
+      ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::closesocket(s);
+    return;
+  }
+  s_ = static_cast<RawSocket>(s);
+  port_ = ntohs(address.sin_port);
+}
+
+TcpListener::~TcpListener() {
+  if (valid()) ::closesocket(Sock(s_));
+}
+
+TcpConnection TcpListener::Accept(int timeoutMs) {
+  if (!valid() || !WaitFor(s_, false, timeoutMs)) return TcpConnection();
+  const SOCKET s = ::accept(Sock(s_), nullptr, nullptr);
+  return TcpConnection(s == INVALID_SOCKET ? kNoSocket : static_cast<RawSocket>(s));
+}
+
+}  // namespace testsupport

@@ -1,0 +1,204 @@
+#include "fetch_options.h"
+
+#include <limits>
+
+#include "http/http_downloader.h"
+
+namespace fetch {
+namespace {
+
+bool ParseMilliseconds(const std::string& name, const std::string& text, std::int32_t& value,
+                       std::string& error) {
+  std::int64_t n = 0;
+  if (text.empty() || text.size() > 10) {
+    error = name + " needs a number of milliseconds, not '" + text + "'";
+    return false;
+  }
+  for (char c : text) {
+    if (c < '0' || c > '9') {
+      error = name + " needs a number of milliseconds, not '" + text + "'";
+      return false;
+    }
+    n = n * 10 + (c - '0');
+  }
+  if (n > std::numeric_limits<std::int32_t>::max()) {
+    error = name + " is too large: " + text;
+    return false;
+  }
+  value = static_cast<std::int32_t>(n);
+  return true;
+}
+
+bool SplitCredentials(const std::string& text, std::string& user, std::string& password) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string::npos) return false;
+  user = text.substr(0, colon);
+  password = text.substr(colon + 1);
+  return true;
+}
+
+}  // namespace
+
+const char kUsage[] =
+    "usage: updater-fetch [options] URL FILE\n"
+    "       updater-fetch --head [options] URL\n"
+    "Downloads URL into FILE, resuming FILE.down and skipping a FILE that is current.\n"
+    "  --head                    ask for the length and Last-Modified time only\n"
+    "  --force                   download whole, without resume or up-to-date test\n"
+    "  --proxy KIND://[USER:PASS@]HOST:PORT   KIND: http, socks4, socks4a, socks5\n"
+    "  --user USER:PASS          Basic credentials for the server\n"
+    "  --referer URL             Referer header\n"
+    "  --user-agent TEXT         User-Agent header\n"
+    "  --connect-timeout MS, --receive-timeout MS, --send-timeout MS\n"
+    "  --retry none|N|forever    what a transient failure does (default none)\n"
+    "  --retry-delay MS          pause before each retry\n"
+    "  --quiet                   no progress\n"
+    "Exit status: 0 downloaded, 1 up to date, 2 stopped, 3 failed, 64 bad usage.\n";
+
+bool ParseProxySetting(const std::string& text, ProxySetting& proxy, std::string& error) {
+  const std::size_t scheme = text.find("://");
+  if (scheme == std::string::npos) {
+    error = "--proxy needs KIND://HOST:PORT, not '" + text + "'";
+    return false;
+  }
+  const std::string kind = text.substr(0, scheme);
+  if (kind == "http") {
+    proxy.kind = http::PROXY_HTTP;
+  } else if (kind == "socks4") {
+    proxy.kind = http::PROXY_SOCKS4;
+  } else if (kind == "socks4a") {
+    proxy.kind = http::PROXY_SOCKS4A;
+  } else if (kind == "socks5") {
+    proxy.kind = http::PROXY_SOCKS5;
+  } else {
+    error = "unknown proxy kind '" + kind + "' (http, socks4, socks4a, socks5)";
+    return false;
+  }
+  std::string rest = text.substr(scheme + 3);
+  if (!rest.empty() && rest.back() == '/') rest.pop_back();
+  const std::size_t at = rest.rfind('@');
+  if (at != std::string::npos) {
+    if (!SplitCredentials(rest.substr(0, at), proxy.user, proxy.password)) {
+      error = "proxy credentials need USER:PASS";
+      return false;
+    }
+    proxy.auth = true;
+    rest = rest.substr(at + 1);
+  }
+  const std::size_t colon = rest.rfind(':');
+  std::int32_t port = 0;
+  if (colon == std::string::npos || colon == 0 ||
+      !ParseMilliseconds("the proxy port", rest.substr(colon + 1), port, error) || port < 1 ||
+      port > 65535) {
+    error = "--proxy needs HOST:PORT with a port from 1 to 65535, not '" + rest + "'";
+    return false;
+  }
+  proxy.host = rest.substr(0, colon);
+  proxy.port = static_cast<std::uint16_t>(port);
+  return true;
+}
+
+bool ParseFetchOptions(const std::vector<std::string>& arguments, FetchOptions& options,
+                       std::string& error) {
+  std::vector<std::string> positional;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string arg = arguments[i];
+    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+      positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      positional.insert(positional.end(), arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                        arguments.end());
+      break;
+    }
+    std::optional<std::string> inlineValue;
+    if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
+      inlineValue = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+    }
+    const auto value = [&](std::string& out) {
+      if (inlineValue) {
+        out = *inlineValue;
+        return true;
+      }
+      if (i + 1 >= arguments.size()) {
+        error = arg + " needs a value";
+        return false;
+      }
+      out = arguments[++i];
+      return true;
+    };
+    const auto flag = [&](bool& out) {
+      if (inlineValue) {
+        error = arg + " takes no value";
+        return false;
+      }
+      out = true;
+      return true;
+    };
+    std::string v;
+    std::int32_t ms = 0;
+    if (arg == "--help") {
+      if (!flag(options.help)) return false;
+    } else if (arg == "--head") {
+      if (!flag(options.head)) return false;
+    } else if (arg == "--force") {
+      if (!flag(options.force)) return false;
+    } else if (arg == "--quiet") {
+      if (!flag(options.quiet)) return false;
+    } else if (arg == "--proxy") {
+      ProxySetting proxy;
+      if (!value(v) || !ParseProxySetting(v, proxy, error)) return false;
+      options.proxy = proxy;
+    } else if (arg == "--user") {
+      std::pair<std::string, std::string> credentials;
+      if (!value(v)) return false;
+      if (!SplitCredentials(v, credentials.first, credentials.second)) {
+        error = "--user needs USER:PASS";
+        return false;
+      }
+      options.credentials = credentials;
+    } else if (arg == "--referer") {
+      if (!value(v)) return false;
+      options.referer = v;
+    } else if (arg == "--user-agent") {
+      if (!value(v)) return false;
+      options.userAgent = v;
+    } else if (arg == "--connect-timeout" || arg == "--receive-timeout" ||
+               arg == "--send-timeout" || arg == "--retry-delay") {
+      if (!value(v) || !ParseMilliseconds(arg, v, ms, error)) return false;
+      if (arg == "--connect-timeout") options.connectTimeout = ms;
+      if (arg == "--receive-timeout") options.receiveTimeout = ms;
+      if (arg == "--send-timeout") options.sendTimeout = ms;
+      if (arg == "--retry-delay") options.retryDelay = ms;
+    } else if (arg == "--retry") {
+      if (!value(v)) return false;
+      if (v == "none") {
+        options.retryMode = http::RETRY_NONE;
+      } else if (v == "forever") {
+        options.retryMode = http::RETRY_FOREVER;
+      } else if (ParseMilliseconds(arg, v, ms, error)) {
+        options.retryMode = http::RETRY_LIMITED;
+        options.maxRetries = ms;
+      } else {
+        error = "--retry needs none, a count or forever, not '" + v + "'";
+        return false;
+      }
+    } else {
+      error = "unknown option " + arg;
+      return false;
+    }
+  }
+  if (options.help) return true;
+  const std::size_t wanted = options.head ? 1 : 2;
+  if (positional.size() != wanted) {
+    error = options.head ? "--head needs exactly one URL" : "needs a URL and a FILE";
+    return false;
+  }
+  options.url = positional[0];
+  if (!options.head) options.file = positional[1];
+  return true;
+}
+
+}  // namespace fetch

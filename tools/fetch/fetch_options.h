@@ -1,0 +1,50 @@
+// The command line of updater-fetch: options first, then the URL and the
+// file. Every value is checked here, so a bad one ends the run before any
+// traffic with a one-line reason.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fetch {
+
+struct ProxySetting {
+  int kind = 0;  // an http::ProxyKind
+  std::string host;
+  std::uint16_t port = 0;
+  bool auth = false;
+  std::string user;
+  std::string password;
+};
+
+struct FetchOptions {
+  bool help = false;
+  bool head = false;
+  bool force = false;
+  bool quiet = false;
+  std::optional<ProxySetting> proxy;
+  std::optional<std::pair<std::string, std::string>> credentials;
+  std::optional<std::string> referer;
+  std::optional<std::string> userAgent;
+  std::optional<std::int32_t> connectTimeout;
+  std::optional<std::int32_t> receiveTimeout;
+  std::optional<std::int32_t> sendTimeout;
+  std::optional<int> retryMode;  // an http::RetryMode
+  std::int32_t maxRetries = 0;
+  std::optional<std::int32_t> retryDelay;
+  std::string url;
+  std::string file;
+};
+
+// False with `error` set when the command line is not usable.
+bool ParseFetchOptions(const std::vector<std::string>& arguments, FetchOptions& options,
+                       std::string& error);
+
+// KIND://[USER:PASS@]HOST:PORT with KIND http, socks4, socks4a or socks5.
+bool ParseProxySetting(const std::string& text, ProxySetting& proxy, std::string& error);
+
+extern const char kUsage[];
+
+}  // namespace fetch
