@@ -22,7 +22,9 @@ void InitProcess(int argc, char** argv) {
 }
 
 std::string CommandLine() {
-  std::string line = "\"" + ModulePath() + "\" ";
+  std::string line;
+  line.reserve(256);
+  line.append(1, '"').append(ModulePath()).append("\" ");
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     if (i > 0) line += ' ';
     line += arguments[i];
