@@ -206,9 +206,7 @@ std::int64_t File::Read(void* data, std::size_t size) {
   }
 }
 
-bool File::SeekToEnd() {
-  return handle_ >= 0 && ::lseek(Descriptor(handle_), 0, SEEK_END) >= 0;
-}
+bool File::SeekToEnd() { return handle_ >= 0 && ::lseek(Descriptor(handle_), 0, SEEK_END) >= 0; }
 
 bool File::Seek(std::int64_t offset) {
   return handle_ >= 0 && offset >= 0 &&

@@ -1,0 +1,122 @@
+// Writing items to disk: ArchiveSetTargetDir and ArchiveExtractItem.
+#include <string>
+#include <string_view>
+
+#include "archive/archive.h"
+#include "archive/archive_reader.h"
+#include "archive/directory_path.h"
+#include "archive/replacing_file.h"
+#include "platform/files.h"
+
+namespace {
+
+constexpr std::uint32_t kFileAttributeBits = platform::kAttrReadOnly | platform::kAttrHidden |
+                                             platform::kAttrSystem | platform::kAttrArchive;
+
+bool FitsPathLimit(std::size_t length) { return length < kArchivePathSize; }
+
+// A last part that cannot name a file of its own.
+bool NamesNoFile(std::string_view filePart) {
+  return filePart.empty() || filePart == "." || filePart == "..";
+}
+
+ArchiveResult ExtractDirectory(const ArchiveReader& reader, std::string_view fileName) {
+  const bool absolute = archive::IsAbsolutePath(fileName);
+  const std::size_t length = (absolute ? 0 : reader.targetDir.size()) + fileName.size();
+  if (!FitsPathLimit(length)) return ARCHIVE_PATH_TOO_LONG;
+  if (absolute) {
+    archive::CreateDirectoryPath(std::nullopt, fileName);
+  } else {
+    archive::CreateDirectoryPath(reader.targetDir, fileName);
+  }
+  return ARCHIVE_OK;
+}
+
+// Copies the data of the current item, which is the cached one.
+ArchiveResult CopyItemData(ArchiveReader& reader, archive::ReplacingFile& output,
+                           const ArchiveItem& item) {
+  reader.itemData.Open(reader.zip.get(), reader.source, reader.cachedEntry, reader.password);
+  if (!reader.copyBuffer) reader.copyBuffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
+  ArchiveResult result = ARCHIVE_DATA_ERROR;
+  for (;;) {
+    const archive::ReadResult read = reader.itemData.Read(reader.copyBuffer.get(), kCopyBufferSize);
+    if (read.status == archive::ReadStatus::kBadPassword) {
+      result = ARCHIVE_BAD_PASSWORD;
+      break;
+    }
+    if (read.status == archive::ReadStatus::kError) {
+      result = ARCHIVE_DATA_ERROR;
+      break;
+    }
+    if (read.bytes > 0 && !output.Write(reader.copyBuffer.get(), read.bytes)) {
+      result = ARCHIVE_WRITE_FAILED;
+      break;
+    }
+    if (read.status == archive::ReadStatus::kEnd) {
+      result = output.Commit(item.creationTime, item.accessTime, item.modificationTime);
+      break;
+    }
+  }
+  reader.itemData.Close();
+  return result;
+}
+
+ArchiveResult ExtractFile(ArchiveReader& reader, std::string_view fileName,
+                          const ArchiveItem& item) {
+  const archive::SplitPath parts = archive::SplitAtLastSeparator(fileName);
+  if (NamesNoFile(parts.file)) return ARCHIVE_FILE_OPEN_FAILED;
+  const bool absolute = !parts.directory.empty() && archive::IsAbsolutePath(parts.directory);
+  std::string output = absolute ? std::string() : reader.targetDir;
+  output.append(parts.directory).append(parts.file);
+  // The temporary file beside the output must fit as well.
+  if (!FitsPathLimit(output.size() + archive::kTemporarySuffix.size())) {
+    return ARCHIVE_PATH_TOO_LONG;
+  }
+  if (absolute) {
+    archive::CreateDirectoryPath(std::nullopt, parts.directory);
+  } else {
+    archive::CreateDirectoryPath(reader.targetDir, parts.directory);
+  }
+  archive::ReplacingFile file;
+  if (const ArchiveResult opened =
+          file.Open(platform::NativePath(output), item.attributes & kFileAttributeBits);
+      opened != ARCHIVE_OK) {
+    return opened;
+  }
+  return CopyItemData(reader, file, item);
+}
+
+}  // namespace
+
+ArchiveResult ArchiveSetTargetDir(ArchiveHandle* handle, const char* directory) {
+  if (const ArchiveResult checked = archive::CheckHandle(handle); checked != ARCHIVE_OK) {
+    return checked;
+  }
+  if (directory == nullptr || directory[0] == '\0') return ARCHIVE_BAD_ARGUMENT;
+  std::string target = archive::WithTrailingSeparator(directory);
+  if (!FitsPathLimit(target.size())) return ARCHIVE_PATH_TOO_LONG;
+  handle->reader->targetDir = std::move(target);
+  return ARCHIVE_OK;
+}
+
+ArchiveResult ArchiveExtractItem(ArchiveHandle* handle, std::int32_t index, const char* fileName) {
+  if (const ArchiveResult checked = archive::CheckHandle(handle); checked != ARCHIVE_OK) {
+    return checked;
+  }
+  ArchiveReader& reader = *handle->reader;
+  if (index < 0 || index >= reader.count || fileName == nullptr) return ARCHIVE_BAD_ARGUMENT;
+  const std::string_view name(fileName);
+  if (!FitsPathLimit(name.size())) return ARCHIVE_PATH_TOO_LONG;
+  if (const ArchiveResult moved = archive::PositionCursor(reader, index); moved != ARCHIVE_OK) {
+    return moved;
+  }
+  ArchiveItem item;
+  // Nothing is written for an item that cannot be described; one that is
+  // described is the cached one.
+  if (const ArchiveResult described = archive::DescribeItem(reader, index, item);
+      described != ARCHIVE_OK) {
+    return described;
+  }
+  if ((item.attributes & platform::kAttrDirectory) != 0) return ExtractDirectory(reader, name);
+  return ExtractFile(reader, name, item);
+}

@@ -1,0 +1,100 @@
+#include "archive/item_times.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+using platform::FileTime;
+using platform::UnixTimeToFileTime;
+
+std::uint16_t Date(int y, int m, int d) {
+  return static_cast<std::uint16_t>((y - 1980) << 9 | m << 5 | d);
+}
+std::uint16_t Time(int h, int m, int s) {
+  return static_cast<std::uint16_t>(h << 11 | m << 5 | s / 2);
+}
+
+TEST(DosDateTime, ConvertsValidCalendarTimes) {
+  EXPECT_EQ(archive::DosDateTimeToFileTime(Date(1980, 1, 1), 0), UnixTimeToFileTime(315532800));
+  EXPECT_EQ(archive::DosDateTimeToFileTime(Date(2000, 2, 29), Time(12, 34, 56)),
+            UnixTimeToFileTime(951827696));
+  EXPECT_EQ(archive::DosDateTimeToFileTime(Date(2107, 12, 31), Time(23, 59, 58)),
+            UnixTimeToFileTime(4354819198));
+}
+
+TEST(DosDateTime, RefusesWhatIsNoCalendarTime) {
+  const std::pair<std::uint16_t, std::uint16_t> invalid[] = {{Date(2020, 0, 1), 0},
+                                                             {Date(2020, 13, 1), 0},
+                                                             {Date(2020, 1, 0), 0},
+                                                             {Date(2021, 2, 29), 0},
+                                                             {Date(2020, 4, 31), 0},
+                                                             {Date(2020, 1, 1), Time(24, 0, 0)},
+                                                             {Date(2020, 1, 1), Time(0, 60, 0)},
+                                                             {Date(2020, 1, 1), 0x1E}};
+  for (const auto& [date, time] : invalid) {
+    EXPECT_FALSE(archive::DosDateTimeToFileTime(date, time)) << date << " " << time;
+  }
+}
+
+TEST(DosDateTime, IsReadAsLocalTimeWithTheBiasOfNow) {
+  const char* saved = std::getenv("TZ");
+  const std::string previous = saved ? saved : "";
+  setenv("TZ", "XST-2", 1);  // two hours east of UTC all year
+  tzset();
+  const archive::ItemTimes times =
+      archive::TimesFromDos(static_cast<std::uint32_t>(Date(2020, 6, 1) << 16 | Time(12, 0, 0)));
+  const archive::ItemTimes invalid = archive::TimesFromDos(0);
+  saved ? setenv("TZ", previous.c_str(), 1) : unsetenv("TZ");
+  tzset();
+  EXPECT_EQ(times.modificationTime, UnixTimeToFileTime(1591005600));  // 10:00 UTC
+  EXPECT_EQ(times.accessTime, times.modificationTime);
+  EXPECT_EQ(times.creationTime, times.modificationTime);
+  EXPECT_EQ(invalid.modificationTime, UnixTimeToFileTime(315532800 - 7200));
+}
+
+std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
+  std::vector<std::uint8_t> bytes;
+  for (int v : values) bytes.push_back(static_cast<std::uint8_t>(v));
+  return bytes;
+}
+
+struct BlockCase {
+  const char* what;
+  std::vector<std::uint8_t> field;
+  FileTime modification, access, creation;
+};
+
+TEST(ExtendedTimestamp, TakesTheCompleteTimesOfTheFirstBlock) {
+  constexpr FileTime d = 7;  // the DOS-derived value each time starts with
+  const FileTime t1 = UnixTimeToFileTime(1), t2 = UnixTimeToFileTime(2), t3 = UnixTimeToFileTime(3),
+                 before = UnixTimeToFileTime(-2);
+  const BlockCase cases[] = {
+      {"all three", Bytes({'U', 'T', 13, 0, 7, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0}), t1, t2, t3},
+      {"modification only", Bytes({'U', 'T', 5, 0, 1, 1, 0, 0, 0}), t1, d, d},
+      {"access and creation", Bytes({'U', 'T', 9, 0, 6, 2, 0, 0, 0, 3, 0, 0, 0}), d, t2, t3},
+      {"after another block", Bytes({1, 2, 2, 0, 9, 9, 'U', 'T', 5, 0, 1, 1, 0, 0, 0}), t1, d, d},
+      {"before 1970", Bytes({'U', 'T', 5, 0, 1, 0xFE, 0xFF, 0xFF, 0xFF}), before, d, d},
+      {"more announced than the block holds", Bytes({'U', 'T', 5, 0, 7, 1, 0, 0, 0, 2, 0, 0, 0}),
+       t1, d, d},
+      {"block runs past the field", Bytes({'U', 'T', 13, 0, 7, 1, 0, 0, 0, 2, 0}), t1, d, d},
+      {"time cut by the field's end", Bytes({'U', 'T', 5, 0, 1, 1, 0, 0}), d, d, d},
+      {"only the first block counts", Bytes({'U', 'T', 1, 0, 0, 'U', 'T', 5, 0, 1, 1, 0, 0, 0}), d,
+       d, d},
+      {"field of 4 bytes", Bytes({'U', 'T', 0, 0}), d, d, d},
+      {"other block whose size overruns", Bytes({1, 2, 0xFF, 0xFF, 'U', 'T', 5, 0, 1, 1, 0, 0, 0}),
+       d, d, d},
+  };
+  for (const BlockCase& c : cases) {
+    archive::ItemTimes times{d, d, d};
+    archive::ApplyExtendedTimestamp(c.field, times);
+    EXPECT_EQ(times.modificationTime, c.modification) << c.what;
+    EXPECT_EQ(times.accessTime, c.access) << c.what;
+    EXPECT_EQ(times.creationTime, c.creation) << c.what;
+  }
+}
+
+}  // namespace
