@@ -14,7 +14,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
 test_pkgs=(nginx tinyproxy microsocks dante-server openssh-server openssh-client
   zip unzip p7zip-full libarchive-tools curl python3 procps strace)
 windows_pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix libz-mingw-w64-dev
-  wine wine32:i386 xvfb x11-utils imagemagick fonts-wqy-zenhei locales dpkg-dev)
+  wine wine32:i386 xvfb x11-utils imagemagick fonts-wqy-zenhei locales dpkg-dev python3 file)
 
 want=()
 for group in "${@:-build}"; do

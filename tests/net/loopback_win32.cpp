@@ -63,7 +63,8 @@ Peer& Peer::operator=(Peer&& other) noexcept {
 bool Peer::Send(const std::string& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const int n = ::send(Native(fd_), bytes.data() + done, static_cast<int>(bytes.size() - done), 0);
+    const int n =
+        ::send(Native(fd_), bytes.data() + done, static_cast<int>(bytes.size() - done), 0);
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }

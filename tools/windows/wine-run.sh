@@ -11,24 +11,33 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 export LC_ALL=${UPDATER_WINE_LOCALE:-zh_CN.UTF-8}
 export WINEDEBUG=${WINEDEBUG:--all}
+# A crashing program ends with an error instead of waiting in wine's debugger.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-winedbg.exe=d}
 if [ -z "${WINEPREFIX:-}" ]; then
   WINEPREFIX=${XDG_CACHE_HOME:-$HOME/.cache}/updater-wine/prefix
   export WINEPREFIX
   "$here/make-prefix.sh" "$WINEPREFIX"
 fi
 
-xvfb_pid=
-cleanup() {
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-}
-trap cleanup EXIT
-if [ -z "${DISPLAY:-}" ]; then
-  # shellcheck source=tools/windows/xvfb.sh
-  . "$here/xvfb.sh"
-  start_xvfb
-  xvfb_pid=$XVFB_PID
+# With a display given, wine replaces this script, so a time-out that ends the
+# test ends the program itself.
+if [ -n "${DISPLAY:-}" ]; then
+  exec wine "$@"
 fi
 
+# shellcheck source=tools/windows/xvfb.sh
+. "$here/xvfb.sh"
+start_xvfb
+program_pid=
+cleanup() {
+  if [ -n "$program_pid" ]; then kill "$program_pid" 2>/dev/null || true; fi
+  kill "$XVFB_PID" 2>/dev/null || true
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT
+wine "$@" &
+program_pid=$!
 status=0
-wine "$@" || status=$?
+wait "$program_pid" || status=$?
+program_pid=
 exit "$status"

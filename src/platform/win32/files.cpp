@@ -1,0 +1,229 @@
+// Win32 implementation of the file layer: the ANSI calls, so paths are texts
+// in the system's code page exactly as the portable code builds them.
+#include "platform/files.h"
+
+#include "platform/win32/unique_handle.h"
+#include "platform/win32/windows_api.h"
+
+namespace platform {
+namespace {
+
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+HANDLE Native(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+FileTime FromFiletime(const FILETIME& t) {
+  return static_cast<FileTime>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
+                               t.dwLowDateTime);
+}
+
+FILETIME ToFiletime(FileTime t) {
+  const auto bits = static_cast<std::uint64_t>(t);
+  return FILETIME{static_cast<DWORD>(bits & 0xFFFFFFFFu), static_cast<DWORD>(bits >> 32)};
+}
+
+// Points at `storage` filled from `t`, or null for a time that is not given.
+const FILETIME* OptionalFiletime(const FileTime* t, FILETIME& storage) {
+  if (t == nullptr) return nullptr;
+  storage = ToFiletime(*t);
+  return &storage;
+}
+
+bool SetHandleTimes(HANDLE handle, const FileTime* creation, const FileTime* access,
+                    const FileTime* modification) {
+  FILETIME c, a, m;
+  return ::SetFileTime(handle, OptionalFiletime(creation, c), OptionalFiletime(access, a),
+                       OptionalFiletime(modification, m)) != FALSE;
+}
+
+}  // namespace
+
+std::optional<FileStatus> GetFileStatus(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  FileStatus status;
+  status.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+                                          data.nFileSizeLow);
+  status.attributes = data.dwFileAttributes;
+  status.creationTime = FromFiletime(data.ftCreationTime);
+  status.accessTime = FromFiletime(data.ftLastAccessTime);
+  status.modificationTime = FromFiletime(data.ftLastWriteTime);
+  return status;
+}
+
+bool SetFileTimes(const std::string& path, const FileTime* creation, const FileTime* access,
+                  const FileTime* modification) {
+  // FILE_FLAG_BACKUP_SEMANTICS lets the same call open a directory.
+  win32::UniqueHandle handle(CreateFileA(
+      path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle) return false;
+  return SetHandleTimes(handle.get(), creation, access, modification);
+}
+
+bool CreateDirectory(const std::string& path) {
+  return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+}
+
+bool DeleteFile(const std::string& path) { return DeleteFileA(path.c_str()) != FALSE; }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool SetReadOnly(const std::string& path, bool readOnly) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  DWORD wanted = readOnly ? (attributes | FILE_ATTRIBUTE_READONLY)
+                          : (attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  // FILE_ATTRIBUTE_NORMAL must stand alone; 0 is not accepted for a file.
+  wanted &= ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
+  if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;
+  return SetFileAttributesA(path.c_str(), wanted) != FALSE;
+}
+
+std::string CurrentDirectory() {
+  const DWORD needed = GetCurrentDirectoryA(0, nullptr);
+  if (needed == 0) return {};
+  std::string directory(needed, '\0');
+  const DWORD length = GetCurrentDirectoryA(needed, directory.data());
+  if (length == 0 || length >= needed) return {};
+  directory.resize(length);
+  return directory;
+}
+
+std::string NativePath(std::string_view path) { return std::string(path); }
+
+FileTime LocalFileTimeToUtc(FileTime local) {
+  const FILETIME in = ToFiletime(local);
+  FILETIME out;
+  if (!LocalFileTimeToFileTime(&in, &out)) return local;
+  return FromFiletime(out);
+}
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+File File::Open(const std::string& path, OpenMode mode) {
+  DWORD access = GENERIC_READ;
+  DWORD share = FILE_SHARE_READ;
+  DWORD disposition = OPEN_EXISTING;
+  switch (mode) {
+    case OpenMode::kWriteKeep:
+      access = GENERIC_WRITE;
+      disposition = OPEN_ALWAYS;
+      break;
+    case OpenMode::kCreateTruncate:
+      access = GENERIC_WRITE;
+      share = 0;
+      disposition = CREATE_ALWAYS;
+      break;
+    case OpenMode::kRead:
+      // A reader must also admit the writer that may already hold the file
+      // (kWriteKeep lets others read).
+      share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+      break;
+  }
+  const HANDLE handle = CreateFileA(path.c_str(), access, share, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return File();
+  return File(reinterpret_cast<std::intptr_t>(handle));
+}
+
+File File::Create(const std::string& path, std::uint32_t attributes) {
+  DWORD flags = attributes & kSettableAttributes;
+  if (flags == 0) flags = FILE_ATTRIBUTE_NORMAL;
+  // CREATE_ALWAYS refuses an existing read-only file and a directory, but not
+  // for every user (an administrator under wine truncates it): checked first.
+  const DWORD existing = GetFileAttributesA(path.c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES &&
+      (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return File();
+  }
+  // The creating handle stays writable when the new file is read-only.
+  const HANDLE handle =
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return File();
+  return File(reinterpret_cast<std::intptr_t>(handle));
+}
+
+bool File::IsOpen() const { return handle_ != -1; }
+
+bool File::Write(const void* data, std::size_t size) {
+  if (!IsOpen()) return false;
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(Native(handle_), p, chunk, &written, nullptr) || written == 0) return false;
+    p += written;
+    size -= written;
+  }
+  return true;
+}
+
+std::int64_t File::Read(void* data, std::size_t size) {
+  if (!IsOpen()) return -1;
+  const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  DWORD read = 0;
+  if (!ReadFile(Native(handle_), data, chunk, &read, nullptr)) return -1;
+  return static_cast<std::int64_t>(read);
+}
+
+bool File::SeekToEnd() {
+  LARGE_INTEGER zero{};
+  return IsOpen() && SetFilePointerEx(Native(handle_), zero, nullptr, FILE_END) != FALSE;
+}
+
+bool File::Seek(std::int64_t offset) {
+  if (!IsOpen() || offset < 0) return false;
+  LARGE_INTEGER to;
+  to.QuadPart = offset;
+  return SetFilePointerEx(Native(handle_), to, nullptr, FILE_BEGIN) != FALSE;
+}
+
+std::int64_t File::Tell() {
+  if (!IsOpen()) return -1;
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER at{};
+  if (!SetFilePointerEx(Native(handle_), zero, &at, FILE_CURRENT)) return -1;
+  return at.QuadPart;
+}
+
+bool File::Truncate(std::int64_t size) {
+  if (!IsOpen() || size < 0) return false;
+  // SetEndOfFile cuts at the file pointer; the pointer is put back afterwards,
+  // as ftruncate leaves it.
+  const std::int64_t was = Tell();
+  if (was < 0 || !Seek(size)) return false;
+  const bool cut = SetEndOfFile(Native(handle_)) != FALSE;
+  return Seek(was) && cut;
+}
+
+bool File::Flush() { return IsOpen() && FlushFileBuffers(Native(handle_)) != FALSE; }
+
+bool File::SetTimes(const FileTime* creation, const FileTime* access,
+                    const FileTime* modification) {
+  return IsOpen() && SetHandleTimes(Native(handle_), creation, access, modification);
+}
+
+void File::Close() {
+  if (IsOpen()) {
+    CloseHandle(Native(handle_));
+    handle_ = -1;
+  }
+}
+
+}  // namespace platform

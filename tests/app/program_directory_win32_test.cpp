@@ -1,0 +1,116 @@
+// An updater that lives in a directory whose name holds a GBK character with
+// the trail byte 0x5C (a backslash): a copy of this test program runs from
+// such a directory and reports what the run-flow code made of its own path
+// and command line, and whether it could write its download files there.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/command_line.h"
+#include "app/vendor_config.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "platform/win32/windows_api.h"
+#include "support/child_run_win32.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+// "升级" followed by "淺" (0x9C 0x5C) and "籠" (0xBB 0x5C): the directory name
+// ends in a trail byte 0x5C.
+constexpr char kDirectoryName[] = "\xC9\xFD\xBC\xB6\x9C\x5C\xBB\x5C";
+constexpr char kChildTest[] = "ProgramDirectoryChild.ReportsWhatItMakesOfItsPath";
+
+const char* KindName(app::RunKind kind) {
+  switch (kind) {
+    case app::RunKind::kNoArgument:
+      return "no-argument";
+    case app::RunKind::kDownload:
+      return "download";
+    case app::RunKind::kLocalArchive:
+      return "local-archive";
+    case app::RunKind::kIdle:
+      return "idle";
+  }
+  return "?";
+}
+
+// The child's side: runs only as a copy started by the test below.
+TEST(ProgramDirectoryChild, ReportsWhatItMakesOfItsPath) {
+  const std::string reportPath = testsupport::ChildReportPath();
+  if (reportPath.empty()) GTEST_SKIP() << "runs only as the child of GbkProgramDirectory";
+  const std::string modulePath = platform::ModulePath();
+  const std::string directory = app::DirectoryOf(modulePath);
+  const app::RunPlan plan = app::PlanRun(platform::CommandLine(), modulePath, app::kVendorDomain);
+
+  // The download's files beside the updater: written, renamed, read back.
+  bool filesOk = false;
+  {
+    platform::File down =
+        platform::File::Open(directory + "update.zip.down", platform::OpenMode::kCreateTruncate);
+    filesOk = down.IsOpen() && down.Write("PK", 2);
+  }
+  filesOk =
+      filesOk && platform::ReplaceFile(directory + "update.zip.down", directory + "update.zip");
+  const auto status = platform::GetFileStatus(directory + "update.zip");
+  filesOk = filesOk && status && status->size == 2;
+
+  std::string report =
+      "module=" + modulePath + "\n" + "directory=" + directory + "\n" +
+      "kind=" + KindName(plan.kind) + "\n" + "argument=" + plan.argument + "\n" +
+      "gbk=" + (platform::ActiveCodePage() == platform::CodePage::kGbk ? "1" : "0") + "\n" +
+      "files=" + (filesOk ? "1" : "0") + "\n";
+  platform::File out = platform::File::Open(reportPath, platform::OpenMode::kCreateTruncate);
+  ASSERT_TRUE(out.IsOpen());
+  ASSERT_TRUE(out.Write(report.data(), report.size()));
+}
+
+// Run as "updater.exe" and under a name that itself ends in a trail byte 0x5C
+// ("升级淺.exe"), where a byte-wise search for the last backslash would cut
+// the name instead of the path.
+TEST(GbkProgramDirectory, PathAndCommandLineAreSplitOnRealSeparatorsOnly) {
+  ASSERT_EQ(GetACP(), 936u) << "the tests run with the GBK code page (LC_ALL=zh_CN.UTF-8)";
+  testsupport::ScratchDir scratch;
+  const std::string directory = scratch.path() + "\\" + kDirectoryName;
+  ASSERT_TRUE(platform::CreateDirectory(directory));
+  const std::string vendorUrl = std::string("http://dl.") + app::kVendorDomain + "/update.zip";
+  const std::string localArchive = std::string("D:\\") + kDirectoryName + "\\update.zip";
+
+  for (const char* name : {"updater.exe", "\xC9\xFD\xBC\xB6\x9C\x5C.exe"}) {
+    const std::string program = directory + "\\" + name;
+    ASSERT_TRUE(CopyFileA(platform::ModulePath().c_str(), program.c_str(), TRUE));
+    const std::string quoted = "\"" + program + "\" ";
+    struct Case {
+      std::string commandLine;
+      const char* kind;
+      std::string argument;
+    };
+    const Case cases[] = {
+        {quoted + localArchive, "local-archive", localArchive},
+        {quoted + vendorUrl, "download", vendorUrl},
+        {quoted, "no-argument", ""},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.commandLine);
+      const std::string reportPath = scratch.path() + "\\report.txt";
+      DeleteFileA(reportPath.c_str());
+      ASSERT_EQ(testsupport::RunChild(program, c.commandLine, kChildTest, reportPath, 60000), 0);
+      const std::string report = testsupport::ReadFileBytes(reportPath);
+      ASSERT_FALSE(report.empty());
+      EXPECT_EQ(testsupport::ReportValue(report, "module"), program);
+      EXPECT_EQ(testsupport::ReportValue(report, "directory"), directory + "\\");
+      EXPECT_EQ(testsupport::ReportValue(report, "kind"), c.kind);
+      EXPECT_EQ(testsupport::ReportValue(report, "argument"), c.argument);
+      EXPECT_EQ(testsupport::ReportValue(report, "gbk"), "1");
+      EXPECT_EQ(testsupport::ReportValue(report, "files"), "1");
+    }
+  }
+  // The files went into the GBK directory. Taking its last byte 0x5C for a
+  // separator that is already there would have put them beside it instead,
+  // as "<name>update.zip".
+  EXPECT_NE(GetFileAttributesA((directory + "\\update.zip").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA((directory + "update.zip").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+}  // namespace
