@@ -6,6 +6,7 @@
 
 #include "http/http_downloader.h"
 #include "http/response_header.h"
+#include "http/socks_setup.h"
 #include "net/socket_library.h"
 
 namespace http {
@@ -51,10 +52,14 @@ HttpDownloader::ConnectResult HttpDownloader::Connect() {
     case PROXY_SOCKS4:
     case PROXY_SOCKS4A:
     case PROXY_SOCKS5:
-      // The SOCKS set-up goes here: connect to the proxy, then have it
-      // connect to host:port. Until the transport speaks SOCKS these kinds
-      // fail like an unsupported one.
-      return ConnectResult::kFailed;
+      switch (SetUpSocksConnection(*this)) {
+        case REQUEST_OK:
+          return ConnectResult::kConnected;
+        case REQUEST_RETRY:
+          return ConnectResult::kRetry;
+        default:
+          return ConnectResult::kFailed;
+      }
     default:
       return ConnectResult::kFailed;
   }
