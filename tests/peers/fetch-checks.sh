@@ -75,7 +75,7 @@ check "the resume asked for the rest" yes \
   "$(grep -q "GET /slow/big.bin 206 $((total - partial)) range=\"bytes=$partial-\"" \
       "$UPDATER_TEST_NGINX_ACCESS_LOG" && echo yes || echo no)"
 
-check "SOCKS proxies fail cleanly for now" 3 \
+check "an unreachable SOCKS proxy fails the download" 3 \
   "$(status_of "${fetch[@]}" --quiet --proxy socks5://127.0.0.1:1 "$server/files/small.txt" "$work/s")"
 
 # Through the SOCKS proxies of socks-peers.sh, where they run.
