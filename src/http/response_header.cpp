@@ -1,6 +1,6 @@
 #include "http/response_header.h"
 
-#include <cctype>
+#include "http/header_text.h"
 
 namespace http {
 namespace {
@@ -8,17 +8,6 @@ namespace {
 constexpr int kLineBufferSize = 1024;
 // Interim responses (100 Continue, 103 Early Hints) allowed before the final one.
 constexpr int kMaxInterimResponses = 8;
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);

@@ -5,7 +5,6 @@
 // the start of the response right behind its reply.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <initializer_list>
@@ -40,14 +39,7 @@ class ProxySide {
 
   // Exactly `count` bytes; fewer when the client closes or stalls.
   std::string Read(std::size_t count) {
-    std::string bytes;
-    char buffer[512];
-    while (bytes.size() < count) {
-      const std::size_t want = std::min(sizeof buffer, count - bytes.size());
-      const int n = connection_.Receive(buffer, static_cast<int>(want), kWaitMs);
-      if (n <= 0) break;
-      bytes.append(buffer, static_cast<std::size_t>(n));
-    }
+    std::string bytes = connection_.Receive(count, kWaitMs);
     received_ += bytes;
     return bytes;
   }

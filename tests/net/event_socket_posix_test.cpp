@@ -21,11 +21,11 @@ TEST(PosixSocket, CreatedBlockingAndNotInheritedByStartedPrograms) {
 }
 
 TEST(PosixSocket, NonBlockingFromTheFirstWaitOn) {
-  nettest::Listener listener;
+  testsupport::TcpListener listener;
   nettest::Connection c = nettest::Connect(listener);  // a timed connect: the first wait
   ASSERT_TRUE(c.peer.valid());
   EXPECT_NE(Flags(c.socket.get(), F_GETFL) & O_NONBLOCK, 0);
-  ASSERT_TRUE(c.peer.Send("x"));
+  ASSERT_TRUE(c.peer.SendAll("x"));
   char byte;
   EXPECT_EQ(net::SocketRecvTimed(c.socket.get(), &byte, 1, 2000), 1);
   EXPECT_NE(Flags(c.socket.get(), F_GETFL) & O_NONBLOCK, 0);  // deselecting keeps it so
@@ -34,11 +34,11 @@ TEST(PosixSocket, NonBlockingFromTheFirstWaitOn) {
 // Winsock records the close only once the data are read; the emulation over
 // poll(2) records both when both are there, and the data must get through.
 TEST(PosixSocket, DataRecordedTogetherWithTheCloseGetThrough) {
-  nettest::Listener listener;
+  testsupport::TcpListener listener;
   nettest::Connection c = nettest::Connect(listener);
-  ASSERT_TRUE(c.peer.Send("hello"));
+  ASSERT_TRUE(c.peer.SendAll("hello"));
   c.peer.Close();
-  ASSERT_TRUE(nettest::WaitPeerClosed(c.socket.get(), 5000));
+  ASSERT_TRUE(testsupport::WaitPeerClosed(c.socket.get(), 5000));
   char buffer[16] = {};
   ASSERT_EQ(net::SocketRecvTimed(c.socket.get(), buffer, sizeof buffer, 2000), 5);
   EXPECT_EQ(std::string(buffer, 5), "hello");

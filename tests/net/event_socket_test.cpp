@@ -16,7 +16,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using nettest::Connection;
-using nettest::Listener;
+using testsupport::TcpListener;
 
 long long MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -29,21 +29,21 @@ TEST(SocketCreate, FailureGivesInvalidSocketWithTheCodeStored) {
 }
 
 TEST(SocketRecvTimed, OnlyACloseFailsTheReceive) {
-  Listener listener;
+  TcpListener listener;
   Connection c = nettest::Connect(listener);
   ASSERT_TRUE(c.peer.valid());
   c.peer.Close();
-  ASSERT_TRUE(nettest::WaitPeerClosed(c.socket.get(), 5000));
+  ASSERT_TRUE(testsupport::WaitPeerClosed(c.socket.get(), 5000));
   char buffer[16];
   EXPECT_EQ(net::SocketRecvTimed(c.socket.get(), buffer, sizeof buffer, 2000), -1);
 }
 
 TEST(SocketRecvTimed, DataBeforeTheCloseComeOutFirst) {
-  Listener listener;
+  TcpListener listener;
   Connection c = nettest::Connect(listener);
-  ASSERT_TRUE(c.peer.Send("hello"));
+  ASSERT_TRUE(c.peer.SendAll("hello"));
   c.peer.Close();
-  ASSERT_TRUE(nettest::WaitReadable(c.socket.get(), 5000));
+  ASSERT_TRUE(testsupport::WaitReadable(c.socket.get(), 5000));
   char buffer[16] = {};
   ASSERT_EQ(net::SocketRecvTimed(c.socket.get(), buffer, sizeof buffer, 2000), 5);
   EXPECT_EQ(std::string(buffer, 5), "hello");
@@ -53,11 +53,11 @@ TEST(SocketRecvTimed, DataBeforeTheCloseComeOutFirst) {
 }
 
 TEST(SocketRecvTimed, DataBeforeTheCloseComesOutInPieces) {
-  Listener listener;
+  TcpListener listener;
   Connection c = nettest::Connect(listener);
-  ASSERT_TRUE(c.peer.Send("abcdef"));
+  ASSERT_TRUE(c.peer.SendAll("abcdef"));
   c.peer.Close();
-  ASSERT_TRUE(nettest::WaitReadable(c.socket.get(), 5000));
+  ASSERT_TRUE(testsupport::WaitReadable(c.socket.get(), 5000));
   char buffer[4] = {};
   EXPECT_EQ(net::SocketRecvTimed(c.socket.get(), buffer, 4, 2000), 4);
   EXPECT_EQ(net::SocketRecvTimed(c.socket.get(), buffer, 4, 2000), 2);
@@ -65,7 +65,7 @@ TEST(SocketRecvTimed, DataBeforeTheCloseComesOutInPieces) {
 }
 
 TEST(SocketRecvTimed, TimeOutZeroWithoutDataFailsAtOnceWithTimedOut) {
-  Listener listener;
+  TcpListener listener;
   Connection c = nettest::Connect(listener);
   net::SetSocketLastError(0);
   char buffer[16];
@@ -76,35 +76,35 @@ TEST(SocketRecvTimed, TimeOutZeroWithoutDataFailsAtOnceWithTimedOut) {
 }
 
 TEST(SocketRecvTimed, TimeOutZeroWithDataAlreadyThereReceives) {
-  Listener listener;
+  TcpListener listener;
   Connection c = nettest::Connect(listener);
-  ASSERT_TRUE(c.peer.Send("xyz"));
-  ASSERT_TRUE(nettest::WaitReadable(c.socket.get(), 5000));
+  ASSERT_TRUE(c.peer.SendAll("xyz"));
+  ASSERT_TRUE(testsupport::WaitReadable(c.socket.get(), 5000));
   char buffer[16];
   EXPECT_EQ(net::SocketRecvTimed(c.socket.get(), buffer, sizeof buffer, 0), 3);
 }
 
 TEST(SocketRecvTimed, WaitsForDataThatArrivesLater) {
-  Listener listener;
+  TcpListener listener;
   Connection c = nettest::Connect(listener);
-  std::thread sender([&c] { c.peer.Send("late"); });
+  std::thread sender([&c] { c.peer.SendAll("late"); });
   char buffer[16];
   EXPECT_EQ(net::SocketRecvTimed(c.socket.get(), buffer, sizeof buffer, 5000), 4);
   sender.join();
 }
 
 TEST(SocketSendTimed, SendsToAReadingPeer) {
-  Listener listener;
+  TcpListener listener;
   Connection c = nettest::Connect(listener);
   EXPECT_EQ(net::SocketSendAll(c.socket.get(), "request", 7, 2000), 7);
   EXPECT_EQ(c.peer.Receive(7), "request");
 }
 
 TEST(SocketSendAll, StopsAtTheFirstFailedSendWhenThePeerStopsReading) {
-  Listener listener;
+  TcpListener listener;
   Connection c = nettest::Connect(listener);
   c.peer.SetReceiveBuffer(4096);
-  nettest::SetSendBuffer(c.socket.get(), 4096);
+  testsupport::SetSendBuffer(c.socket.get(), 4096);
   const std::vector<char> data(4 * 1024 * 1024, 'd');
   net::SetSocketLastError(0);
   const Clock::time_point start = Clock::now();
@@ -120,15 +120,15 @@ TEST(SocketSendAll, StopsAtTheFirstFailedSendWhenThePeerStopsReading) {
 }
 
 TEST(SocketSendTimed, FailsWithTheErrorOfTheSendAfterThePeerReset) {
-  Listener listener;
+  TcpListener listener;
   Connection c = nettest::Connect(listener);
   c.peer.Close();
-  ASSERT_TRUE(nettest::WaitPeerClosed(c.socket.get(), 5000));
+  ASSERT_TRUE(testsupport::WaitPeerClosed(c.socket.get(), 5000));
   // The first send draws a reset from the closed peer; a later one then fails.
   int result = 0;
   for (int i = 0; i < 50 && result >= 0; ++i) {
     result = net::SocketSendTimed(c.socket.get(), "x", 1, 1000);
-    if (result >= 0) nettest::WaitReadable(c.socket.get(), 100);
+    if (result >= 0) testsupport::WaitReadable(c.socket.get(), 100);
   }
   EXPECT_EQ(result, -1);
   EXPECT_NE(net::SocketLastError(), 0);
@@ -137,10 +137,10 @@ TEST(SocketSendTimed, FailsWithTheErrorOfTheSendAfterThePeerReset) {
 TEST(SocketConnectTimed, ClosedPortFailsWithTheAttemptsOwnError) {
   net::UniqueSocket s(net::SocketCreate(2, 1, 0));
   char address[16];
-  nettest::LoopbackAddress(nettest::ClosedPort(), address);
+  testsupport::LoopbackAddress(testsupport::ClosedPort(), address);
   net::SetSocketLastError(0);
   EXPECT_EQ(net::SocketConnectTimed(s.get(), address, 16, 2000), -1);
-  EXPECT_EQ(net::SocketLastError(), nettest::ConnectionRefusedCode());
+  EXPECT_EQ(net::SocketLastError(), testsupport::ConnectionRefusedCode());
   // The socket can still be closed gracefully, at once.
   const Clock::time_point start = Clock::now();
   EXPECT_EQ(net::SocketClose(s.release(), 0), 0);
@@ -148,9 +148,9 @@ TEST(SocketConnectTimed, ClosedPortFailsWithTheAttemptsOwnError) {
 }
 
 TEST(SocketConnectTimed, ListenerThatNeverAcceptsTimesOut) {
-  Listener listener(0);
+  TcpListener listener(0);
   char address[16];
-  nettest::LoopbackAddress(listener.port(), address);
+  testsupport::LoopbackAddress(listener.port(), address);
   // Fill the listener's queue; the first connect that is not answered times out.
   std::vector<net::UniqueSocket> queued;
   int result = 0;
@@ -171,7 +171,7 @@ TEST(SocketConnectTimed, ListenerThatNeverAcceptsTimesOut) {
 }
 
 TEST(SocketConnectHost, ConnectsToADottedAddressAndAName) {
-  Listener listener;
+  TcpListener listener;
   for (const char* host : {"127.0.0.1", "localhost"}) {
     net::UniqueSocket s(net::SocketCreate(2, 1, 0));
     EXPECT_EQ(net::SocketConnectHost(s.get(), host, listener.port(), 2000, 1), 0) << host;
@@ -185,16 +185,16 @@ TEST(SocketConnectHost, NameThatDoesNotResolveFails) {
 }
 
 TEST(SocketClose, GracefulCloseDrainsAPeerThatKeepsSending) {
-  Listener listener;
+  TcpListener listener;
   Connection c = nettest::Connect(listener);
   const std::string chunk(64 * 1024, 's');
   bool allSent = true;
   std::thread sender([&] {
-    for (int i = 0; i < 16 && allSent; ++i) allSent = c.peer.Send(chunk);
+    for (int i = 0; i < 16 && allSent; ++i) allSent = c.peer.SendAll(chunk);
     c.peer.ShutdownSend();
   });
   // Let the first bytes arrive, so the close meets a peer in mid-send.
-  ASSERT_TRUE(nettest::WaitReadable(c.socket.get(), 5000));
+  ASSERT_TRUE(testsupport::WaitReadable(c.socket.get(), 5000));
   const Clock::time_point start = Clock::now();
   EXPECT_EQ(net::SocketClose(c.socket.release(), 0), 0);
   sender.join();

@@ -44,14 +44,14 @@ TEST(WinsockSocket, IsNotInheritedByStartedPrograms) {
 // Winsock keeps no readable blocking flag; a plain receive with nothing to read
 // shows it. Should the socket still block, the peer's late byte ends the call.
 TEST(WinsockSocket, IsNonBlockingFromTheFirstWaitOn) {
-  nettest::Listener listener;
+  testsupport::TcpListener listener;
   nettest::Connection c = nettest::Connect(listener);  // a timed connect: the first wait
   ASSERT_TRUE(c.peer.valid());
   const HANDLE received = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ASSERT_NE(received, nullptr);
   std::thread late([&c, received] {
     WaitForSingleObject(received, 2000);
-    c.peer.Send("x");
+    c.peer.SendAll("x");
   });
   char byte;
   EXPECT_EQ(net::SocketRecv(c.socket.get(), &byte, 1), -10035);

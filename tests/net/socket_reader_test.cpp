@@ -14,7 +14,7 @@
 namespace {
 
 using nettest::Connection;
-using nettest::Listener;
+using testsupport::TcpListener;
 
 constexpr std::uint32_t kTimeoutMs = 2000;
 
@@ -27,21 +27,21 @@ class SocketReaderTest : public ::testing::Test {
     connection = nettest::Connect(listener);
     ASSERT_TRUE(connection.peer.valid());
     if (!bytes.empty()) {
-      ASSERT_TRUE(connection.peer.Send(bytes));
+      ASSERT_TRUE(connection.peer.SendAll(bytes));
     }
     if (thenClose) connection.peer.Close();
     if (!bytes.empty()) {
-      ASSERT_TRUE(nettest::WaitReadable(connection.socket.get(), 5000));
+      ASSERT_TRUE(testsupport::WaitReadable(connection.socket.get(), 5000));
     } else if (thenClose) {
-      ASSERT_TRUE(nettest::WaitPeerClosed(connection.socket.get(), 5000));
+      ASSERT_TRUE(testsupport::WaitPeerClosed(connection.socket.get(), 5000));
     }
     reader = net::ReaderCreate(connection.socket.get(), capacity);
     ASSERT_TRUE(reader);
   }
   // Sends more bytes and waits until they are there to be received.
   void Arrive(const std::string& bytes) {
-    ASSERT_TRUE(connection.peer.Send(bytes));
-    ASSERT_TRUE(nettest::WaitReadable(connection.socket.get(), 5000));
+    ASSERT_TRUE(connection.peer.SendAll(bytes));
+    ASSERT_TRUE(testsupport::WaitReadable(connection.socket.get(), 5000));
   }
   std::string Read(int wanted) {
     std::vector<char> bytes(static_cast<std::size_t>(wanted) + 1, '#');
@@ -49,7 +49,7 @@ class SocketReaderTest : public ::testing::Test {
     return std::string(bytes.data(), static_cast<std::size_t>(n > 0 ? n : 0));
   }
 
-  Listener listener;
+  TcpListener listener;
   Connection connection;
   std::unique_ptr<net::SocketReader> reader;
 };

@@ -14,7 +14,7 @@
 namespace {
 
 using nettest::Connection;
-using nettest::Listener;
+using testsupport::TcpListener;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t kTimeoutMs = 2000;
@@ -41,7 +41,7 @@ class SocksRequests : public ::testing::Test {
   }
   net::SocketHandle s() const { return connection.socket.get(); }
 
-  Listener listener;
+  TcpListener listener;
   Connection connection;
 };
 
@@ -198,9 +198,9 @@ class SocksReplies : public ::testing::Test {
   void Start(const Bytes& bytes) {
     connection = nettest::Connect(listener);
     ASSERT_TRUE(connection.peer.valid());
-    ASSERT_TRUE(connection.peer.Send(AsText(bytes)));
+    ASSERT_TRUE(connection.peer.SendAll(AsText(bytes)));
     connection.peer.Close();
-    ASSERT_TRUE(nettest::WaitReadable(connection.socket.get(), 5000));
+    ASSERT_TRUE(testsupport::WaitReadable(connection.socket.get(), 5000));
     reader = net::ReaderCreate(connection.socket.get(), 10240);
     ASSERT_TRUE(reader);
   }
@@ -214,7 +214,7 @@ class SocksReplies : public ::testing::Test {
     return rest;
   }
 
-  Listener listener;
+  TcpListener listener;
   Connection connection;
   std::unique_ptr<net::SocketReader> reader;
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/socket_calls.h"
+#include "support/pass_through_socket_calls.h"
 
 namespace nettest {
 
@@ -97,7 +98,7 @@ class ScriptedSocketCalls : public platform::SocketCalls {
 
 // The system's calls, except that look-ups are counted with the threads they
 // ran on, and the library may be made to grant another version.
-class ObservedSystemCalls : public platform::SocketCalls {
+class ObservedSystemCalls : public testsupport::PassThroughSocketCalls {
  public:
   std::uint16_t grantVersion = 0;  // 0: what the system grants
   bool offerResolverThread = true;
@@ -109,64 +110,26 @@ class ObservedSystemCalls : public platform::SocketCalls {
   }
 
   std::int32_t StartLibrary(std::uint16_t requested, std::uint16_t& granted) override {
-    const std::int32_t result = system_.StartLibrary(requested, granted);
+    const std::int32_t result = system().StartLibrary(requested, granted);
     if (grantVersion != 0) granted = grantVersion;
     return result;
   }
   int StopLibrary() override {
     ++stops;
-    return system_.StopLibrary();
+    return system().StopLibrary();
   }
-  std::int32_t LastSocketError() override { return system_.LastSocketError(); }
-  std::int32_t LastSystemError() override { return system_.LastSystemError(); }
-  platform::SocketHandle OpenSocket(int family, int type, int protocol) override {
-    return system_.OpenSocket(family, type, protocol);
-  }
-  int SetReuseAddress(platform::SocketHandle s) override { return system_.SetReuseAddress(s); }
-  int CloseSocket(platform::SocketHandle s) override { return system_.CloseSocket(s); }
-  int ShutdownSocket(platform::SocketHandle s, int how) override {
-    return system_.ShutdownSocket(s, how);
-  }
-  int Receive(platform::SocketHandle s, char* buffer, int length) override {
-    return system_.Receive(s, buffer, length);
-  }
-  int Send(platform::SocketHandle s, const char* buffer, int length) override {
-    return system_.Send(s, buffer, length);
-  }
-  int Connect(platform::SocketHandle s, const void* address, int length) override {
-    return system_.Connect(s, address, length);
-  }
-  platform::SocketEventHandle CreateSocketEvent() override { return system_.CreateSocketEvent(); }
-  void CloseSocketEvent(platform::SocketEventHandle event) override {
-    system_.CloseSocketEvent(event);
-  }
-  int SelectSocketEvents(platform::SocketHandle s, platform::SocketEventHandle event,
-                         std::uint32_t mask) override {
-    return system_.SelectSocketEvents(s, event, mask);
-  }
-  platform::WaitOutcome WaitForSocketEvent(platform::SocketEventHandle event,
-                                           std::uint32_t timeoutMs) override {
-    return system_.WaitForSocketEvent(event, timeoutMs);
-  }
-  int EnumerateSocketEvents(platform::SocketHandle s, platform::SocketEventHandle event,
-                            platform::NetworkEvents& events) override {
-    return system_.EnumerateSocketEvents(s, event, events);
-  }
-  void Pause(std::uint32_t ms) override { system_.Pause(ms); }
-  std::uint32_t ParseIpv4(const char* text) override { return system_.ParseIpv4(text); }
   std::uint32_t LookUpHost(const char* name) override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       lookUpThreads_.push_back(std::this_thread::get_id());
     }
-    return system_.LookUpHost(name);
+    return system().LookUpHost(name);
   }
   bool ResolverThreadAvailable() override {
-    return offerResolverThread && system_.ResolverThreadAvailable();
+    return offerResolverThread && system().ResolverThreadAvailable();
   }
 
  private:
-  platform::SocketCalls& system_ = platform::SystemSocketCalls();
   std::mutex mutex_;
   std::vector<std::thread::id> lookUpThreads_;
 };

@@ -1,14 +1,23 @@
-// The few TCP calls the in-process test servers need, on 127.0.0.1 only, with
-// a bounded wait on every call. One implementation per system.
+// TCP on 127.0.0.1 for tests: the in-process test servers, and the far end of
+// the connections in the transport's tests. The sockets here are blocking and
+// made with plain system calls; every wait has a limit. The portable parts are
+// in loopback_tcp.cpp, the system's calls in posix/ and win32/.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+
+#include "platform/socket_calls.h"
 
 namespace testsupport {
 
-using RawSocket = std::intptr_t;
-inline constexpr RawSocket kNoSocket = -1;
+// A Winsock SOCKET or a POSIX descriptor, as the platform layer holds one.
+using RawSocket = platform::SocketHandle;
+inline constexpr RawSocket kNoSocket = platform::kInvalidSocket;
+// The limit of a wait unless a call is given another.
+inline constexpr int kDefaultWaitMs = 5000;
 
 class TcpConnection {
  public:
@@ -23,8 +32,17 @@ class TcpConnection {
   // Bytes received (0: the peer closed), or -1 on an error or when nothing
   // arrived within `timeoutMs`.
   int Receive(char* buffer, int size, int timeoutMs);
+  // Exactly `count` bytes, or fewer when the connection ends or nothing
+  // arrives within `timeoutMs`.
+  std::string Receive(std::size_t count, int timeoutMs = kDefaultWaitMs);
+  // Reads until the peer closes: the number of bytes read. Stops as well when
+  // nothing arrives within `timeoutMs`.
+  std::size_t DrainToEnd(int timeoutMs = kDefaultWaitMs);
   // False when the peer is gone or the data did not go within `timeoutMs`.
-  bool SendAll(std::string_view bytes, int timeoutMs);
+  bool SendAll(std::string_view bytes, int timeoutMs = kDefaultWaitMs);
+  // Stops sending; receiving goes on.
+  void ShutdownSend();
+  void SetReceiveBuffer(int bytes);
   // Ends the connection with a reset instead of an orderly close.
   void Abort();
   void Close();
@@ -35,8 +53,9 @@ class TcpConnection {
 
 class TcpListener {
  public:
-  // Listens on 127.0.0.1 at a port the system picks.
-  TcpListener();
+  // Listens on 127.0.0.1 at a port the system picks, with room for `backlog`
+  // connections that wait to be accepted.
+  explicit TcpListener(int backlog = 16);
   ~TcpListener();
   TcpListener(const TcpListener&) = delete;
   TcpListener& operator=(const TcpListener&) = delete;
@@ -44,11 +63,24 @@ class TcpListener {
   bool valid() const { return s_ != kNoSocket; }
   std::uint16_t port() const { return port_; }
   // The next connection, or an invalid one when none came within `timeoutMs`.
-  TcpConnection Accept(int timeoutMs);
+  TcpConnection Accept(int timeoutMs = kDefaultWaitMs);
 
  private:
   RawSocket s_ = kNoSocket;
   std::uint16_t port_ = 0;
 };
+
+// For a socket that the code under test made: blocks until `s` has bytes to
+// read (or the peer's close has come), or until the peer's close has arrived.
+bool WaitReadable(RawSocket s, int timeoutMs);
+bool WaitPeerClosed(RawSocket s, int timeoutMs);
+void SetSendBuffer(RawSocket s, int bytes);
+
+// A port on 127.0.0.1 that nothing listens on.
+std::uint16_t ClosedPort();
+// The system's number for a refused connection.
+std::int32_t ConnectionRefusedCode();
+// The 16-byte address (a sockaddr_in) of 127.0.0.1 and `port`.
+void LoopbackAddress(std::uint16_t port, void* address16);
 
 }  // namespace testsupport

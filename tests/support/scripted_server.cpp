@@ -1,8 +1,9 @@
 #include "support/scripted_server.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
+
+#include "http/header_text.h"
 
 namespace testsupport {
 namespace {
@@ -11,17 +12,6 @@ constexpr int kReadTimeoutMs = 5000;
 constexpr int kSendTimeoutMs = 5000;
 constexpr std::size_t kMaxRequestBytes = 64 * 1024;
 constexpr int kAcceptPollMs = 50;
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -43,7 +33,7 @@ std::string ScriptedExchange::RequestHeader(std::string_view name) const {
     if (end == std::string::npos) break;
     const std::string_view line = std::string_view(request_).substr(start, end - start);
     const std::size_t colon = line.find(':');
-    if (colon != std::string_view::npos && EqualsIgnoreCase(line.substr(0, colon), name)) {
+    if (colon != std::string_view::npos && http::EqualsIgnoreCase(line.substr(0, colon), name)) {
       std::string_view value = line.substr(colon + 1);
       while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
       return std::string(value);

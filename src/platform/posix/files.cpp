@@ -116,19 +116,6 @@ FileTime LocalFileTimeToUtc(FileTime local) {
   return local - static_cast<FileTime>(parts.tm_gmtoff) * kTicksPerSecond;
 }
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 File File::Open(const std::string& path, OpenMode mode) {
   int flags = O_RDONLY;
   switch (mode) {

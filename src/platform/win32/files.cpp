@@ -102,19 +102,6 @@ FileTime LocalFileTimeToUtc(FileTime local) {
   return FromFiletime(out);
 }
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 File File::Open(const std::string& path, OpenMode mode) {
   DWORD access = GENERIC_READ;
   DWORD share = FILE_SHARE_READ;

@@ -11,27 +11,22 @@
 namespace testsupport {
 namespace {
 
-int Fd(RawSocket s) { return static_cast<int>(s); }
+int Fd(RawSocket s) { return static_cast<int>(static_cast<std::intptr_t>(s)); }
 
+RawSocket FromFd(int fd) { return fd < 0 ? kNoSocket : static_cast<RawSocket>(fd); }
+
+// True when poll(2) reports `events` (or a hang-up or an error) on `s`
+// within `timeoutMs`.
 bool WaitFor(RawSocket s, short events, int timeoutMs) {
   pollfd p{Fd(s), events, 0};
   for (;;) {
     const int r = ::poll(&p, 1, timeoutMs);
     if (r < 0 && errno == EINTR) continue;
-    return r > 0;
+    return r > 0 && (p.revents & (events | POLLHUP | POLLERR)) != 0;
   }
 }
 
 }  // namespace
-
-TcpConnection& TcpConnection::operator=(TcpConnection&& other) noexcept {
-  if (this != &other) {
-    Close();
-    s_ = other.s_;
-    other.s_ = kNoSocket;
-  }
-  return *this;
-}
 
 int TcpConnection::Receive(char* buffer, int size, int timeoutMs) {
   if (!valid() || !WaitFor(s_, POLLIN, timeoutMs)) return -1;
@@ -52,6 +47,14 @@ bool TcpConnection::SendAll(std::string_view bytes, int timeoutMs) {
   return bytes.empty();
 }
 
+void TcpConnection::ShutdownSend() {
+  if (valid()) ::shutdown(Fd(s_), SHUT_WR);
+}
+
+void TcpConnection::SetReceiveBuffer(int bytes) {
+  if (valid()) ::setsockopt(Fd(s_), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
 void TcpConnection::Abort() {
   if (!valid()) return;
   linger l{1, 0};
@@ -64,20 +67,19 @@ void TcpConnection::Close() {
   s_ = kNoSocket;
 }
 
-TcpListener::TcpListener() {
+TcpListener::TcpListener(int backlog) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return;
   sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  LoopbackAddress(0, &address);
   socklen_t length = sizeof address;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd, 16) != 0 ||
+      ::listen(fd, backlog) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     ::close(fd);
     return;
   }
-  s_ = fd;
+  s_ = FromFd(fd);
   port_ = ntohs(address.sin_port);
 }
 
@@ -87,8 +89,17 @@ TcpListener::~TcpListener() {
 
 TcpConnection TcpListener::Accept(int timeoutMs) {
   if (!valid() || !WaitFor(s_, POLLIN, timeoutMs)) return TcpConnection();
-  const int fd = ::accept4(Fd(s_), nullptr, nullptr, SOCK_CLOEXEC);
-  return TcpConnection(fd < 0 ? kNoSocket : fd);
+  return TcpConnection(FromFd(::accept4(Fd(s_), nullptr, nullptr, SOCK_CLOEXEC)));
 }
+
+bool WaitReadable(RawSocket s, int timeoutMs) { return WaitFor(s, POLLIN, timeoutMs); }
+
+bool WaitPeerClosed(RawSocket s, int timeoutMs) { return WaitFor(s, POLLRDHUP, timeoutMs); }
+
+void SetSendBuffer(RawSocket s, int bytes) {
+  ::setsockopt(Fd(s), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+}
+
+std::int32_t ConnectionRefusedCode() { return ECONNREFUSED; }
 
 }  // namespace testsupport

@@ -1,14 +1,15 @@
 #include "support/loopback_tcp.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "platform/win32/windows_api.h"
 
 namespace testsupport {
 namespace {
 
 SOCKET Sock(RawSocket s) { return static_cast<SOCKET>(s); }
 
-// Winsock must be started once per process before the first socket.
+// Winsock must be started once per process before the first socket; the count
+// the library keeps makes this independent of the tests' own start-up and
+// clean-up.
 void StartWinsock() {
   static const bool started = [] {
     WSADATA data;
@@ -17,6 +18,7 @@ void StartWinsock() {
   (void)started;
 }
 
+// True when select reports `s` ready within `timeoutMs`.
 bool WaitFor(RawSocket s, bool forWrite, int timeoutMs) {
   fd_set set;
   FD_ZERO(&set);
@@ -28,15 +30,6 @@ bool WaitFor(RawSocket s, bool forWrite, int timeoutMs) {
 }
 
 }  // namespace
-
-TcpConnection& TcpConnection::operator=(TcpConnection&& other) noexcept {
-  if (this != &other) {
-    Close();
-    s_ = other.s_;
-    other.s_ = kNoSocket;
-  }
-  return *this;
-}
 
 int TcpConnection::Receive(char* buffer, int size, int timeoutMs) {
   if (!valid() || !WaitFor(s_, false, timeoutMs)) return -1;
@@ -54,6 +47,17 @@ bool TcpConnection::SendAll(std::string_view bytes, int timeoutMs) {
   return bytes.empty();
 }
 
+void TcpConnection::ShutdownSend() {
+  if (valid()) ::shutdown(Sock(s_), SD_SEND);
+}
+
+void TcpConnection::SetReceiveBuffer(int bytes) {
+  if (valid()) {
+    ::setsockopt(Sock(s_), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
+                 sizeof bytes);
+  }
+}
+
 void TcpConnection::Abort() {
   if (!valid()) return;
   linger l{1, 0};
@@ -66,16 +70,15 @@ void TcpConnection::Close() {
   s_ = kNoSocket;
 }
 
-TcpListener::TcpListener() {
+TcpListener::TcpListener(int backlog) {
   StartWinsock();
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return;
   sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  LoopbackAddress(0, &address);
   int length = sizeof address;
   if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(s, 16) != 0 ||
+      ::listen(s, backlog) != 0 ||
       ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     ::closesocket(s);
     return;
@@ -90,8 +93,48 @@ TcpListener::~TcpListener() {
 
 TcpConnection TcpListener::Accept(int timeoutMs) {
   if (!valid() || !WaitFor(s_, false, timeoutMs)) return TcpConnection();
-  const SOCKET s = ::accept(Sock(s_), nullptr, nullptr);
-  return TcpConnection(s == INVALID_SOCKET ? kNoSocket : static_cast<RawSocket>(s));
+  return TcpConnection(static_cast<RawSocket>(::accept(Sock(s_), nullptr, nullptr)));
 }
+
+bool WaitReadable(RawSocket s, int timeoutMs) { return WaitFor(s, false, timeoutMs); }
+
+// Waits for the peer's close (FD_CLOSE) with a selection of its own. Wine
+// records a close only once the bytes in front of it have been read, so while
+// bytes wait, their arrival is taken instead and the close, sent right after
+// them over loopback, is given a moment to follow. The socket is non-blocking
+// afterwards, as every socket of the transport is once it has been used.
+bool WaitPeerClosed(RawSocket s, int timeoutMs) {
+  const WSAEVENT event = WSACreateEvent();
+  if (event == WSA_INVALID_EVENT) return false;
+  bool closed = false;
+  if (WSAEventSelect(Sock(s), event, FD_READ | FD_CLOSE) == 0 &&
+      WSAWaitForMultipleEvents(1, &event, TRUE, static_cast<DWORD>(timeoutMs), FALSE) ==
+          WSA_WAIT_EVENT_0) {
+    WSANETWORKEVENTS recorded{};
+    if (WSAEnumNetworkEvents(Sock(s), event, &recorded) == 0) {
+      if ((recorded.lNetworkEvents & FD_CLOSE) != 0) {
+        closed = true;
+      } else if ((recorded.lNetworkEvents & FD_READ) != 0) {
+        Sleep(50);
+        closed = true;
+      }
+      // A read recorded here must be recorded again for the code under test:
+      // a receive (a peek leaves the bytes) re-enables it.
+      if ((recorded.lNetworkEvents & FD_READ) != 0) {
+        char byte;
+        ::recv(Sock(s), &byte, 1, MSG_PEEK);
+      }
+    }
+  }
+  WSAEventSelect(Sock(s), event, 0);
+  WSACloseEvent(event);
+  return closed;
+}
+
+void SetSendBuffer(RawSocket s, int bytes) {
+  ::setsockopt(Sock(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+}
+
+std::int32_t ConnectionRefusedCode() { return WSAECONNREFUSED; }
 
 }  // namespace testsupport
