@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the updater and runs every test: the Linux suites (normal, with
 # AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded ones with
-# ThreadSanitizer) and the Windows build under wine. Installs what is missing.
+# ThreadSanitizer), a bounded fuzz pass, and the Windows build under wine.
+# Installs what is missing.
 #   tools/test.sh            everything
 #   tools/test.sh linux      only the Linux presets
 set -euo pipefail
@@ -11,6 +12,12 @@ jobs=${UPDATER_JOBS:-2}
 
 tools/install-deps.sh test
 [ "$scope" = linux ] || tools/install-deps.sh windows
+
+# Any sanitizer report fails the run: the code is built with
+# -fno-sanitize-recover=all, and each sanitizer stops at its first report.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
 run_preset() {
   local preset=$1; shift
@@ -24,6 +31,10 @@ run_preset() {
 run_preset debug
 run_preset asan
 run_preset tsan -L threads
+
+# A bounded fuzz pass: every target for FUZZ_SECONDS (30 here) over its saved
+# corpus; an input that fails is kept in tests/fuzz/corpus/ and fails the run.
+FUZZ_SECONDS=${FUZZ_SECONDS:-30} UPDATER_JOBS=$jobs tools/fuzz.sh
 
 if [ "$scope" != linux ] && [ -x tools/windows/ci.sh ]; then
   tools/windows/ci.sh

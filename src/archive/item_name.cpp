@@ -11,6 +11,19 @@ bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 // sequence found anywhere wins over a later one found sooner.
 constexpr std::array<std::string_view, 4> kDirUps = {"\\..\\", "\\../", "/../", "/..\\"};
 
+// `rest` without its leading separators and "./" or ".\" segments.
+std::string_view AfterDotSegments(std::string_view rest) {
+  for (;;) {
+    if (!rest.empty() && IsSeparator(rest[0])) {
+      rest.remove_prefix(1);
+    } else if (rest.size() >= 2 && rest[0] == '.' && IsSeparator(rest[1])) {
+      rest.remove_prefix(2);
+    } else {
+      return rest;
+    }
+  }
+}
+
 // The number of bytes the first rule that applies to `rest` skips, or 0.
 std::size_t SkipOnce(std::string_view rest, platform::CodePage codePage) {
   if (rest.size() >= 2 && rest[1] == ':') return 2;  // drive prefix
@@ -22,6 +35,8 @@ std::size_t SkipOnce(std::string_view rest, platform::CodePage codePage) {
   // A leading dir-up segment would climb above the target as well.
   if (rest.size() >= 3 && rest[0] == '.' && rest[1] == '.' && IsSeparator(rest[2])) return 3;
   if (rest == "..") return 2;
+  // So does a ".." behind nothing but "." segments ("./..", ".//..").
+  if (AfterDotSegments(rest) == "..") return rest.size();
   return 0;
 }
 

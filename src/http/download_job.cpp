@@ -166,6 +166,7 @@ DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::
     highWater = std::max(highWater, receivedSize);
     transferredSize = 0;
     bool complete = false;
+    const platform::FileTime stamp = platform::UnixTimeToFileTime(lastModified);
     while (!complete) {
       if (stopRequested.load() != 0) {
         CloseStamped(file, lastModified);
@@ -175,6 +176,9 @@ DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::
       const int n =
           ReceiveBody(block.data(), std::min(kBodyReceiveSize, contentLength - transferredSize));
       if (n < 1 || !file.Write(block.data(), static_cast<std::size_t>(n))) break;
+      // Each write moves the file's time to now; the resume stamp goes back at
+      // once, so a run that is killed still resumes with the right If-Range.
+      file.SetTimes(nullptr, nullptr, &stamp);
       for (int reported = 0; reported < n; reported += kBodyBlockSize) {
         const int step = std::min(kBodyBlockSize, n - reported);
         transferredSize += step;

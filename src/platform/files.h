@@ -74,7 +74,7 @@ FileTime LocalFileTimeToUtc(FileTime local);
 enum class OpenMode {
   kWriteKeep,        // open or create for writing, never truncate; others may read
   kCreateTruncate,   // create or truncate for writing, no sharing
-  kRead,             // existing file, read only, others may read
+  kRead,             // existing file, read only, others may read but not write
 };
 
 // An open file, closed by the destructor.

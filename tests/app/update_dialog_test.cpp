@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -14,7 +13,9 @@
 #include "app/messages.h"
 #include "app/vendor_config.h"
 #include "platform/files.h"
+#include "platform/path.h"
 #include "platform/shell.h"
+#include "support/environment.h"
 #include "support/scratch_dir.h"
 #include "support/scripted_server.h"
 
@@ -73,7 +74,8 @@ class ObservedDialog : public app::UpdateDialog {
 
 class UpdateDialogFlow : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("UPDATER_UI", "none", 1); }
+  // The POSIX window runtime shows no dialog of its own (Windows ignores it).
+  void SetUp() override { testsupport::SetEnvVar("UPDATER_UI", "none"); }
 
   app::RunEnvironment Environment(const std::string& argument) const {
     const std::string self = scratch.Join("updater");
@@ -92,8 +94,8 @@ TEST_F(UpdateDialogFlow, AloneItShowsMessageOneAndOffersThePage) {
     ObservedDialog dialog(Environment(""));
     dialog.DoModal();
     ASSERT_EQ(shell.record.boxes.size(), 1u);
-    EXPECT_EQ(shell.record.boxes[0],
-              std::string(app::kMessageCaption) + "|" + app::MessageText(app::FailureMessage::kNoArgument));
+    EXPECT_EQ(shell.record.boxes[0], std::string(app::kMessageCaption) + "|" +
+                                         app::MessageText(app::FailureMessage::kNoArgument));
     EXPECT_EQ(shell.record.pages.size(), answer == platform::kIdOk ? 1u : 0u);
     if (!shell.record.pages.empty()) {
       EXPECT_EQ(shell.record.pages[0], app::DownloadPageUrl());
@@ -113,7 +115,7 @@ TEST_F(UpdateDialogFlow, FailedDownloadShowsMessageTwoOnceAfterTheStartDelay) {
                                        app::MessageText(app::FailureMessage::kDownloadFailed));
   EXPECT_GE(shell.record.firstBox - dialog.initialisedAt, std::chrono::milliseconds(950));
   EXPECT_EQ(dialog.url(), url);
-  EXPECT_EQ(dialog.programDir(), scratch.path() + "/");
+  EXPECT_EQ(dialog.programDir(), scratch.path() + platform::PathSeparator());
   EXPECT_TRUE(shell.record.started.empty());
 }
 
@@ -162,7 +164,8 @@ TEST_F(UpdateDialogFlow, ALocalPathThatIsNoArchiveStillStartsTheMainApplication)
   dialog.DoModal();
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2950));
   ASSERT_EQ(shell.record.started.size(), 1u);
-  EXPECT_EQ(shell.record.started[0].first, scratch.Join("Korvanta.exe"));
+  EXPECT_EQ(shell.record.started[0].first,
+            scratch.path() + platform::PathSeparator() + "Korvanta.exe");
   EXPECT_FALSE(dialog.workerStarted());
   EXPECT_TRUE(shell.record.boxes.empty());
 }

@@ -1,10 +1,6 @@
 #include "archive_test_support.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
-#include <memory>
 #include <sstream>
 
 #include "support/scratch_dir.h"
@@ -13,37 +9,55 @@ namespace archivetest {
 namespace fs = std::filesystem;
 
 namespace {
-// DOS times are local times; the tests read and write them in UTC, as the
-// archivers they start do.
-[[maybe_unused]] const bool kUtc = [] {
-  setenv("TZ", "UTC", 1);
-  tzset();
-  return true;
-}();
+
+std::string InPrepared(const std::string& relative) {
+  return PreparedDir().empty() ? std::string() : PreparedDir() + "/" + relative;
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && fs::exists(path, ec);
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar (the
+// civil-from-days inverse: years start in March, so a leap day ends one).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2 ? 1 : 0;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yearOfEra = static_cast<unsigned>(y - era * 400);
+  const unsigned dayOfYear = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+}
+
 }  // namespace
 
-bool HaveTool(const std::string& tool) {
-  return Run("command -v " + tool + " >/dev/null 2>&1") == 0;
+std::string CraftedArchive(const std::string& name) { return InPrepared("crafted/" + name); }
+
+std::string UnzippedBytes(const std::string& archive, const std::string& item) {
+  return testsupport::ReadFileBytes(InPrepared("unzipped/" + archive + "/" + item));
 }
 
-int Run(const std::string& command) { return std::system(command.c_str()); }
+std::string PeerSourceDir() { return InPrepared("peers/source"); }
 
-std::string CraftedArchive(const std::string& name) {
-  static testsupport::ScratchDir dir;
-  static const bool made = [] {
-    const fs::path script = fs::path(__FILE__).parent_path() / "make_archives.py";
-    return Run("python3 '" + script.string() + "' '" + dir.path() + "'") == 0;
-  }();
-  return made ? dir.Join(name) : std::string();
+std::string PeerArchive(const std::string& peer) {
+  const std::string path = InPrepared("peers/" + peer + ".zip");
+  return Exists(path) ? path : std::string();
 }
 
-std::map<std::string, ListedEntry> ListWithUnzip(const std::string& archive) {
+bool PeerToolMissing(const std::string& peer) {
+  return Exists(InPrepared("peers/" + peer + ".missing"));
+}
+
+std::int64_t UnixTimeOf(int year, int month, int day, int hour, int minute, int second) {
+  return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+         hour * 3600 + minute * 60 + second;
+}
+
+std::map<std::string, ListedEntry> ParseUnzipListing(const std::string& text) {
   std::map<std::string, ListedEntry> entries;
-  const std::string command = "unzip -Z -T -l '" + archive + "'";
-  const std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  if (!pipe) return entries;
-  char line[4096];
-  while (std::fgets(line, sizeof line, pipe.get()) != nullptr) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
     std::istringstream in(line);
     ListedEntry entry;
     std::string version, host, kind, method, stamp, name;
@@ -52,17 +66,17 @@ std::map<std::string, ListedEntry> ListWithUnzip(const std::string& archive) {
         stamp.size() != 15) {
       continue;  // a header or summary line
     }
-    std::tm parts{};
-    parts.tm_year = std::stoi(stamp.substr(0, 4)) - 1900;
-    parts.tm_mon = std::stoi(stamp.substr(4, 2)) - 1;
-    parts.tm_mday = std::stoi(stamp.substr(6, 2));
-    parts.tm_hour = std::stoi(stamp.substr(9, 2));
-    parts.tm_min = std::stoi(stamp.substr(11, 2));
-    parts.tm_sec = std::stoi(stamp.substr(13, 2));
-    entry.unixTime = static_cast<std::int64_t>(timegm(&parts));
+    // yyyymmdd.hhmmss
+    entry.unixTime = UnixTimeOf(std::stoi(stamp.substr(0, 4)), std::stoi(stamp.substr(4, 2)),
+                                std::stoi(stamp.substr(6, 2)), std::stoi(stamp.substr(9, 2)),
+                                std::stoi(stamp.substr(11, 2)), std::stoi(stamp.substr(13, 2)));
     entries[name] = entry;
   }
   return entries;
+}
+
+std::map<std::string, ListedEntry> PeerListing(const std::string& peer) {
+  return ParseUnzipListing(testsupport::ReadFileBytes(InPrepared("peers/" + peer + ".list")));
 }
 
 ArchivePtr Open(const std::string& archive, const char* password) {

@@ -1,6 +1,21 @@
-// Support for the archive tests: running the real archivers, reading what
-// `unzip -Z` reports, and walking the facade over a whole archive.
+// Support for the archive tests: the archives that the real archivers and
+// make_archives.py write, what `unzip` reports for them, and walking the facade
+// over a whole archive.
+//
+// The archives are prepared by prepare_archives.py into one directory:
+//   crafted/NAME.zip           the archives of make_archives.py
+//   unzipped/NAME.zip/ITEM     what `unzip` extracts from a crafted archive
+//   peers/source/...           a tree of files with known bytes and times
+//   peers/PEER.zip, PEER.list  that tree archived by one archiver, and what
+//                              `unzip -Z -T -l` lists for it
+//   peers/PEER.missing         instead, when the archiver is not installed
+// The archivers are Linux programs: the Windows build's tests run through
+// with-archives.sh, which prepares the directory on the build machine and names
+// it in UPDATER_TEST_ARCHIVES. The Linux tests prepare it themselves when that
+// variable is not set. Either way DOS times are read and written in UTC.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <map>
@@ -12,13 +27,24 @@
 
 namespace archivetest {
 
-// Whether `tool` can be run (found on the PATH).
-bool HaveTool(const std::string& tool);
-// Runs `command` through the shell; its exit status. The test programs run
-// in UTC (TZ=UTC), and so do the archivers they start.
-int Run(const std::string& command);
-// The crafted archives of make_archives.py, written once per test program.
+inline constexpr char kArchivesVariable[] = "UPDATER_TEST_ARCHIVES";
+
+// The prepared directory, or "" when there is none (see Prepared()).
+const std::string& PreparedDir();
+// Why there is no prepared directory, for the message of a test that needs one.
+std::string MissingArchivesReason();
+// Whether a test without its archives fails rather than skips: always where
+// the tests prepare them themselves, else under CI=true.
+bool MissingArchivesFail();
+
 std::string CraftedArchive(const std::string& name);
+// The bytes that `unzip` extracted for `item` of crafted archive `archive`.
+std::string UnzippedBytes(const std::string& archive, const std::string& item);
+std::string PeerSourceDir();
+// The archive of the source tree written by `peer`; "" when the archiver is
+// not installed or failed.
+std::string PeerArchive(const std::string& peer);
+bool PeerToolMissing(const std::string& peer);
 
 // One line of `unzip -Z -T -l`.
 struct ListedEntry {
@@ -27,7 +53,11 @@ struct ListedEntry {
   std::uint64_t compressedSize = 0;
   std::int64_t unixTime = 0;  // the time unzip shows, read as UTC
 };
-std::map<std::string, ListedEntry> ListWithUnzip(const std::string& archive);
+// What `unzip -Z -T -l` listed for the archive of `peer`.
+std::map<std::string, ListedEntry> PeerListing(const std::string& peer);
+std::map<std::string, ListedEntry> ParseUnzipListing(const std::string& text);
+// Seconds since 1970-01-01 00:00 UTC of a proleptic Gregorian date and time.
+std::int64_t UnixTimeOf(int year, int month, int day, int hour, int minute, int second);
 
 ArchivePtr Open(const std::string& archive, const char* password = nullptr);
 std::vector<ArchiveItem> DescribeAll(ArchiveHandle* handle);
@@ -35,8 +65,20 @@ std::vector<ArchiveItem> DescribeAll(ArchiveHandle* handle);
 // each extraction by cleaned name.
 std::map<std::string, ArchiveResult> ExtractAll(ArchiveHandle* handle, const std::string& target);
 
-// Every path below `root`, relative to it, directories with a trailing "/".
+// Every path below `root`, relative to it, "/"-separated, directories with a
+// trailing "/".
 std::set<std::string> ListTree(const std::string& root);
 std::int64_t UnixSeconds(platform::FileTime t);
 
 }  // namespace archivetest
+
+// Ends the current test (or fixture set-up) when there are no prepared
+// archives: a failure or a skip, as MissingArchivesFail() says.
+#define UPDATER_REQUIRE_ARCHIVES()                                                      \
+  if (archivetest::PreparedDir().empty()) {                                             \
+    if (archivetest::MissingArchivesFail()) {                                           \
+      FAIL() << "no prepared archives: " << archivetest::MissingArchivesReason();       \
+    } else {                                                                            \
+      GTEST_SKIP() << "no prepared archives: " << archivetest::MissingArchivesReason(); \
+    }                                                                                   \
+  }

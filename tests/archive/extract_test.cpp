@@ -15,6 +15,7 @@ using testsupport::WriteFileBytes;
 
 class ExtractTest : public testing::Test {
  protected:
+  void SetUp() override { UPDATER_REQUIRE_ARCHIVES(); }
   ArchivePtr OpenCrafted(const char* name) {
     ArchivePtr handle = archivetest::Open(CraftedArchive(name));
     if (handle) ArchiveSetTargetDir(handle.get(), target_.c_str());
@@ -22,10 +23,7 @@ class ExtractTest : public testing::Test {
   }
   // The bytes `unzip` itself extracts for an item.
   static std::string UnzipBytes(const char* archive, const char* item) {
-    testsupport::ScratchDir dir;
-    archivetest::Run("unzip -p '" + CraftedArchive(archive) + "' '" + item + "' > '" +
-                     dir.Join("out") + "'");
-    return ReadFileBytes(dir.Join("out"));
+    return archivetest::UnzippedBytes(archive, item);
   }
 
   testsupport::ScratchDir scratch_;

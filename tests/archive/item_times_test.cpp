@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <vector>
 
 namespace {
@@ -38,22 +36,6 @@ TEST(DosDateTime, RefusesWhatIsNoCalendarTime) {
   for (const auto& [date, time] : invalid) {
     EXPECT_FALSE(archive::DosDateTimeToFileTime(date, time)) << date << " " << time;
   }
-}
-
-TEST(DosDateTime, IsReadAsLocalTimeWithTheBiasOfNow) {
-  const char* saved = std::getenv("TZ");
-  const std::string previous = saved ? saved : "";
-  setenv("TZ", "XST-2", 1);  // two hours east of UTC all year
-  tzset();
-  const archive::ItemTimes times =
-      archive::TimesFromDos(static_cast<std::uint32_t>(Date(2020, 6, 1) << 16 | Time(12, 0, 0)));
-  const archive::ItemTimes invalid = archive::TimesFromDos(0);
-  saved ? setenv("TZ", previous.c_str(), 1) : unsetenv("TZ");
-  tzset();
-  EXPECT_EQ(times.modificationTime, UnixTimeToFileTime(1591005600));  // 10:00 UTC
-  EXPECT_EQ(times.accessTime, times.modificationTime);
-  EXPECT_EQ(times.creationTime, times.modificationTime);
-  EXPECT_EQ(invalid.modificationTime, UnixTimeToFileTime(315532800 - 7200));
 }
 
 std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {

@@ -108,7 +108,7 @@ TEST(Win32Files, OpenModesShareAsDocumented) {
     bool secondOpens;
   };
   const Case cases[] = {
-      {OpenMode::kWriteKeep, OpenMode::kRead, true},
+      {OpenMode::kWriteKeep, OpenMode::kRead, false},  // a reader admits no writer
       {OpenMode::kRead, OpenMode::kRead, true},
       {OpenMode::kCreateTruncate, OpenMode::kRead, false},
       {OpenMode::kWriteKeep, OpenMode::kWriteKeep, false},

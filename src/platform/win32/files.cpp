@@ -117,9 +117,8 @@ File File::Open(const std::string& path, OpenMode mode) {
       disposition = CREATE_ALWAYS;
       break;
     case OpenMode::kRead:
-      // A reader must also admit the writer that may already hold the file
-      // (kWriteKeep lets others read).
-      share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+      // Others may read too, but nobody may write while it is open: an
+      // archive must not change under its reader.
       break;
   }
   const HANDLE handle = CreateFileA(path.c_str(), access, share, nullptr, disposition,

@@ -1,0 +1,168 @@
+// The archive facade on any bytes, driven the way the install drives it:
+// open, read the summary, describe every item and extract it under its
+// cleaned name into a target directory two levels below a scratch directory.
+// Checks: every description is well formed (a terminated name that passes
+// the cleaned-name checks, only the five attribute flags, the index asked
+// for); every result is one of the facade's codes; out-of-range indexes are
+// refused; and afterwards nothing exists in the scratch directory outside the
+// target but the archive itself and the target's parent. The scratch tree is
+// removed after each input.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+#include "archive/archive.h"
+#include "fuzz_support.h"
+#include "item_name_checks.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Items beyond these are not extracted: the data of a small input can still
+// claim a large size, and the fuzzer should spend its time on the parsing.
+constexpr std::int32_t kMaxItems = 64;
+constexpr std::uint32_t kMaxExtractedSize = 1 << 20;
+
+bool IsResult(ArchiveResult r) {
+  switch (r) {
+    case ARCHIVE_OK:
+    case ARCHIVE_FILE_OPEN_FAILED:
+    case ARCHIVE_WRITE_FAILED:
+    case ARCHIVE_BAD_LOCAL_HEADER:
+    case ARCHIVE_READ_FAILED:
+    case ARCHIVE_BAD_PASSWORD:
+    case ARCHIVE_PATH_TOO_LONG:
+    case ARCHIVE_BAD_ARGUMENT:
+    case ARCHIVE_WRONG_HANDLE:
+    case ARCHIVE_DATA_ERROR:
+      return true;
+  }
+  return false;
+}
+
+// A directory of this process's own on a memory file system when there is
+// one; removed at exit.
+const fs::path& ScratchBase() {
+  static const fs::path base = [] {
+    std::string parent = "/tmp";
+    if (const char* given = std::getenv("FUZZ_SCRATCH")) {
+      parent = given;
+    } else if (fs::is_directory("/dev/shm")) {
+      parent = "/dev/shm";
+    }
+    std::string pattern = parent + "/updater-archive-fuzz.XXXXXX";
+    FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(ScratchBase(), ec);
+    });
+    return fs::path(pattern);
+  }();
+  return base;
+}
+
+void CheckItem(const ArchiveItem& item, std::int32_t index) {
+  FUZZ_CHECK(item.index == index);
+  const void* nul = std::memchr(item.name, '\0', sizeof item.name);
+  FUZZ_CHECK(nul != nullptr);
+  const std::string_view name(item.name);
+  fuzz::CheckCleanedName(name, platform::ActiveCodePage());
+  constexpr std::uint32_t kKnown = platform::kAttrReadOnly | platform::kAttrHidden |
+                                   platform::kAttrSystem | platform::kAttrDirectory |
+                                   platform::kAttrArchive;
+  FUZZ_CHECK((item.attributes & ~kKnown) == 0);
+}
+
+bool SameRecord(const ArchiveItem& a, const ArchiveItem& b) {
+  return a.index == b.index && std::strcmp(a.name, b.name) == 0 && a.attributes == b.attributes &&
+         a.accessTime == b.accessTime && a.creationTime == b.creationTime &&
+         a.modificationTime == b.modificationTime && a.compressedSize == b.compressedSize &&
+         a.uncompressedSize == b.uncompressedSize;
+}
+
+// Everything below `run` must be the archive, out/, out/target or below it.
+void CheckNothingOutside(const fs::path& run) {
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(run, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    const std::string rel = it->path().lexically_relative(run).generic_string();
+    const bool allowed = rel == "input.zip" || rel == "out" || rel == "out/target" ||
+                         rel.rfind("out/target/", 0) == 0;
+    if (!allowed) std::fprintf(stderr, "written outside the target: %s\n", rel.c_str());
+    FUZZ_CHECK(allowed);
+    FUZZ_CHECK(!it->is_symlink());
+  }
+  FUZZ_CHECK(!ec);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const fs::path run = ScratchBase() / "run";
+  std::error_code ec;
+  fs::remove_all(run, ec);
+  fs::create_directories(run / "out", ec);
+  FUZZ_CHECK(!ec);
+  const std::string archivePath = (run / "input.zip").string();
+  {
+    std::ofstream out(archivePath, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    FUZZ_CHECK(out.good());
+  }
+  const std::string target = (run / "out" / "target").string();
+
+  if (ArchiveHandle* handle = ArchiveOpen(archivePath.c_str(), nullptr)) {
+    FUZZ_CHECK(ArchiveSetTargetDir(handle, target.c_str()) == ARCHIVE_OK);
+    ArchiveItem item;
+    FUZZ_CHECK(ArchiveGetItem(handle, -1, &item) == ARCHIVE_OK);
+    const std::int32_t count = item.index;
+    FUZZ_CHECK(count >= 0);
+    FUZZ_CHECK(item.name[0] == '\0');
+    for (std::int32_t i = 0; i < count && i < kMaxItems; ++i) {
+      const ArchiveResult described = ArchiveGetItem(handle, i, &item);
+      FUZZ_CHECK(IsResult(described));
+      if (described != ARCHIVE_OK) {
+        FUZZ_CHECK(item.index == 0 && item.name[0] == '\0' && item.uncompressedSize == 0);
+        continue;
+      }
+      CheckItem(item, i);
+      // Asking again is served from the cache and gives the same record.
+      ArchiveItem again;
+      FUZZ_CHECK(ArchiveGetItem(handle, i, &again) == ARCHIVE_OK);
+      FUZZ_CHECK(SameRecord(again, item));
+      if (item.uncompressedSize > kMaxExtractedSize) continue;
+      FUZZ_CHECK(IsResult(ArchiveExtractItem(handle, i, item.name)));
+    }
+    // A second pass from the first item walks the cursor back.
+    if (count > 0) {
+      const ArchiveResult described = ArchiveGetItem(handle, 0, &item);
+      FUZZ_CHECK(IsResult(described));
+      if (described == ARCHIVE_OK && item.uncompressedSize <= kMaxExtractedSize) {
+        FUZZ_CHECK(IsResult(ArchiveExtractItem(handle, 0, item.name)));
+      }
+    }
+    FUZZ_CHECK(ArchiveGetItem(handle, count, &item) == ARCHIVE_BAD_ARGUMENT);
+    FUZZ_CHECK(ArchiveGetItem(handle, -2, &item) == ARCHIVE_BAD_ARGUMENT);
+    FUZZ_CHECK(ArchiveExtractItem(handle, count, "x") == ARCHIVE_BAD_ARGUMENT);
+    FUZZ_CHECK(ArchiveClose(handle) == ARCHIVE_OK);
+  }
+
+  CheckNothingOutside(run);
+  // Read-only items must not keep the tree from going.
+  for (auto it = fs::recursive_directory_iterator(run, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(run, ec);
+  return 0;
+}

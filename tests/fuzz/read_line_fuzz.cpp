@@ -1,0 +1,103 @@
+// ReaderReadLine over a ring of any size, with lines cut into any pieces.
+// Input: two bytes that give the line buffer's size (0 to 1099), one that
+// gives the ring's capacity (1 to 128, or the engine's 10240), then the bytes
+// the connection receives. Checks, call by call, against the bytes the call
+// took from the connection:
+// - a complete line is those bytes without the final LF, and without a CR
+//   directly before it; a partial one is exactly size - 1 bytes without LF;
+// - a failed call has used up the connection;
+// - a size of 1 or less reads nothing and gives an empty partial text;
+// - the ring keeps writePos == (readPos + count) % capacity.
+// NUL bytes in the stream are sent as 0x01: the text's end is its NUL.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "feed_socket_calls.h"
+#include "fuzz_support.h"
+#include "net/socket_library.h"
+#include "net/socket_reader.h"
+
+namespace {
+
+void CheckRing(const net::SocketReader& r) {
+  FUZZ_CHECK(r.count >= 0 && r.count <= r.capacity);
+  FUZZ_CHECK(r.readPos >= 0 && r.readPos < r.capacity);
+  FUZZ_CHECK(r.writePos >= 0 && r.writePos < r.capacity);
+  FUZZ_CHECK(r.writePos == (r.readPos + r.count) % r.capacity);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 3) return 0;
+  const int lineSize = (data[0] | data[1] << 8) % 1100;
+  const std::int32_t capacity = data[2] < 128 ? 1 + data[2] : 10240;
+  std::string stream(fuzz::AsText(data + 3, size - 3));
+  for (char& c : stream) {
+    if (c == '\0') c = '\x01';
+  }
+  const std::uint32_t seed = fuzz::HashOf(fuzz::AsText(data, size));
+  static fuzz::FeedSocketCalls calls;
+  calls.Reset(stream, seed,
+              (seed & 0x10000) != 0 ? fuzz::FeedSocketCalls::End::kTimedOut
+                                    : fuzz::FeedSocketCalls::End::kClosed);
+  const net::ScopedSocketCalls scoped(calls);
+  std::unique_ptr<net::SocketReader> reader =
+      net::ReaderCreate(fuzz::FeedSocketCalls::kSocket, capacity);
+  FUZZ_CHECK(reader);
+  const auto consumed = [&] {
+    return stream.size() - calls.Remaining() - static_cast<std::size_t>(reader->count);
+  };
+
+  // One byte more than the reader may use, to see that it stays inside.
+  std::vector<char> buffer(static_cast<std::size_t>(lineSize) + 1);
+  if (lineSize <= 1) {
+    buffer.assign(buffer.size(), 'x');
+    net::LineStatus status = net::LINE_FAILED;
+    FUZZ_CHECK(net::ReaderReadLine(*reader, buffer.data(), lineSize, status, 1000) == 0);
+    FUZZ_CHECK(status == net::LINE_PARTIAL);
+    FUZZ_CHECK(consumed() == 0 && calls.Remaining() == stream.size());
+    if (lineSize == 1) FUZZ_CHECK(buffer[0] == '\0');
+    net::ReaderRelease(std::move(reader), 0);
+    return 0;
+  }
+
+  std::size_t at = 0;  // bytes of the stream accounted for
+  for (;;) {
+    buffer.assign(buffer.size(), '\0');
+    buffer.back() = '\x7f';
+    net::LineStatus status = net::LINE_COMPLETE;
+    const int result = net::ReaderReadLine(*reader, buffer.data(), lineSize, status, 1000);
+    CheckRing(*reader);
+    FUZZ_CHECK(buffer.back() == '\x7f');
+    const std::size_t now = consumed();
+    FUZZ_CHECK(now >= at);
+    const std::string_view taken = std::string_view(stream).substr(at, now - at);
+    if (status == net::LINE_FAILED) {
+      FUZZ_CHECK(result == -1);
+      FUZZ_CHECK(now == stream.size() && calls.Remaining() == 0);
+      // What was read is in the buffer, unterminated.
+      FUZZ_CHECK(std::memcmp(buffer.data(), taken.data(), taken.size()) == 0);
+      break;
+    }
+    FUZZ_CHECK(result == 0);
+    const std::string_view text(buffer.data(), std::strlen(buffer.data()));
+    if (status == net::LINE_COMPLETE) {
+      FUZZ_CHECK(!taken.empty() && taken.back() == '\n');
+      std::string_view expected = taken.substr(0, taken.size() - 1);
+      if (!expected.empty() && expected.back() == '\r') expected.remove_suffix(1);
+      FUZZ_CHECK(text == expected);
+    } else {
+      FUZZ_CHECK(status == net::LINE_PARTIAL);
+      FUZZ_CHECK(text.size() == static_cast<std::size_t>(lineSize - 1));
+      FUZZ_CHECK(text == taken);
+      FUZZ_CHECK(taken.find('\n') == std::string_view::npos);
+    }
+    at = now;
+  }
+  net::ReaderRelease(std::move(reader), 0);
+  return 0;
+}

@@ -1,0 +1,32 @@
+// Environment variables of the test process, as the C runtime's getenv and the
+// programs that the process starts see them.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace testsupport {
+
+// Sets `name` to `value` (a non-empty text). A change of TZ takes effect at
+// once for the C runtime's local-time calls on POSIX (tzset); on Windows the
+// time zone of the system is not the process's to change.
+void SetEnvVar(const std::string& name, const std::string& value);
+void UnsetEnvVar(const std::string& name);
+// The variable's value; nothing when it is not set.
+std::optional<std::string> GetEnvVar(const std::string& name);
+
+// Sets a variable, or removes it when no value is given, while it lives; the
+// previous value, or the variable's absence, returns afterwards.
+class ScopedEnvVar {
+ public:
+  ScopedEnvVar(std::string name, std::optional<std::string> value);
+  ~ScopedEnvVar();
+  ScopedEnvVar(const ScopedEnvVar&) = delete;
+  ScopedEnvVar& operator=(const ScopedEnvVar&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> previous_;
+};
+
+}  // namespace testsupport
