@@ -24,7 +24,14 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs" --target "${targets[@]/#/fuzz_}"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/updater-fuzz.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# The archive target extracts into a scratch directory below FUZZ_SCRATCH: in
+# memory where there is /dev/shm, and removed with the rest however the
+# fuzzer ends.
+scratch_parent=/dev/shm
+[ -d "$scratch_parent" ] && [ -w "$scratch_parent" ] || scratch_parent=$work
+export FUZZ_SCRATCH
+FUZZ_SCRATCH=$(mktemp -d "$scratch_parent/updater-fuzz-scratch.XXXXXX")
+trap 'rm -rf "$work" "$FUZZ_SCRATCH"' EXIT
 # Sanitizer reports end the run; libFuzzer keeps the input that caused them.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:abort_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:abort_on_error=1:print_stacktrace=1}
