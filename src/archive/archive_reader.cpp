@@ -10,6 +10,7 @@
 #include "archive/item_attributes.h"
 #include "archive/item_name.h"
 #include "archive/item_times.h"
+#include "archive/zip_format.h"
 #include "platform/files.h"
 
 ArchiveHandle::ArchiveHandle() = default;
@@ -17,9 +18,6 @@ ArchiveHandle::~ArchiveHandle() = default;
 
 namespace archive {
 namespace {
-
-constexpr int kStored = 0;
-constexpr int kDeflated = 8;
 
 ArchiveResult DescribeCurrent(ArchiveReader& reader, std::int32_t index, ArchiveItem& item,
                               unz_file_info64& info) {

@@ -1,5 +1,6 @@
 #include "archive/directory_path.h"
 
+#include "archive/zip_format.h"
 #include "platform/files.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -8,8 +9,6 @@ namespace archive {
 namespace {
 
 constexpr std::string_view kSeparators = "/\\";
-
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 void CreateIfMissing(const std::string& path) {
   const std::string native = platform::NativePath(path);

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <limits>
 
+#include "archive/zip_format.h"
+
 namespace archive {
 namespace {
 
 constexpr std::size_t kInputSize = 65536;  // raw bytes per read of a deflated item
-constexpr int kStored = 0;
-constexpr int kDeflated = Z_DEFLATED;
 constexpr std::uint32_t kFlagEncrypted = 0x0001;
 constexpr std::uint32_t kFlagDescriptor = 0x0008;
 

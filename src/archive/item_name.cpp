@@ -2,10 +2,10 @@
 
 #include <array>
 
+#include "archive/zip_format.h"
+
 namespace archive {
 namespace {
-
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 // The dir-up sequences in the order in which they are searched; an earlier
 // sequence found anywhere wins over a later one found sooner.

@@ -7,6 +7,7 @@
 
 #include "http/header_text.h"
 #include "http/http_downloader.h"
+#include "http/milliseconds.h"
 #include "platform/files.h"
 
 namespace http {
@@ -88,7 +89,7 @@ void HttpDownloader::PauseBeforeRetry() const {
 }
 
 int HttpDownloader::ReceiveBody(char* destination, int wanted) {
-  const auto timeout = static_cast<std::uint32_t>(std::max(0, receiveTimeout));
+  const std::uint32_t timeout = Milliseconds(receiveTimeout);
   if (socketReader->count > 0) return net::ReaderRead(*socketReader, destination, wanted, timeout);
   return net::SocketRecvTimed(connection, destination, wanted, timeout);
 }

@@ -1,10 +1,10 @@
 // One request exchange: a fresh connection (direct or through a proxy), the
 // request text, and the judged response header. Redirects and send time-outs
 // start new attempts within the bounds set in http_downloader.h.
-#include <algorithm>
 #include <string>
 
 #include "http/http_downloader.h"
+#include "http/milliseconds.h"
 #include "http/response_header.h"
 #include "http/socks_setup.h"
 #include "net/socket_library.h"
@@ -14,10 +14,6 @@ namespace {
 
 constexpr int kAddressFamilyInet = 2;
 constexpr int kSocketTypeStream = 1;
-
-std::uint32_t Milliseconds(std::int32_t value) {
-  return static_cast<std::uint32_t>(std::max<std::int32_t>(0, value));
-}
 
 }  // namespace
 

@@ -1,10 +1,10 @@
 #include "http/socks_setup.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
+#include "http/milliseconds.h"
 #include "net/event_socket.h"
 #include "net/socks_client.h"
 
@@ -13,10 +13,6 @@ namespace {
 
 constexpr std::uint8_t kMethodNoAuthentication = 0;
 constexpr std::uint8_t kMethodLogin = 2;
-
-std::uint32_t Milliseconds(std::int32_t value) {
-  return static_cast<std::uint32_t>(std::max<std::int32_t>(0, value));
-}
 
 // Whether `text` reaches the proxy whole: a NUL would end it early, and where
 // one length byte counts it, it may have at most 255 bytes.
