@@ -29,4 +29,8 @@ RunPlan PlanRun(std::string_view commandLine, std::string_view modulePath,
 // The directory of `modulePath` with one separator at its end.
 std::string DirectoryOf(std::string_view modulePath);
 
+// The verb the main application is started with: "runas" (elevation) from
+// major system version 6 on, none below.
+const char* RelaunchVerb(unsigned osMajorVersion);
+
 }  // namespace app

@@ -25,8 +25,7 @@ int UpdateDialog::InstallAndRelaunch(std::string archivePath) {
   }
 
   const std::string mainApplication = DirectoryOf(m_environment.modulePath) + "Korvanta.exe";
-  const char* verb = platform::OsMajorVersion() >= 6 ? "runas" : nullptr;
-  platform::StartProgram(mainApplication, verb);
+  platform::StartProgram(mainApplication, RelaunchVerb(platform::OsMajorVersion()));
   platform::SendMessage(m_hWnd, platform::kWmClose, 0, 0);
   return 0;
 }
