@@ -31,6 +31,9 @@ run_preset() {
 run_preset debug
 run_preset asan
 run_preset tsan -L threads
+# The coverage build: fails when line coverage of src/ falls below
+# tools/coverage-threshold.
+UPDATER_JOBS=$jobs tools/coverage.sh
 
 # A bounded fuzz pass: every target for FUZZ_SECONDS (30 here) over its saved
 # corpus; an input that fails is kept in tests/fuzz/corpus/ and fails the run.

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds the coverage preset, runs the Linux suite with its peers and prints
+# the line and branch coverage of src/ on its last line:
+#   coverage: lines NN.N% branches NN.N%
+# Exits non-zero when a test fails or when line coverage of src/ falls below
+# the figure in tools/coverage-threshold.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${UPDATER_JOBS:-2}
+build=build/coverage
+
+tools/install-deps.sh test
+cmake --preset coverage >/dev/null
+cmake --build --preset coverage -j"$jobs"
+find "$build" -name '*.gcda' -delete
+ctest --preset coverage -j"$jobs"
+
+# Branches that only exceptions take are left out: the code returns failures.
+summary=$(gcovr --root . --filter 'src/' --exclude-throw-branches --print-summary \
+  --output /dev/null "$build")
+lines=$(sed -n 's/^lines: *\([0-9.]*\)%.*/\1/p' <<<"$summary")
+branches=$(sed -n 's/^branches: *\([0-9.]*\)%.*/\1/p' <<<"$summary")
+[ -n "$lines" ] && [ -n "$branches" ] || { echo "coverage: no summary from gcovr" >&2; exit 1; }
+threshold=$(tr -d '[:space:]' <tools/coverage-threshold)
+if awk -v l="$lines" -v t="$threshold" 'BEGIN { exit !(l < t) }'; then
+  echo "coverage: line coverage of src/ is below the threshold of ${threshold}%" >&2
+  printf 'coverage: lines %.1f%% branches %.1f%%\n' "$lines" "$branches"
+  exit 1
+fi
+printf 'coverage: lines %.1f%% branches %.1f%%\n' "$lines" "$branches"
