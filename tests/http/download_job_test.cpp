@@ -3,6 +3,7 @@
 // the progress records and the number of requests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -14,7 +15,6 @@
 #include "recording_downloader.h"
 #include "support/scratch_dir.h"
 #include "support/scripted_server.h"
-#include "support/sha256.h"
 
 namespace {
 
@@ -31,15 +31,6 @@ std::string Ok(const std::string& body, const std::string& extra = "") {
                       std::string("Last-Modified: ") + kLastModified + "\r\n" + extra, body);
 }
 
-std::string Partial(const std::string& body, std::size_t from) {
-  const std::string rest = body.substr(from);
-  return HttpResponse("HTTP/1.1 206 Partial Content",
-                      std::string("Last-Modified: ") + kLastModified + "\r\nContent-Range: bytes " +
-                          std::to_string(from) + "-" + std::to_string(body.size() - 1) + "/" +
-                          std::to_string(body.size()) + "\r\n",
-                      rest);
-}
-
 // The offset of a request's "Range: bytes=N-" line, -1 without one.
 long RangeOffset(const ScriptedExchange& e) {
   const std::string range = e.RequestHeader("Range");
@@ -50,11 +41,6 @@ long RangeOffset(const ScriptedExchange& e) {
 http::HttpTime FileTimeOf(const std::string& path) {
   const auto status = platform::GetFileStatus(path);
   return status ? platform::FileTimeToUnixTime(status->modificationTime) : -1;
-}
-
-void StampFile(const std::string& path, http::HttpTime time) {
-  const platform::FileTime stamp = platform::UnixTimeToFileTime(time);
-  ASSERT_TRUE(platform::SetFileTimes(path, nullptr, nullptr, &stamp));
 }
 
 bool Exists(const std::string& path) { return platform::GetFileStatus(path).has_value(); }
@@ -115,8 +101,7 @@ TEST_F(DownloadJob, LeavesATargetAloneThatMatchesSizeAndTime) {
   const std::string body = PatternBytes(3000, 7);
   for (const auto& c : cases) {
     const std::string old = PatternBytes(c.size, 8);
-    ASSERT_TRUE(testsupport::WriteFileBytes(target, old));
-    StampFile(target, kLastModifiedTime + c.offset);
+    ASSERT_TRUE(testsupport::WriteStampedFile(target, old, kLastModifiedTime + c.offset));
     std::atomic<bool> closedBeforeBody{false};
     const bool expectUpToDate = c.result == http::DOWNLOAD_UP_TO_DATE;
     ScriptedServer server([&](ScriptedExchange& e) {
@@ -141,222 +126,88 @@ TEST_F(DownloadJob, LeavesATargetAloneThatMatchesSizeAndTime) {
   }
 }
 
-TEST_F(DownloadJob, ResumesTheTemporaryFileWithRangeAndIfRange) {
-  const std::string body = PatternBytes(1500, 3);
-  ASSERT_TRUE(testsupport::WriteFileBytes(temp, body.substr(0, 1000)));
-  StampFile(temp, kLastModifiedTime);
-  ScriptedServer server([&](ScriptedExchange& e) {
-    if (RangeOffset(e) == 1000 && e.RequestHeader("If-Range") == kLastModified) {
-      e.Send(Partial(body, 1000));
-    } else {
-      e.Send(HttpResponse("HTTP/1.1 400 Unexpected", "", ""));
-    }
-  });
-  ASSERT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_OK);
-  EXPECT_EQ(testsupport::ReadFileBytes(target), body);
-  ASSERT_FALSE(d.records.empty());
-  EXPECT_EQ(d.records.front().totalSize, 1500);
-  EXPECT_EQ(d.records.front().receivedSize, 1000);
-  EXPECT_EQ(d.records.back().receivedSize, 1500);
-}
-
-TEST_F(DownloadJob, ForcedDownloadNeitherResumesNorTestsTheTarget) {
-  const std::string body = PatternBytes(1500, 3);
-  ASSERT_TRUE(testsupport::WriteFileBytes(temp, PatternBytes(4000, 9)));
-  ASSERT_TRUE(testsupport::WriteFileBytes(target, body));
-  StampFile(target, kLastModifiedTime);
-  ScriptedServer server([&](ScriptedExchange& e) {
-    e.Send(RangeOffset(e) < 0 ? Ok(body) : HttpResponse("HTTP/1.1 400 Unexpected", "", ""));
-  });
-  ASSERT_EQ(d.Download(server.Url("/update.zip"), target, 1), http::DOWNLOAD_OK);
-  EXPECT_EQ(testsupport::ReadFileBytes(target), body);  // and not 4000 bytes long
-}
-
-TEST_F(DownloadJob, StartsAgainFromZeroWhenThePartCannotContinueTheFile) {
-  const std::string body = PatternBytes(1500, 4);
+// One server answer per case (the same to every connection, or another to a
+// request with Range): the result, the target's bytes (none: no target) and
+// the number of connections. A temporary file longer than any body is there
+// first, so a missing truncation would show.
+TEST_F(DownloadJob, WhatTheServerAnswersDecidesFileAndConnections) {
+  const std::string body = PatternBytes(5000, 14);
+  const std::string busy = "HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n";
+  const std::string noBody = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n";
+  const std::string line = "X: " + std::string(1020, 'v') + "\r\n";  // the reader's 1023 bytes
   struct Case {
     const char* name;
-    std::string answerToRange;  // "" for a 200 with the whole body
+    std::string answer, answerToRange;  // "" for the plain answer
+    int force = 0, mode = http::RETRY_NONE, maxRetries = 0;
+    http::DownloadResult result = http::DOWNLOAD_OK;
+    int connections = 1;
+    std::size_t piece = 1 << 20;  // the header goes out in pieces of this size
   };
   const Case cases[] = {
-      {"200 to a Range request", ""},
-      {"206 from the wrong offset",
-       HttpResponse("HTTP/1.1 206 Partial Content", "Content-Range: bytes 0-1499/1500\r\n", body)},
-      {"416", "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n"},
+      {"forced: no Range", Ok(body), "HTTP/1.1 400 Unexpected\r\nContent-Length: 0\r\n\r\n", 1},
+      {"200 to a Range request", Ok(body), ""},
+      {"206 from the wrong offset", Ok(body),
+       HttpResponse("HTTP/1.1 206 P", "Content-Range: bytes 0-4999/5000\r\n", body), 0, 0, 0,
+       http::DOWNLOAD_OK, 2},  // asks again from 0
+      {"416 to a Range request", Ok(body), "HTTP/1.1 416 No\r\nContent-Length: 0\r\n\r\n", 0, 0, 0,
+       http::DOWNLOAD_OK, 2},
+      {"bytes past Content-Length", Ok(body) + PatternBytes(1500, 13), ""},
+      {"dripped header", Ok(body), "", 0, 0, 0, http::DOWNLOAD_OK, 1, 3},
+      {"no reason phrase", HttpResponse("HTTP/1.1 200", "", body), ""},
+      {"interim 100 first", "HTTP/1.1 100 Continue\r\n\r\n" + Ok(body), ""},
+      {"line of 1023 bytes", Ok(body, line), ""},
+      {"line of 1024 bytes", Ok(body, "Y" + line), ""},
+      {"line of 3000 bytes", Ok(body, "X: " + std::string(2997, 'v') + "\r\n"), ""},
+      {"bare LF line ends", "HTTP/1.1 200 OK\nContent-Length: 5000\n\n" + body, ""},
+      {"503, limited to 2", busy, busy, 0, http::RETRY_LIMITED, 2, http::DOWNLOAD_FAILED, 4},
+      {"503, no retries", busy, busy, 0, http::RETRY_NONE, 0, http::DOWNLOAD_FAILED, 1},
+      {"503, unknown mode", busy, busy, 0, 7, 0, http::DOWNLOAD_FAILED, 1},
+      {"header only, no retries", noBody, noBody, 0, http::RETRY_NONE, 0, http::DOWNLOAD_FAILED,
+       http::kMaxFruitlessTransfers},
+      {"header only, limited to 0", noBody, noBody, 0, http::RETRY_LIMITED, 0,
+       http::DOWNLOAD_FAILED, 2 * http::kMaxFruitlessTransfers},
   };
   for (const auto& c : cases) {
     platform::DeleteFile(target);
-    // Longer than the body, so a missing truncation would show.
-    ASSERT_TRUE(testsupport::WriteFileBytes(temp, PatternBytes(3000, 5)));
+    ASSERT_TRUE(testsupport::WriteFileBytes(temp, PatternBytes(9000, 5)));
     ScriptedServer server([&](ScriptedExchange& e) {
-      if (RangeOffset(e) >= 0 && !c.answerToRange.empty()) {
-        e.Send(c.answerToRange);
-      } else {
-        e.Send(Ok(body));
-      }
+      const std::string& answer =
+          RangeOffset(e) >= 0 && !c.answerToRange.empty() ? c.answerToRange : c.answer;
+      const std::size_t header = std::min(answer.size(), answer.find("\n\n") != std::string::npos
+                                                             ? answer.find("\n\n") + 2
+                                                             : answer.find("\r\n\r\n") + 4);
+      e.Drip(answer.substr(0, header), c.piece, 1);
+      e.Send(answer.substr(header));
     });
-    d.records.clear();
-    ASSERT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_OK) << c.name;
-    EXPECT_EQ(testsupport::ReadFileBytes(target), body) << c.name;
-    EXPECT_EQ(d.records.front().receivedSize, 0) << c.name;
-    EXPECT_EQ(d.records.front().totalSize, 1500) << c.name;
-  }
-}
-
-TEST_F(DownloadJob, ResumesAfterABreakAndEndsByteIdentical) {
-  const std::string body = PatternBytes(200000, 11);
-  std::atomic<long> resumedAt{-2};
-  ScriptedServer server([&](ScriptedExchange& e) {
-    if (e.index() == 0) {
-      const std::string full = Ok(body);
-      e.Send(full.substr(0, full.size() - 130000));  // header and 70000 body bytes
-      return;                                        // then the connection drops
-    }
-    resumedAt = RangeOffset(e);
-    e.Send(resumedAt >= 0 ? Partial(body, static_cast<std::size_t>(resumedAt.load())) : Ok(body));
-  });
-  ASSERT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_OK);
-  EXPECT_EQ(server.ConnectionCount(), 2);
-  EXPECT_EQ(resumedAt.load(), 70000);
-  EXPECT_EQ(testsupport::Sha256OfFile(target), testsupport::Sha256Hex(body));
-  int starts = 0;
-  for (const auto& r : d.records) starts += r.code == http::NOTIFY_START ? 1 : 0;
-  EXPECT_EQ(starts, 1);  // no second trio after the resume
-  EXPECT_EQ(d.records.back().receivedSize, 200000);
-}
-
-TEST_F(DownloadJob, RetryPolicyBoundsTransientFailures) {
-  struct Case {
-    const char* name;
-    int mode;
-    int maxRetries;
-    std::string answer;
-    int requests;
-  };
-  const std::string noBody = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n";
-  const Case cases[] = {
-      {"503, limited to 2", http::RETRY_LIMITED, 2,
-       "HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n", 4},
-      {"503, no retries", http::RETRY_NONE, 0, "HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n", 1},
-      {"503, unknown mode", 7, 0, "HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n", 1},
-      // The header, then the connection drops before any body byte.
-      {"header only, no retries", http::RETRY_NONE, 0, noBody, http::kMaxFruitlessTransfers},
-      {"header only, limited to 0", http::RETRY_LIMITED, 0, noBody,
-       2 * http::kMaxFruitlessTransfers},
-  };
-  for (const auto& c : cases) {
-    ScriptedServer server([&](ScriptedExchange& e) { e.Send(c.answer); });
     d.retryMode = c.mode;
     d.maxRetries = c.maxRetries;
-    EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_FAILED) << c.name;
-    EXPECT_EQ(server.ConnectionCount(), c.requests) << c.name;
+    d.records.clear();
+    EXPECT_EQ(d.Download(server.Url("/update.zip"), target, c.force), c.result) << c.name;
+    server.Stop();
+    EXPECT_EQ(server.ConnectionCount(), c.connections) << c.name;
+    if (c.result != http::DOWNLOAD_OK) continue;
+    EXPECT_TRUE(testsupport::ReadFileBytes(target) == body) << c.name;
+    EXPECT_EQ(d.records.front().receivedSize, 0) << c.name;
   }
 }
 
+// Responses that would corrupt the file fail at once: nothing is written.
 TEST_F(DownloadJob, FailsResponsesThatWouldCorruptTheFile) {
-  struct Case {
-    const char* name;
-    std::string response;
+  const char* const responses[] = {
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
+      "HTTP/1.1 200 OK\r\n\r\nhello",
+      "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nhello",
+      "HTTP/1.1 206 P\r\nContent-Length: 5\r\nContent-Range: bytes 5-9/10\r\n\r\nhello",
+      "HTTP/1.1 404 Not Found\r\nContent-Length: 5\r\n\r\nhello",
   };
-  const Case cases[] = {
-      {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"},
-      {"no Content-Length", "HTTP/1.1 200 OK\r\n\r\nhello"},
-      {"empty body", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"},
-      {"negative length", "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nhello"},
-      {"206 unasked from the middle",
-       "HTTP/1.1 206 P\r\nContent-Length: 5\r\nContent-Range: bytes 5-9/10\r\n\r\nhello"},
-      {"404", "HTTP/1.1 404 Not Found\r\nContent-Length: 5\r\n\r\nhello"},
-  };
-  for (const auto& c : cases) {
-    ScriptedServer server([&](ScriptedExchange& e) { e.Send(c.response); });
-    EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_FAILED) << c.name;
-    EXPECT_EQ(server.ConnectionCount(), 1) << c.name;
-    EXPECT_FALSE(Exists(target)) << c.name;
-    EXPECT_EQ(testsupport::ReadFileBytes(temp), "") << c.name;
+  for (const char* response : responses) {
+    ScriptedServer server([&](ScriptedExchange& e) { e.Send(response); });
+    EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_FAILED) << response;
+    EXPECT_EQ(server.ConnectionCount(), 1) << response;
+    EXPECT_FALSE(Exists(target)) << response;
+    EXPECT_EQ(testsupport::ReadFileBytes(temp), "") << response;
   }
-}
-
-TEST_F(DownloadJob, WritesNoMoreThanContentLength) {
-  const std::string body = PatternBytes(1000, 12);
-  ScriptedServer server([&](ScriptedExchange& e) { e.Send(Ok(body) + PatternBytes(1500, 13)); });
-  ASSERT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_OK);
-  EXPECT_EQ(testsupport::ReadFileBytes(target), body);
-}
-
-TEST_F(DownloadJob, ReadsHeadersThatArriveSlowlyOrInPieces) {
-  const std::string body = PatternBytes(5000, 14);
-  struct Case {
-    const char* name;
-    std::string response;
-    std::size_t piece;
-  };
-  const Case cases[] = {
-      {"dripped", Ok(body), 3},
-      {"no reason phrase", HttpResponse("HTTP/1.1 200", "", body), 4096},
-      {"interim 100 first", "HTTP/1.1 100 Continue\r\n\r\n" + Ok(body), 4096},
-      // The reader hands over at most 1023 bytes of a line at a time.
-      {"line of 1023 bytes", Ok(body, "X: " + std::string(1020, 'v') + "\r\n"), 4096},
-      {"line of 1024 bytes", Ok(body, "X: " + std::string(1021, 'v') + "\r\n"), 4096},
-      {"line of 3000 bytes", Ok(body, "X: " + std::string(2997, 'v') + "\r\n"), 4096},
-      {"bare LF line ends", "HTTP/1.1 200 OK\nContent-Length: 5000\n\n" + body, 4096},
-  };
-  for (const auto& c : cases) {
-    platform::DeleteFile(target);
-    ScriptedServer server([&](ScriptedExchange& e) {
-      const std::size_t headerEnd = c.response.size() - body.size();
-      e.Drip(c.response.substr(0, headerEnd), c.piece, 1);
-      e.Send(c.response.substr(headerEnd));
-    });
-    ASSERT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_OK) << c.name;
-    EXPECT_EQ(testsupport::ReadFileBytes(target), body) << c.name;
-  }
-}
-
-TEST_F(DownloadJob, RefusesAHeaderThatNeverEnds) {
-  struct Case {
-    const char* name;
-    std::string line;  // sent again and again
-  };
-  const Case cases[] = {{"endless lines", "X-Filler: 0123456789\r\n"},
-                        {"one endless line", std::string(4096, 'x')}};
-  for (const auto& c : cases) {
-    ScriptedServer server([&](ScriptedExchange& e) {
-      if (!e.Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n")) return;
-      // Stops when the client goes (or after 8 MiB, far past any limit).
-      for (std::size_t sent = 0; sent < (8u << 20) && e.Send(c.line); sent += c.line.size()) {
-      }
-    });
-    d.retryMode = http::RETRY_FOREVER;  // the refusal must be final, not a retry
-    EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_FAILED) << c.name;
-    EXPECT_EQ(server.ConnectionCount(), 1) << c.name;
-  }
-}
-
-TEST_F(DownloadJob, FollowsRedirectsWithCaseAndRefererButNotForever) {
-  const std::string body = PatternBytes(2000, 15);
-  std::string secondReferer;
-  ScriptedServer server([&](ScriptedExchange& e) {
-    if (e.index() == 0) {
-      e.Send(
-          "HTTP/1.1 302 Found\r\nContent-Location: /decoy\r\nLocation: /Files/Update.ZIP\r\n"
-          "Content-Length: 0\r\n\r\n");
-    } else if (e.request().rfind("GET /Files/Update.ZIP ", 0) == 0) {
-      secondReferer = e.RequestHeader("Referer");
-      e.Send(Ok(body));
-    } else {
-      e.Send(HttpResponse("HTTP/1.1 404 Not Found", "", ""));
-    }
-  });
-  ASSERT_EQ(d.Download(server.Url("/start"), target, 0), http::DOWNLOAD_OK);
-  EXPECT_EQ(testsupport::ReadFileBytes(target), body);
-  EXPECT_EQ(secondReferer, server.Url("/start"));
-
-  ScriptedServer loop([&](ScriptedExchange& e) {
-    e.Send("HTTP/1.1 302 Found\r\nLocation: /again\r\nContent-Length: 0\r\n\r\n");
-  });
-  d.retryMode = http::RETRY_FOREVER;
-  EXPECT_EQ(d.Download(loop.Url("/again"), target, 0), http::DOWNLOAD_FAILED);
-  EXPECT_EQ(loop.ConnectionCount(), http::kMaxRedirects + 1);
 }
 
 TEST_F(DownloadJob, StopDuringARetryPauseEndsPromptlyAndKeepsThePartialFile) {

@@ -5,26 +5,20 @@
 // the start of the response right behind its reply.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <initializer_list>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "http/http_downloader.h"
 #include "net/socket_library.h"
 #include "recording_downloader.h"
-#include "socks_test_support.h"
-#include "support/loopback_tcp.h"
 #include "support/scratch_dir.h"
 #include "support/scripted_server.h"
+#include "support/table_names.h"
 
 namespace {
-
-constexpr int kWaitMs = 5000;
 
 std::string Bytes(std::initializer_list<int> values) {
   std::string bytes;
@@ -32,91 +26,28 @@ std::string Bytes(std::initializer_list<int> values) {
   return bytes;
 }
 
-// One connection as the proxy sees it; everything read from it is kept.
-class ProxySide {
- public:
-  explicit ProxySide(testsupport::TcpConnection connection) : connection_(std::move(connection)) {}
+using ProxySide = testsupport::ScriptedExchange;
 
-  // Exactly `count` bytes; fewer when the client closes or stalls.
-  std::string Read(std::size_t count) {
-    std::string bytes = connection_.Receive(count, kWaitMs);
-    received_ += bytes;
-    return bytes;
-  }
-  std::size_t ReadCount() {
-    const std::string count = Read(1);
-    return count.empty() ? 0 : static_cast<unsigned char>(count[0]);
-  }
-  // Through the first byte that ends `terminator` (a NUL, or the empty line
-  // of an HTTP header).
-  std::string ReadThrough(const std::string& terminator) {
-    std::string bytes;
-    while (bytes.size() < terminator.size() ||
-           bytes.compare(bytes.size() - terminator.size(), terminator.size(), terminator) != 0) {
-      const std::string next = Read(1);
-      if (next.empty()) break;
-      bytes += next;
-    }
-    return bytes;
-  }
-  bool Send(const std::string& bytes) { return connection_.SendAll(bytes, kWaitMs); }
-  void Close() { connection_.Close(); }
-  // Keeps what the client still sends until it closes.
-  void DrainUntilClose() {
-    char buffer[512];
-    for (;;) {
-      const int n = connection_.Receive(buffer, sizeof buffer, kWaitMs);
-      if (n <= 0) return;
-      received_.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-  const std::string& received() const { return received_; }
-
- private:
-  testsupport::TcpConnection connection_;
-  std::string received_;
-};
-
-// Runs `script` for every connection, one at a time, on a thread of its own.
+// A proxy that runs its script on every connection and keeps what each
+// connection brought.
 class ScriptedProxy {
  public:
-  using Script = std::function<void(ProxySide&)>;
-  explicit ScriptedProxy(Script script)
-      : script_(std::move(script)), thread_([this] { Serve(); }) {}
-  ~ScriptedProxy() { Finish(); }
-  ScriptedProxy(const ScriptedProxy&) = delete;
-  ScriptedProxy& operator=(const ScriptedProxy&) = delete;
-
-  std::uint16_t port() const { return listener_.port(); }
-  // Stops once the running script is over; the bytes each connection
-  // brought, in order.
+  using Script = testsupport::ScriptedServer::Script;
+  explicit ScriptedProxy(Script script) : server_(std::move(script), /*raw=*/true) {}
+  std::uint16_t port() const { return server_.port(); }
   std::vector<std::string> Finish() {
-    stopping_.store(true);
-    if (thread_.joinable()) thread_.join();
-    std::lock_guard<std::mutex> lock(mutex_);
-    return transcripts_;
+    server_.Stop();
+    return server_.Requests();
   }
 
  private:
-  void Serve() {
-    while (!stopping_.load()) {
-      testsupport::TcpConnection connection = listener_.Accept(20);
-      if (!connection.valid()) continue;
-      ProxySide side(std::move(connection));
-      script_(side);
-      side.DrainUntilClose();
-      std::lock_guard<std::mutex> lock(mutex_);
-      transcripts_.push_back(side.received());
-    }
-  }
-
-  testsupport::TcpListener listener_;
-  Script script_;
-  std::atomic<bool> stopping_{false};
-  std::mutex mutex_;
-  std::vector<std::string> transcripts_;
-  std::thread thread_;
+  testsupport::ScriptedServer server_;
 };
+
+std::size_t ReadCount(ProxySide& p) {
+  const std::string count = p.Read(1);
+  return count.empty() ? 0 : static_cast<unsigned char>(count[0]);
+}
 
 // Readers for the client's messages, by their own length fields.
 void ReadSocks4Request(ProxySide& p) {
@@ -128,12 +59,12 @@ void ReadSocks4Request(ProxySide& p) {
 }
 void ReadGreeting(ProxySide& p) {
   p.Read(1);
-  p.Read(p.ReadCount());
+  p.Read(ReadCount(p));
 }
 void ReadLogin(ProxySide& p) {
   p.Read(1);
-  p.Read(p.ReadCount());
-  p.Read(p.ReadCount());
+  p.Read(ReadCount(p));
+  p.Read(ReadCount(p));
 }
 void ReadSocks5Request(ProxySide& p) {
   const std::string head = p.Read(4);
@@ -143,7 +74,7 @@ void ReadSocks5Request(ProxySide& p) {
       p.Read(4);
       break;
     case 3:
-      p.Read(p.ReadCount());
+      p.Read(ReadCount(p));
       break;
     case 4:
       p.Read(16);
@@ -166,7 +97,7 @@ const std::string kPortBytes = Bytes({0x1F, 0x90});
 // The destination names that resolve on this side; all others do not.
 class SocksSetUp : public ::testing::Test {
  protected:
-  httptest::TableNames names_{{{"updates.example.test", httptest::Ipv4(10, 1, 2, 3)}}};
+  testsupport::TableNames names_{{{"updates.example.test", testsupport::Ipv4(10, 1, 2, 3)}}};
   net::ScopedSocketCalls scoped_{names_};
 };
 
@@ -455,18 +386,13 @@ TEST_F(SocksSetUp, TunnelsCarryTheExchangeWithBytesSentBehindTheReply) {
 }
 
 TEST_F(SocksSetUp, RetryPolicyRepeatsTransientRefusalsOnly) {
-  struct Case {
-    const char* name;
-    int method;
-    int retryMode;
-    bool repeated;
-  };
-  const Case cases[] = {
-      {"0xFF, no retry", 0xFF, http::RETRY_NONE, false},
-      {"0xFF, limited retries", 0xFF, http::RETRY_LIMITED, true},
-      {"method 1, limited retries", 1, http::RETRY_LIMITED, false},
-  };
-  for (const Case& c : cases) {
+  // maxRetries 2 allows three retries: four connections in all.
+  const struct {
+    int method, retryMode;
+    std::size_t connections;
+  } cases[] = {
+      {0xFF, http::RETRY_NONE, 1}, {0xFF, http::RETRY_LIMITED, 4}, {1, http::RETRY_LIMITED, 1}};
+  for (const auto& c : cases) {
     testsupport::ScratchDir dir;
     httptest::RecordingDownloader d;
     d.retryMode = c.retryMode;
@@ -477,14 +403,8 @@ TEST_F(SocksSetUp, RetryPolicyRepeatsTransientRefusalsOnly) {
     });
     Configure(d, Via(http::PROXY_SOCKS5), proxy.port());
     EXPECT_EQ(d.Download("http://127.0.0.1:8080/a.bin", dir.Join("a.bin"), 0),
-              http::DOWNLOAD_FAILED)
-        << c.name;
-    const std::size_t connections = proxy.Finish().size();
-    if (c.repeated) {
-      EXPECT_GT(connections, 1u) << c.name;
-    } else {
-      EXPECT_EQ(connections, 1u) << c.name;
-    }
+              http::DOWNLOAD_FAILED);
+    EXPECT_EQ(proxy.Finish().size(), c.connections) << c.method << " " << c.retryMode;
   }
 }
 

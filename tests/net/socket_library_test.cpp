@@ -1,33 +1,45 @@
+// Socket library start-up and the per-thread error, on the scripted platform,
+// and name resolution over a table of names (no query leaves the machine).
 #include "net/socket_library.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
+#include "net/event_socket.h"
 #include "stand_in_socket_calls.h"
+#include "support/table_names.h"
 
 namespace {
 
-TEST(SocketStartup, StartsAndReleasesTheSystemLibrary) {
-  EXPECT_EQ(net::SocketStartup(), 0);
-  EXPECT_EQ(net::SocketCleanup(), 0);
-}
+using Log = std::vector<std::string>;
 
-TEST(SocketStartup, LibraryGrantingOnly1Point1IsReleasedAgain) {
-  nettest::ObservedSystemCalls calls;
-  calls.grantVersion = 0x0101;
-  net::ScopedSocketCalls scope(calls);
-  net::SetSocketLastError(0);
-  EXPECT_EQ(net::SocketStartup(), -1);
-  EXPECT_EQ(net::SocketLastError(), net::ErrVersionNotSupported());
-  EXPECT_EQ(calls.stops, 1);
-}
-
-TEST(SocketStartup, AsksForVersion2Point2) {
-  nettest::ScriptedSocketCalls calls;
-  net::ScopedSocketCalls scope(calls);
-  EXPECT_EQ(net::SocketStartup(), 0);
-  EXPECT_EQ(calls.log, std::vector<std::string>{"start 514"});
+TEST(SocketStartup, AsksForVersion2Point2AndReleasesAnyOther) {
+  struct Case {
+    std::int32_t startCode;
+    std::uint16_t granted;
+    int result;
+    std::int32_t error;  // stored by the start-up; 5 when untouched
+    Log log;
+  };
+  const Case cases[] = {
+      {0, 0x0202, 0, 5, {"start 514"}},
+      {0, 0x0101, -1, net::ErrVersionNotSupported(), {"start 514", "stop"}},
+      {0, 0x0203, -1, net::ErrVersionNotSupported(), {"start 514", "stop"}},
+      {10091, 0x0202, -1, 10091, {"start 514"}},  // the library is not there to release
+  };
+  for (const Case& c : cases) {
+    nettest::ScriptedSocketCalls calls;
+    calls.startResult = c.startCode;
+    calls.grantVersion = c.granted;
+    net::ScopedSocketCalls scope(calls);
+    net::SetSocketLastError(5);
+    EXPECT_EQ(net::SocketStartup(), c.result) << c.granted;
+    EXPECT_EQ(net::SocketLastError(), c.error) << c.granted;
+    EXPECT_EQ(calls.log, c.log) << c.granted;
+    EXPECT_EQ(net::SocketCleanup(), 0);
+    EXPECT_EQ(calls.log.back(), "stop");
+  }
 }
 
 TEST(SocketLastError, IsZeroOnAFreshThreadAndKeptPerThread) {
@@ -40,15 +52,45 @@ TEST(SocketLastError, IsZeroOnAFreshThreadAndKeptPerThread) {
   fresh.join();
   EXPECT_EQ(seen, 0);
   EXPECT_EQ(net::SocketLastError(), 99);
-}
-
-TEST(SocketErrorNumbers, AreTheSystemsOwnAndDistinct) {
-  EXPECT_NE(net::ErrTimedOut(), 0);
-  EXPECT_NE(net::ErrWouldBlock(), 0);
-  EXPECT_NE(net::ErrVersionNotSupported(), 0);
   EXPECT_NE(net::ErrTimedOut(), net::ErrWouldBlock());
   EXPECT_NE(net::ErrTimedOut(), net::ErrVersionNotSupported());
-  EXPECT_NE(net::ErrWouldBlock(), net::ErrVersionNotSupported());
+}
+
+TEST(ResolveHost, LooksNamesUpOnAResolverThreadWhereOneIsOffered) {
+  const std::uint32_t loopback = testsupport::Ipv4(127, 0, 0, 1);
+  enum Where { kNoLookUp, kResolverThread, kCallingThread };
+  struct Case {
+    const char* host;
+    int useResolverThread;
+    bool offered;
+    std::uint32_t address;
+    Where where;
+  };
+  const Case cases[] = {
+      {"127.0.0.1", 1, true, loopback, kNoLookUp},
+      {"localhost", 1, true, loopback, kResolverThread},
+      {"localhost", 0, true, loopback, kCallingThread},
+      {"localhost", 1, false, loopback, kCallingThread},
+      {"255.255.255.255", 1, true, net::kInaddrNone, kResolverThread},  // INADDR_NONE itself
+      {"nowhere.invalid", 1, true, net::kInaddrNone, kResolverThread},
+      {"nowhere.invalid", 0, true, net::kInaddrNone, kCallingThread},
+      {nullptr, 1, true, net::kInaddrNone, kNoLookUp},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::string(c.host ? c.host : "(null)") + " " +
+                             std::to_string(c.useResolverThread) + " " + std::to_string(c.offered);
+    testsupport::TableNames names({{"localhost", loopback}});
+    names.offerResolverThread = c.offered;
+    net::ScopedSocketCalls scope(names);
+    net::SetSocketLastError(31);
+    EXPECT_EQ(net::ResolveHost(c.host, c.useResolverThread), c.address) << what;
+    EXPECT_EQ(net::SocketLastError(), 31) << what;  // resolution stores nothing
+    const auto threads = names.LookUpThreads();
+    ASSERT_EQ(threads.size(), c.where == kNoLookUp ? 0u : 1u) << what;
+    if (c.where != kNoLookUp) {
+      EXPECT_EQ(threads[0] == std::this_thread::get_id(), c.where == kCallingThread) << what;
+    }
+  }
 }
 
 }  // namespace

@@ -1,16 +1,12 @@
-// Stand-ins for the platform's socket calls, put in place with
-// net::ScopedSocketCalls: a scripted platform that logs every call, and the
-// system's calls with the look-up and the library start observed.
+// A stand-in for the platform's socket calls, put in place with
+// net::ScopedSocketCalls: a scripted platform that logs every call.
 #pragma once
 
 #include <deque>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/socket_calls.h"
-#include "support/pass_through_socket_calls.h"
 
 namespace nettest {
 
@@ -27,6 +23,8 @@ class ScriptedSocketCalls : public platform::SocketCalls {
   std::deque<int> sends;                         // default 0
   std::deque<int> connects;                      // default 0
   std::deque<int> selects;                       // default 0
+  std::int32_t startResult = 0;
+  std::uint16_t grantVersion = 0;  // 0: the version asked for
   int enumerateResult = 0;
   int reuseResult = 0;
   int shutdownResult = 0;
@@ -36,8 +34,8 @@ class ScriptedSocketCalls : public platform::SocketCalls {
 
   std::int32_t StartLibrary(std::uint16_t requested, std::uint16_t& granted) override {
     Log("start " + std::to_string(requested));
-    granted = requested;
-    return 0;
+    granted = grantVersion != 0 ? grantVersion : requested;
+    return startResult;
   }
   int StopLibrary() override { return Log("stop"), 0; }
   std::int32_t LastSocketError() override { return socketError; }
@@ -94,44 +92,6 @@ class ScriptedSocketCalls : public platform::SocketCalls {
     script.pop_front();
     return value;
   }
-};
-
-// The system's calls, except that look-ups are counted with the threads they
-// ran on, and the library may be made to grant another version.
-class ObservedSystemCalls : public testsupport::PassThroughSocketCalls {
- public:
-  std::uint16_t grantVersion = 0;  // 0: what the system grants
-  bool offerResolverThread = true;
-  int stops = 0;
-
-  std::vector<std::thread::id> LookUpThreads() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lookUpThreads_;
-  }
-
-  std::int32_t StartLibrary(std::uint16_t requested, std::uint16_t& granted) override {
-    const std::int32_t result = system().StartLibrary(requested, granted);
-    if (grantVersion != 0) granted = grantVersion;
-    return result;
-  }
-  int StopLibrary() override {
-    ++stops;
-    return system().StopLibrary();
-  }
-  std::uint32_t LookUpHost(const char* name) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      lookUpThreads_.push_back(std::this_thread::get_id());
-    }
-    return system().LookUpHost(name);
-  }
-  bool ResolverThreadAvailable() override {
-    return offerResolverThread && system().ResolverThreadAvailable();
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::thread::id> lookUpThreads_;
 };
 
 }  // namespace nettest

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/files.h"
+
 namespace testsupport {
 namespace fs = std::filesystem;
 
@@ -13,9 +15,8 @@ ScratchDir::ScratchDir() {
   static std::atomic<unsigned> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   for (;;) {
-    fs::path candidate = fs::temp_directory_path() /
-                         ("updater-test-" + std::to_string(stamp) + "-" +
-                          std::to_string(counter.fetch_add(1)));
+    fs::path candidate = fs::temp_directory_path() / ("updater-test-" + std::to_string(stamp) +
+                                                      "-" + std::to_string(counter.fetch_add(1)));
     std::error_code ec;
     if (fs::create_directory(candidate, ec)) {
       path_ = candidate.string();
@@ -47,6 +48,11 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
+}
+
+bool WriteStampedFile(const std::string& path, const std::string& bytes, std::int64_t unixTime) {
+  const platform::FileTime stamp = platform::UnixTimeToFileTime(unixTime);
+  return WriteFileBytes(path, bytes) && platform::SetFileTimes(path, nullptr, nullptr, &stamp);
 }
 
 }  // namespace testsupport

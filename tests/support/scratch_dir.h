@@ -2,6 +2,7 @@
 // everything in it when the object goes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace testsupport {
@@ -24,5 +25,8 @@ class ScratchDir {
 // Whole contents of a file ("" when it cannot be read).
 std::string ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
+// Writes `bytes` and gives the file the modification time `unixTime`, as a
+// broken transfer of a file of that time leaves its temporary file.
+bool WriteStampedFile(const std::string& path, const std::string& bytes, std::int64_t unixTime);
 
 }  // namespace testsupport

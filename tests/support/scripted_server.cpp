@@ -15,14 +15,27 @@ constexpr int kAcceptPollMs = 50;
 
 }  // namespace
 
-ScriptedExchange::ScriptedExchange(TcpConnection connection, int index)
+ScriptedExchange::ScriptedExchange(TcpConnection connection, int index, bool readRequest)
     : connection_(std::move(connection)), index_(index) {
-  char buffer[4096];
-  while (request_.find("\r\n\r\n") == std::string::npos && request_.size() < kMaxRequestBytes) {
-    const int n = connection_.Receive(buffer, sizeof buffer, kReadTimeoutMs);
-    if (n <= 0) break;
-    request_.append(buffer, static_cast<std::size_t>(n));
+  if (readRequest) request_ = ReadThrough("\r\n\r\n");
+}
+
+std::string ScriptedExchange::Read(std::size_t count) {
+  std::string bytes = connection_.Receive(count, kReadTimeoutMs);
+  received_ += bytes;
+  return bytes;
+}
+
+std::string ScriptedExchange::ReadThrough(std::string_view terminator) {
+  std::string bytes;
+  while (bytes.size() < kMaxRequestBytes &&
+         (bytes.size() < terminator.size() ||
+          bytes.compare(bytes.size() - terminator.size(), terminator.size(), terminator) != 0)) {
+    const std::string next = Read(1);
+    if (next.empty()) break;
+    bytes += next;
   }
+  return bytes;
 }
 
 std::string ScriptedExchange::RequestHeader(std::string_view name) const {
@@ -66,13 +79,14 @@ bool ScriptedExchange::AwaitClientClose(int timeoutMs) {
                           .count();
     if (left <= 0) return false;
     const int n = connection_.Receive(buffer, sizeof buffer, static_cast<int>(left));
+    if (n > 0) received_.append(buffer, static_cast<std::size_t>(n));
     // -1 is a time-out at the deadline, or before it an error such as the
     // reset of a client that closed with data unread: gone as well.
     if (n <= 0) return n == 0 || std::chrono::steady_clock::now() < end;
   }
 }
 
-ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
+ScriptedServer::ScriptedServer(Script script, bool raw) : script_(std::move(script)), raw_(raw) {
   if (listener_.valid()) thread_ = std::thread([this] { Serve(); });
 }
 
@@ -100,12 +114,16 @@ void ScriptedServer::Serve() {
   while (!stopping_.load()) {
     TcpConnection connection = listener_.Accept(kAcceptPollMs);
     if (!connection.valid()) continue;
-    ScriptedExchange exchange(std::move(connection), index++);
+    ScriptedExchange exchange(std::move(connection), index++, !raw_);
+    if (raw_) {
+      script_(exchange);
+      exchange.AwaitClientClose(kReadTimeoutMs);
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      requests_.push_back(exchange.request());
+      requests_.push_back(raw_ ? exchange.received() : exchange.request());
     }
-    if (!exchange.request().empty()) script_(exchange);
+    if (!raw_ && !exchange.request().empty()) script_(exchange);
   }
 }
 

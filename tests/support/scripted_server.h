@@ -18,22 +18,32 @@
 
 namespace testsupport {
 
-// One accepted connection, its request already read.
+// One accepted connection. An HTTP server's exchange has its request read
+// already; a raw one (a scripted proxy) reads what it wants itself. Every
+// byte read is kept.
 class ScriptedExchange {
  public:
-  ScriptedExchange(TcpConnection connection, int index);
+  ScriptedExchange(TcpConnection connection, int index, bool readRequest);
+
   // The request header up to and including the empty line; "" when none came.
   const std::string& request() const { return request_; }
   // Which connection this is, counting from 0.
   int index() const { return index_; }
   // The value of the request's header `name` (any case), "" when it has none.
   std::string RequestHeader(std::string_view name) const;
+  // Exactly `count` bytes; fewer when the client closes or stalls.
+  std::string Read(std::size_t count);
+  // Through the end of the first `terminator` (or as far as the client sends).
+  std::string ReadThrough(std::string_view terminator);
+  // Everything read from the connection so far.
+  const std::string& received() const { return received_; }
   bool Send(std::string_view bytes);
   // Sends `bytes` in pieces of `piece` bytes with `pauseMs` between them.
   bool Drip(std::string_view bytes, std::size_t piece, int pauseMs);
   // Waits for the client to close; true when it did within `timeoutMs`.
-  // Whatever it sends meanwhile is discarded.
+  // Whatever it sends meanwhile is kept.
   bool AwaitClientClose(int timeoutMs);
+  void Close() { connection_.Close(); }
   // Ends with a reset rather than an orderly close.
   void Abort() { connection_.Abort(); }
 
@@ -41,12 +51,15 @@ class ScriptedExchange {
   TcpConnection connection_;
   int index_;
   std::string request_;
+  std::string received_;
 };
 
 class ScriptedServer {
  public:
   using Script = std::function<void(ScriptedExchange&)>;
-  explicit ScriptedServer(Script script);
+  // `raw`: the script reads the connection itself, and what each connection
+  // brought is recorded once the script and the client are done.
+  explicit ScriptedServer(Script script, bool raw = false);
   ~ScriptedServer() { Stop(); }
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
@@ -55,7 +68,7 @@ class ScriptedServer {
   std::uint16_t port() const { return listener_.port(); }
   // "http://127.0.0.1:PORT" + path
   std::string Url(std::string_view path) const;
-  // The requests seen so far, in order.
+  // The requests seen so far, in order (raw: every byte of each connection).
   std::vector<std::string> Requests() const;
   int ConnectionCount() const;
   // Stops accepting once the current connection's script has ended.
@@ -66,6 +79,7 @@ class ScriptedServer {
 
   TcpListener listener_;
   Script script_;
+  bool raw_;
   std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
