@@ -10,7 +10,6 @@ UPDATER_FAULTS_SEED (default 20240611), printed at the start; every wait is
 bounded.
 """
 import argparse
-import hashlib
 import os
 import random
 import re
@@ -21,93 +20,21 @@ import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from updater_run import DOMAIN, MESSAGE_2, ProgramDir, Server, read_request, wait_until  # noqa: E402
+
 FETCH = UPDATER = STANDIN = None
 SEED = int(os.environ.get("UPDATER_FAULTS_SEED", "20240611"))
-DOMAIN = "korvanta.test"
-MESSAGE_2 = "非常抱歉，可能因为网络原因，本次升级失败。"
 EXIT_OK, EXIT_FAILED = 0, 3
-FIGURES = {"cases": 0}
 
 
-def sha256_file(path):
-    h = hashlib.sha256()
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 20), b""):
-            h.update(block)
-    return h.hexdigest()
-
-
-def sha256(data):
-    return hashlib.sha256(data).hexdigest()
-
-
-def wait_until(predicate, timeout, step=0.01):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(step)
-    return predicate()
-
-
-def read_request(conn, limit=65536):
-    data = b""
-    while b"\r\n\r\n" not in data and len(data) < limit:
-        chunk = conn.recv(4096)
-        if not chunk:
-            break
-        data += chunk
-    return data
-
-
-class Server:
-    """A loopback TCP server on a port the system picks; `handle(conn, index)`
-    runs on a thread of its own for every connection."""
-
-    def __init__(self, handle):
-        self.handle = handle
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(64)
-        self.port = self.listener.getsockname()[1]
-        self.connections = 0
-        self.lock = threading.Lock()
-        self.stopping = False
-        self.threads = []
-        self.acceptor = threading.Thread(target=self._accept, daemon=True)
-        self.acceptor.start()
-
-    def _accept(self):
-        while True:
-            try:
-                conn, _ = self.listener.accept()
-            except OSError:
-                return
-            with self.lock:
-                index = self.connections
-                self.connections += 1
-            t = threading.Thread(target=self._serve, args=(conn, index), daemon=True)
-            self.threads.append(t)
-            t.start()
-
-    def _serve(self, conn, index):
-        try:
-            self.handle(conn, index)
-        except OSError:
-            pass
-        finally:
-            conn.close()
-
-    def close(self):
-        self.stopping = True
-        self.listener.close()
-        for t in self.threads:
-            t.join(5)
+def same_file(a, b):
+    with open(a, "rb") as f, open(b, "rb") as g:
+        return f.read() == g.read()
 
 
 class RelayProxy:
@@ -177,7 +104,6 @@ class FaultCase(unittest.TestCase):
         self.rng = random.Random("%d-%s" % (SEED, self.id()))
         self.scratch = tempfile.mkdtemp(prefix="updater-faults-")
         self.addCleanup(self._remove_scratch)
-        FIGURES["cases"] += 1
 
     def _remove_scratch(self):
         for root, dirs, files in os.walk(self.scratch):
@@ -208,40 +134,8 @@ class FaultCase(unittest.TestCase):
         return p
 
 
-class ProgramDir:
-    """A program directory with a copy of the updater and the stand-in."""
-
-    def __init__(self, path):
-        self.path = path
-        os.makedirs(path, exist_ok=True)
-        shutil.copy2(UPDATER, os.path.join(path, "updater"))
-        shutil.copy2(STANDIN, os.path.join(path, "Korvanta.exe"))
-
-    def join(self, *parts):
-        return os.path.join(self.path, *parts)
-
-    def start(self, argument, preexec=None):
-        env = dict(os.environ, UPDATER_UI="plain")
-        return subprocess.Popen([self.join("updater"), argument], stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env,
-                                preexec_fn=preexec)
-
-    def run(self, argument, timeout=60, preexec=None):
-        proc = self.start(argument, preexec)
-        try:
-            _, err = proc.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.communicate()
-            raise
-        return proc.returncode, err.decode(errors="replace")
-
-    def starts(self):
-        try:
-            with open(self.join("Korvanta.log")) as f:
-                return [line for line in f if line.startswith("started")]
-        except FileNotFoundError:
-            return []
+def program_dir(path):
+    return ProgramDir(UPDATER, STANDIN, path)
 
 
 # --- cuts ------------------------------------------------------------------
@@ -258,7 +152,7 @@ class CutConnections(FaultCase):
         result, elapsed = self.fetch("http://127.0.0.1:%d/files/huge.bin" % proxy.port, target,
                                      "--receive-timeout", "10000")
         self.assertEqual(result.returncode, EXIT_OK, result.stderr)
-        self.assertEqual(sha256_file(target), sha256_file(source))
+        self.assertTrue(same_file(target, source))
         self.assertFalse(os.path.exists(target + ".down"))
 
         records = proxy.ordered()
@@ -275,66 +169,8 @@ class CutConnections(FaultCase):
         headers = sum(r["header"] for r in records)
         self.assertEqual(body, size)
         self.assertLess(headers, 21 * 512)
-        FIGURES["cut_wire"] = (size, body + headers, headers, elapsed)
-
-    def test_connections_cut_before_any_body_byte_count_as_one_transient_failure(self):
-        source = os.path.join(self.docroot, "files", "big.bin")
-        # (cuts at body offset 0, --retry, exit status, connections made)
-        cases = [
-            ([0, 0], "none", EXIT_OK, 3),      # two fruitless transfers, then the file
-            ([0] * 12, "none", EXIT_FAILED, 3),  # three in a row are one failure
-            ([0] * 12, "1", EXIT_FAILED, 9),     # ... and each retry allows three more
-        ]
-        for cuts, retry, status, connections in cases:
-            with self.subTest(cuts=len(cuts), retry=retry):
-                proxy = RelayProxy(self.http_port, cuts=cuts)
-                try:
-                    target = self.path("big-%s-%d.bin" % (retry, len(cuts)))
-                    result, _ = self.fetch("http://127.0.0.1:%d/files/big.bin" % proxy.port,
-                                           target, "--retry", retry, timeout=60)
-                    self.assertEqual(result.returncode, status, result.stderr)
-                    self.assertEqual(proxy.server.connections, connections)
-                    if status == EXIT_OK:
-                        self.assertEqual(sha256_file(target), sha256_file(source))
-                    else:
-                        self.assertFalse(os.path.exists(target))
-                finally:
-                    proxy.close()
-
-
-# --- kill -9 -----------------------------------------------------------------
-
 
 class KillDuringDownload(FaultCase):
-    def test_fetch_killed_mid_download_resumes_on_the_next_run(self):
-        source = os.path.join(self.docroot, "files", "huge.bin")
-        size = os.path.getsize(source)
-        proxy = self.proxy(slow=1)  # the first connection is slow enough to be caught
-        url = "http://127.0.0.1:%d/files/huge.bin" % proxy.port
-        target = self.path("huge.bin")
-        temp = target + ".down"
-        kill_at = self.rng.randrange(2 << 20, 8 << 20)
-        proc = subprocess.Popen([FETCH, "--quiet", url, target], stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            self.assertTrue(wait_until(
-                lambda: os.path.exists(temp) and os.path.getsize(temp) >= kill_at, 30))
-        finally:
-            proc.kill()
-            proc.wait(10)
-        self.assertEqual(proc.returncode, -signal.SIGKILL)
-        left = os.path.getsize(temp)
-        self.assertLess(left, size)
-        with open(temp, "rb") as f, open(source, "rb") as s:
-            self.assertEqual(f.read(), s.read(left))
-
-        result, _ = self.fetch(url, target)
-        self.assertEqual(result.returncode, EXIT_OK, result.stderr)
-        self.assertEqual(sha256_file(target), sha256_file(source))
-        resumed = proxy.ordered()[1]
-        self.assertEqual((resumed["range"], resumed["status"]), (left, 206), resumed)
-        self.assertEqual(resumed["body"], size - left)
-
     def test_updater_killed_mid_download_resumes_and_installs(self):
         served = os.path.join(self.docroot, "files", DOMAIN, "faults-kill", "update.zip")
         os.makedirs(os.path.dirname(served), exist_ok=True)
@@ -344,7 +180,7 @@ class KillDuringDownload(FaultCase):
             z.writestr("korvanta-data.txt", "version 2\n")
         proxy = self.proxy(slow=2)  # HEAD and the first GET
         url = "http://127.0.0.1:%d/files/%s/faults-kill/update.zip" % (proxy.port, DOMAIN)
-        program = ProgramDir(self.path("program"))
+        program = program_dir(self.path("program"))
         temp = program.join("update.zip.down")
         kill_at = self.rng.randrange(2 << 20, 6 << 20)
         proc = program.start(url)
@@ -360,9 +196,8 @@ class KillDuringDownload(FaultCase):
         status, err = program.run(url)
         self.assertEqual(status, 0, err)
         self.assertNotIn(MESSAGE_2, err)
-        self.assertEqual(sha256_file(program.join("update.zip")), sha256_file(served))
-        with open(program.join("payload.bin"), "rb") as f:
-            self.assertEqual(sha256(f.read()), sha256(payload))
+        self.assertTrue(same_file(program.join("update.zip"), served))
+        self.assertEqual(program.read("payload.bin", "rb"), payload)
         gets = [r for r in proxy.ordered() if r["status"] in (200, 206) and r["body"] > 0]
         self.assertEqual((gets[-1]["range"], gets[-1]["status"]), (left, 206), proxy.ordered())
         self.assertTrue(wait_until(lambda: program.starts(), 10))
@@ -376,7 +211,7 @@ def make_archive(path, items, compression=zipfile.ZIP_DEFLATED):
 
 class KillDuringExtraction(FaultCase):
     def test_every_installed_file_is_old_or_new_after_kills_at_random_items(self):
-        program = ProgramDir(self.path("program"))
+        program = program_dir(self.path("program"))
         names = ["items/f%02d.bin" % i for i in range(24)]
         old = {n: self.rng.randbytes(256 << 10) for n in names}
         new = {n: self.rng.randbytes(1 << 20) for n in names}
@@ -391,9 +226,7 @@ class KillDuringExtraction(FaultCase):
 
         def check(stage):
             for n in names:
-                with open(program.join(n), "rb") as f:
-                    digest = sha256(f.read())
-                self.assertIn(digest, (sha256(old[n]), sha256(new[n])), (stage, n))
+                self.assertIn(program.read(n, "rb"), (old[n], new[n]), (stage, n))
 
         for point in kill_points:
             proc = program.start(archive)
@@ -410,19 +243,13 @@ class KillDuringExtraction(FaultCase):
                 proc.communicate(timeout=10)
             self.assertEqual(proc.returncode, -signal.SIGKILL)
             check("killed at item %d" % point)
-            renewed = 0
-            for n in names:
-                with open(program.join(n), "rb") as f:
-                    renewed += f.read() == new[n]
+            renewed = sum(program.read(n, "rb") == new[n] for n in names)
             self.assertLess(renewed, len(names), "killed after the extraction")
-            parts = [n for n in os.listdir(items_dir) if n.endswith(".part")]
-            FIGURES.setdefault("extraction_kills", []).append((point, renewed, len(parts)))
 
         status, err = program.run(archive)
         self.assertEqual(status, 0, err)
         for n in names:
-            with open(program.join(n), "rb") as f:
-                self.assertEqual(sha256(f.read()), sha256(new[n]), n)
+            self.assertEqual(program.read(n, "rb"), new[n], n)
         self.assertEqual([n for n in os.listdir(items_dir) if n.endswith(".part")], [])
 
 
@@ -440,7 +267,7 @@ class DiskFull(FaultCase):
     LIMIT = 1 << 20
 
     def test_an_item_past_the_file_size_limit_fails_and_the_old_file_stays(self):
-        program = ProgramDir(self.path("program"))
+        program = program_dir(self.path("program"))
         old_big = self.rng.randbytes(4096)
         with open(program.join("big.bin"), "wb") as f:
             f.write(old_big)
@@ -549,7 +376,6 @@ class HostileServers(FaultCase):
                     self.assertFalse(os.path.exists(target))
                 finally:
                     server.close()
-                FIGURES.setdefault("hostile", []).append((name, elapsed))
 
     def test_retrying_forever_against_garbage_ends_when_stopped(self):
         server = self.serve(answer(bytes(self.rng.randrange(256) for _ in range(500))))
@@ -595,7 +421,7 @@ class HostileServers(FaultCase):
 
     def test_the_updater_facing_garbage_shows_message_two_and_installs_nothing(self):
         server = self.serve(answer(b"\x00\xff garbage \r\n\r\n" * 10))
-        program = ProgramDir(self.path("program"))
+        program = program_dir(self.path("program"))
         started = time.monotonic()
         status, err = program.run("http://127.0.0.1:%d/%s/update.zip" % (server.port, DOMAIN),
                                   timeout=30)
@@ -632,7 +458,7 @@ class HostileNames(FaultCase):
                 z.writestr(info, b"item %d" % i)
         # The program directory sits two levels below the scratch directory,
         # beside the archive's directory, where a climb would land.
-        program = ProgramDir(self.path("p", "program"))
+        program = program_dir(self.path("p", "program"))
         status, err = program.run(archive)
         self.assertEqual(status, 0, err)
         self.assertTrue(wait_until(lambda: program.starts(), 10))
@@ -648,7 +474,6 @@ class HostileNames(FaultCase):
                     outside.append(rel)
         self.assertEqual(outside, [])
         self.assertGreater(written, 0)
-        FIGURES["hostile_names_updater"] = len(names)
 
 
 if __name__ == "__main__":
@@ -661,6 +486,4 @@ if __name__ == "__main__":
     UPDATER = os.path.abspath(args.updater)
     STANDIN = os.path.abspath(args.standin)
     print("fault injection: seed %d (UPDATER_FAULTS_SEED)" % SEED, file=sys.stderr)
-    program = unittest.main(argv=[sys.argv[0], *rest], verbosity=2, exit=False)
-    print("fault injection figures: %r" % FIGURES, file=sys.stderr)
-    sys.exit(0 if program.result.wasSuccessful() else 1)
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
