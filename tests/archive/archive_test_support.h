@@ -56,6 +56,13 @@ struct ListedEntry {
 // What `unzip -Z -T -l` listed for the archive of `peer`.
 std::map<std::string, ListedEntry> PeerListing(const std::string& peer);
 std::map<std::string, ListedEntry> ParseUnzipListing(const std::string& text);
+// The DOS date and time fields of a calendar date and time of day.
+inline std::uint16_t DosDate(int year, int month, int day) {
+  return static_cast<std::uint16_t>((year - 1980) << 9 | month << 5 | day);
+}
+inline std::uint16_t DosTime(int hour, int minute, int second) {
+  return static_cast<std::uint16_t>(hour << 11 | minute << 5 | second / 2);
+}
 // Seconds since 1970-01-01 00:00 UTC of a proleptic Gregorian date and time.
 std::int64_t UnixTimeOf(int year, int month, int day, int hour, int minute, int second);
 

@@ -4,35 +4,34 @@
 
 #include <vector>
 
+#include "archive_test_support.h"
+
 namespace {
+
+using archivetest::DosDate;
+using archivetest::DosTime;
 
 using platform::FileTime;
 using platform::UnixTimeToFileTime;
 
-std::uint16_t Date(int y, int m, int d) {
-  return static_cast<std::uint16_t>((y - 1980) << 9 | m << 5 | d);
-}
-std::uint16_t Time(int h, int m, int s) {
-  return static_cast<std::uint16_t>(h << 11 | m << 5 | s / 2);
-}
-
 TEST(DosDateTime, ConvertsValidCalendarTimes) {
-  EXPECT_EQ(archive::DosDateTimeToFileTime(Date(1980, 1, 1), 0), UnixTimeToFileTime(315532800));
-  EXPECT_EQ(archive::DosDateTimeToFileTime(Date(2000, 2, 29), Time(12, 34, 56)),
+  EXPECT_EQ(archive::DosDateTimeToFileTime(DosDate(1980, 1, 1), 0), UnixTimeToFileTime(315532800));
+  EXPECT_EQ(archive::DosDateTimeToFileTime(DosDate(2000, 2, 29), DosTime(12, 34, 56)),
             UnixTimeToFileTime(951827696));
-  EXPECT_EQ(archive::DosDateTimeToFileTime(Date(2107, 12, 31), Time(23, 59, 58)),
+  EXPECT_EQ(archive::DosDateTimeToFileTime(DosDate(2107, 12, 31), DosTime(23, 59, 58)),
             UnixTimeToFileTime(4354819198));
 }
 
 TEST(DosDateTime, RefusesWhatIsNoCalendarTime) {
-  const std::pair<std::uint16_t, std::uint16_t> invalid[] = {{Date(2020, 0, 1), 0},
-                                                             {Date(2020, 13, 1), 0},
-                                                             {Date(2020, 1, 0), 0},
-                                                             {Date(2021, 2, 29), 0},
-                                                             {Date(2020, 4, 31), 0},
-                                                             {Date(2020, 1, 1), Time(24, 0, 0)},
-                                                             {Date(2020, 1, 1), Time(0, 60, 0)},
-                                                             {Date(2020, 1, 1), 0x1E}};
+  const std::pair<std::uint16_t, std::uint16_t> invalid[] = {
+      {DosDate(2020, 0, 1), 0},
+      {DosDate(2020, 13, 1), 0},
+      {DosDate(2020, 1, 0), 0},
+      {DosDate(2021, 2, 29), 0},
+      {DosDate(2020, 4, 31), 0},
+      {DosDate(2020, 1, 1), DosTime(24, 0, 0)},
+      {DosDate(2020, 1, 1), DosTime(0, 60, 0)},
+      {DosDate(2020, 1, 1), 0x1E}};
   for (const auto& [date, time] : invalid) {
     EXPECT_FALSE(archive::DosDateTimeToFileTime(date, time)) << date << " " << time;
   }

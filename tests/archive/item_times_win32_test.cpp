@@ -7,19 +7,16 @@
 #include <string>
 
 #include "archive/item_times.h"
+#include "archive_test_support.h"
 #include "platform/win32/windows_api.h"
 #include "support/environment.h"
 
 namespace {
 
-using platform::UnixTimeToFileTime;
+using archivetest::DosDate;
+using archivetest::DosTime;
 
-std::uint16_t Date(int y, int m, int d) {
-  return static_cast<std::uint16_t>((y - 1980) << 9 | m << 5 | d);
-}
-std::uint16_t Time(int h, int m, int s) {
-  return static_cast<std::uint16_t>(h << 11 | m << 5 | s / 2);
-}
+using platform::UnixTimeToFileTime;
 
 // Seconds that local time is ahead of UTC now: the given offset, else the
 // system's bias in force now.
@@ -37,8 +34,8 @@ std::int64_t UtcOffsetSeconds() {
 
 TEST(DosDateTime, IsReadAsLocalTimeWithTheBiasOfNow) {
   const std::int64_t offset = UtcOffsetSeconds();
-  const archive::ItemTimes times =
-      archive::TimesFromDos(static_cast<std::uint32_t>(Date(2020, 6, 1) << 16 | Time(12, 0, 0)));
+  const archive::ItemTimes times = archive::TimesFromDos(
+      static_cast<std::uint32_t>(DosDate(2020, 6, 1) << 16 | DosTime(12, 0, 0)));
   const archive::ItemTimes invalid = archive::TimesFromDos(0);
   EXPECT_EQ(times.modificationTime, UnixTimeToFileTime(1591012800 - offset)) << offset;
   EXPECT_EQ(times.accessTime, times.modificationTime);

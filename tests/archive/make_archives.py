@@ -69,6 +69,25 @@ dirup = ["../up1.txt", "..\\up2.txt", "a/../../up3.txt", "..", "../", "x/..\\../
          "ok/../fine.txt", "../../../../../../tmp/up6.txt", "dir/.."]
 write("dirup.zip", [entry(n, n.encode()) for n in dirup])
 
+# Zip-slip: every prefix, climb and ending the cleaning rules know, and names
+# near and past the 260-byte limit; once as files, once as directories.
+# Segments such as "..." and ".. " are plain names to the cleaning rules, but
+# Windows trims trailing dots and blanks, so its file layer cannot reach them.
+prefixes = ["", "/", "\\", "//", "\\\\", "C:", "C:\\", "C:/", "z:", "C:C:", "::",
+            "\\\\server\\share\\", "//server/share/", "\\\\?\\C:\\", "//?/UNC/srv/s/",
+            "\\\\.\\", "/\\/\\", "C:\\\\"]
+climbs = ["", "../", "..\\", "../../", "..\\..\\", "..//", "..\\\\", "../..\\", "..\\../",
+          "./../", ".\\..\\", "././../", "a/../../", "a\\..\\..\\", "a/..\\../", "a\\../..\\",
+          "x/./../../", "x/y/../../../", "a/b/c/../../../../../", "%2e%2e/", "../" * 12]
+endings = ["up.txt", "dir/up.txt", "dir\\up.txt", "..", "x/..", "x\\..", "./..", ".//.."]
+slip = [p + c + e for p in prefixes for c in climbs for e in endings]
+slip += ["../" * 80 + "deep.txt", "../" * 160 + "deeper.txt", "n" * 250 + "/../../x",
+         "m" * 258 + "/..", "a/.." + "/" * 300 + ".."]
+for kind, suffix, attrs in (("files", "", 0o100644), ("dirs", "/", 0o40755)):
+    write("slip-%s.zip" % kind, [entry(n if n[-1] in "/\\" or not suffix else n + suffix,
+                                       b"" if suffix else b"item %d" % i, attrs=attrs << 16)
+                                 for i, n in enumerate(slip)])
+
 # Data faults, each in an archive of its own item plus a sound one.
 p = write("crc.zip", [entry("stored.txt", b"stored body"),
                       entry("deflated.txt", TEXT, zipfile.ZIP_DEFLATED)])
