@@ -63,7 +63,8 @@ TEST(StartProgram, StartsTheProgramWithoutArgumentsWithOrWithoutRunas) {
     const std::string reportPath = scratch.path() + "\\report.txt";
     DeleteFileA(reportPath.c_str());
     {
-      testsupport::ScopedChildEnvironment environment(kChildTest, reportPath);
+      const testsupport::ScopedEnvVar filter("GTEST_FILTER", kChildTest);
+      const testsupport::ScopedEnvVar report(testsupport::kChildReportVariable, reportPath);
       ASSERT_TRUE(platform::StartProgram(program, verb));
     }
     ASSERT_TRUE(WaitForFile(reportPath, 30000));

@@ -8,58 +8,22 @@
 #include <string>
 
 #include "platform/win32/windows_api.h"
+#include "support/environment.h"
 
 namespace testsupport {
 
 inline constexpr char kChildReportVariable[] = "UPDATER_TEST_CHILD_REPORT";
 
 // The report file of a child run, or "" when this run is not a child.
-inline std::string ChildReportPath() {
-  char path[MAX_PATH] = {};
-  const DWORD n = GetEnvironmentVariableA(kChildReportVariable, path, MAX_PATH);
-  return n > 0 && n < MAX_PATH ? std::string(path, n) : std::string();
-}
-
-// Sets environment variables for the programs started while it lives and
-// restores the previous values afterwards.
-class ScopedChildEnvironment {
- public:
-  ScopedChildEnvironment(const std::string& filter, const std::string& reportPath)
-      : filter_(Saved("GTEST_FILTER")), report_(Saved(kChildReportVariable)) {
-    SetEnvironmentVariableA("GTEST_FILTER", filter.c_str());
-    SetEnvironmentVariableA(kChildReportVariable, reportPath.c_str());
-  }
-  ~ScopedChildEnvironment() {
-    Restore("GTEST_FILTER", filter_);
-    Restore(kChildReportVariable, report_);
-  }
-  ScopedChildEnvironment(const ScopedChildEnvironment&) = delete;
-  ScopedChildEnvironment& operator=(const ScopedChildEnvironment&) = delete;
-
- private:
-  struct Value {
-    bool present = false;
-    std::string text;
-  };
-  static Value Saved(const char* name) {
-    char buffer[1024];
-    const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
-    if (n == 0 || n >= sizeof buffer) return {};
-    return Value{true, std::string(buffer, n)};
-  }
-  static void Restore(const char* name, const Value& value) {
-    SetEnvironmentVariableA(name, value.present ? value.text.c_str() : nullptr);
-  }
-  Value filter_;
-  Value report_;
-};
+inline std::string ChildReportPath() { return GetEnvVar(kChildReportVariable).value_or(""); }
 
 // Runs `program` with exactly `commandLine` (what the child's GetCommandLineA
 // returns), running the test `filter` and reporting to `reportPath`. The exit
 // code, or -1 when it could not be started or did not end within `timeoutMs`.
 inline int RunChild(const std::string& program, const std::string& commandLine,
                     const std::string& filter, const std::string& reportPath, DWORD timeoutMs) {
-  ScopedChildEnvironment environment(filter, reportPath);
+  const ScopedEnvVar filterVariable("GTEST_FILTER", filter);
+  const ScopedEnvVar reportVariable(kChildReportVariable, reportPath);
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
