@@ -190,8 +190,12 @@ TEST_F(UpdateDialogFlow, ClosingDuringADownloadStopsTheWorkerAndKeepsThePartialF
   std::thread closer([&] {
     const platform::WindowHandle w = window.get();
     const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (platform::GetDlgItemText(w, app::IDC_STATUS_TEXT).rfind("已经下载", 0) != 0 &&
-           Clock::now() < deadline) {
+    // Until bytes have arrived: the first status shows 0 of the total.
+    const auto receiving = [&] {
+      const std::string status = platform::GetDlgItemText(w, app::IDC_STATUS_TEXT);
+      return status.rfind("已经下载", 0) == 0 && status.rfind("已经下载0字节", 0) != 0;
+    };
+    while (!receiving() && Clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     platform::SendMessage(w, platform::kWmClose, 0, 0);

@@ -82,11 +82,20 @@ climbs = ["", "../", "..\\", "../../", "..\\..\\", "..//", "..\\\\", "../..\\", 
 endings = ["up.txt", "dir/up.txt", "dir\\up.txt", "..", "x/..", "x\\..", "./..", ".//.."]
 slip = [p + c + e for p in prefixes for c in climbs for e in endings]
 slip += ["../" * 80 + "deep.txt", "../" * 160 + "deeper.txt", "n" * 250 + "/../../x",
-         "m" * 258 + "/..", "a/.." + "/" * 300 + ".."]
+         "m" * 258 + "/..", "a/.." + "/" * 300 + "..",
+         # zipfile writes no GBK lead byte or NUL in a name: \x01 and \x02 stand in for them.
+         "\x01\\..\\..\\gbk.txt", "\x01/../../gbk2.txt", "nul.txt\x02/../../../x"]
+slip = list(dict.fromkeys(slip))  # "" + "" + "x/.." and the like come twice
 for kind, suffix, attrs in (("files", "", 0o100644), ("dirs", "/", 0o40755)):
-    write("slip-%s.zip" % kind, [entry(n if n[-1] in "/\\" or not suffix else n + suffix,
-                                       b"" if suffix else b"item %d" % i, attrs=attrs << 16)
-                                 for i, n in enumerate(slip)])
+    p = write("slip-%s.zip" % kind, [entry(n if n[-1] in "/\\" or not suffix else n + suffix,
+                                           b"" if suffix else b"item %d" % i, attrs=attrs << 16)
+                                     for i, n in enumerate(slip)])
+    for n in slip[-3:]:
+        name = n + suffix
+        local, central = headers(p, name)
+        real = name.encode().replace(b"\x01", b"\x81").replace(b"\x02", b"\x00")
+        patch(p, local + 30, "%ds" % len(real), real)
+        patch(p, central + 46, "%ds" % len(real), real)
 
 # Data faults, each in an archive of its own item plus a sound one.
 p = write("crc.zip", [entry("stored.txt", b"stored body"),

@@ -47,7 +47,9 @@ class PtyRun:
     """The updater in a pseudo-terminal, so it draws its dialog and reads keys."""
 
     def __init__(self, program, *args):
-        env = dict(os.environ, UPDATER_UI="terminal", TERM="xterm")
+        # Without a display the page is named on the terminal, not opened.
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        env.update(UPDATER_UI="terminal", TERM="xterm")
         self.master, slave = pty.openpty()
         self.proc = subprocess.Popen([program.join("updater"), *args], stdin=slave, stdout=slave,
                                      stderr=slave, env=env, close_fds=True)
@@ -66,9 +68,9 @@ class PtyRun:
                     break
         return found()
 
-    def close_with_escape(self, timeout=10):
-        """Presses Esc; the exit status once the updater has ended."""
-        os.write(self.master, b"\x1b")
+    def press(self, key, timeout=10):
+        """Presses `key`; the exit status once the updater has ended."""
+        os.write(self.master, key)
         deadline = time.monotonic() + timeout
         while self.proc.poll() is None and time.monotonic() < deadline:
             self.read_until("\0", 0.05)  # keeps the terminal drained
@@ -153,8 +155,9 @@ class UpdateRun(unittest.TestCase):
         self.assertTrue(wait_until(lambda: self.program.starts(), 10))
 
         # A path that names no archive changes nothing and still starts it.
+        self.program.write("not-a-zip.txt", "plain text\n")
         before = sorted(os.listdir(self.program.path))
-        status, err = self.program.run(self.program.join("trace.txt"))
+        status, err = self.program.run(self.program.join("not-a-zip.txt"))
         self.assertEqual(status, 0, err)
         self.assertTrue(wait_until(lambda: len(self.program.starts()) == 2, 10))
         self.assertEqual(sorted(os.listdir(self.program.path)), before)
@@ -170,13 +173,23 @@ class UpdateRun(unittest.TestCase):
             self.assertEqual(self.program.starts(), [])
 
     @posix_only
+    def test_message_one_in_the_terminal_opens_the_page_on_enter(self):
+        run = PtyRun(self.program)
+        self.addCleanup(run.close)
+        self.assertTrue(run.read_until(r"\(Enter = OK", 10), run.output)
+        self.assertIn("[提示]\n" + MESSAGE_1, run.output.decode().replace("\r\n", "\n"))
+        self.assertEqual(run.press(b"\r"), 0)
+        self.assertTrue(run.read_until(r"Open http://[^ ]+/update/download\.php in a browser", 5))
+        self.assertEqual(self.program.starts(), [])
+
+    @posix_only
     def test_another_domain_stays_idle_until_closed(self):
         run = PtyRun(self.program, "http://127.0.0.1:%s/files/small.txt" % self.http_port)
         self.addCleanup(run.close)
         self.assertTrue(run.read_until("链接服务器，请等待", 10), run.output)
         self.assertFalse(run.read_until("提示", 1.5))  # past the start delay nothing happens
         self.assertIsNone(run.proc.poll())
-        self.assertEqual(run.close_with_escape(), 0)
+        self.assertEqual(run.press(b"\x1b"), 0)
         self.assertFalse(os.path.exists(self.program.join("update.zip.down")))
 
     @posix_only
@@ -196,7 +209,7 @@ class UpdateRun(unittest.TestCase):
         run = PtyRun(self.program, "http://127.0.0.1:%d/%s/update.zip" % (server.port, DOMAIN))
         self.addCleanup(run.close)
         self.assertTrue(run.read_until("已经下载[1-9]", 15), run.output)  # bytes have arrived
-        self.assertEqual(run.close_with_escape(), 0)
+        self.assertEqual(run.press(b"\x1b"), 0)
         self.assertFalse(os.path.exists(self.program.join("update.zip")))
         partial = self.program.read("update.zip.down", "rb")
         self.assertGreater(len(partial), 0)

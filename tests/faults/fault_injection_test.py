@@ -117,9 +117,10 @@ class FaultCase(unittest.TestCase):
     def path(self, *parts):
         return os.path.join(self.scratch, *parts)
 
-    def fetch(self, url, target, *options, timeout=120, preexec=None):
+    def fetch(self, url, target, *options, timeout=120, preexec=None, quiet=True):
         started = time.monotonic()
-        result = subprocess.run([FETCH, "--quiet", *options, url, target], stdin=subprocess.DEVNULL,
+        quiet = ["--quiet"] if quiet else []
+        result = subprocess.run([FETCH, *quiet, *options, url, target], stdin=subprocess.DEVNULL,
                                 capture_output=True, timeout=timeout, preexec_fn=preexec)
         return result, time.monotonic() - started
 
@@ -403,11 +404,12 @@ class HostileServers(FaultCase):
         server = self.serve(self._header_then_drip(b"abc"))
         target = self.path("slow.txt")
         result, elapsed = self.fetch("http://127.0.0.1:%d/f" % server.port, target,
-                                     "--receive-timeout", "3000", timeout=30)
+                                     "--receive-timeout", "3000", timeout=30, quiet=False)
         self.assertEqual(result.returncode, EXIT_OK, result.stderr)
         with open(target, "rb") as f:
             self.assertEqual(f.read(), b"abc")
         self.assertGreaterEqual(elapsed, 1.5)
+        self.assertNotEqual(result.stderr, b"")  # progress lines, without a terminal
 
     @staticmethod
     def _header_then_drip(body):

@@ -123,6 +123,18 @@ def responses():
                                "Last-Modified: Sun Nov  6 08:49:37 1994\r\nContent-Length: 1\r\n\r\nx",
         "599": "HTTP/1.1 599 Whatever\r\n\r\n",
         "199-final": "HTTP/1.1 199 Odd\r\nContent-Length: 1\r\n\r\n",
+        "range-no-blank": "HTTP/1.1 206 P\r\nContent-Range: bytes=0-4/5\r\nContent-Length: 5\r\n\r\n",
+        "range-no-slash": "HTTP/1.1 206 P\r\nContent-Range: bytes 0-4\r\nContent-Length: 5\r\n\r\n",
+        "range-no-dash": "HTTP/1.1 206 P\r\nContent-Range: bytes 0/5\r\nContent-Length: 5\r\n\r\n",
+        "range-trailing": "HTTP/1.1 206 P\r\nContent-Range: bytes 0-4/5x\r\nContent-Length: 5\r\n\r\n",
+        "range-backwards": "HTTP/1.1 206 P\r\nContent-Range: bytes 4-0/5\r\nContent-Length: 5\r\n\r\n",
+        "range-past-end": "HTTP/1.1 206 P\r\nContent-Range: bytes 0-5/5\r\nContent-Length: 6\r\n\r\n",
+        "range-unit": "HTTP/1.1 206 P\r\nContent-Range: items 0-4/5\r\nContent-Length: 5\r\n\r\n",
+        "length-trailing": "HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n",
+        "length-2g": "HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n",
+        "status-no-code": "HTTP/1.1\r\nContent-Length: 1\r\n\r\nx",
+        "status-short": "HTTP/1.1 20\r\n\r\n",
+        "many-lines": "HTTP/1.1 200 OK\r\n" + "X: y\r\n" * 300 + "\r\n",
     }
     for name, text in crafted.items():
         seed("response_header", name, text)
@@ -156,7 +168,7 @@ def dates():
             "Sun, 6 Nov 1994 8:49:37 GMT", "Sun, 06 Nov 1994 08:49:37 +0000",
             "Sun,\t06\tNov\t1994\t08:49:37\tGMT", "Thursday, 01-Jan-70 00:00:00 GMT",
             "Sun Nov 6 08:49:37 94", "", ",,,,,,,,", "Sun, 06 Nov 1994 08:49:37",
-            "Sun, 99 Nov 99999 99:99:99 GMT",
+            "Sun, 99 Nov 99999 99:99:99 GMT", "Wed, 31 Dec 1969 23:59:59 GMT",
     ]):
         seed("http_date", "%02d" % i, text)
 
@@ -272,6 +284,7 @@ def socks_replies():
         "socks5-cut-in-address": bytes([S5]) + b"\x05\x00\x00\x01\x7f\x00",
         "method-one-byte": bytes([METHOD]) + b"\x05",
         "unknown-kind": bytes([UNKNOWN]) + b"\x05\x00",
+        "socks5-ipv6-cut-in-port": bytes([S5]) + b"\x05\x00\x00\x04" + bytes(16) + b"\x04",
     }
     for name, data in crafted.items():
         seed("socks_reply", name, data)

@@ -67,6 +67,17 @@ TEST(ComposeRequest, AddsCredentialsPortRefererAndResume) {
   EXPECT_EQ(head.find("Range"), std::string::npos);
 }
 
+TEST(ComposeRequest, RefusesValuesThatWouldInjectALine) {
+  for (int field = 0; field < 4; ++field) {
+    HttpDownloader d;
+    Target(d, "http://example.test/file");
+    std::string* const values[] = {&d.userAgent, &d.referer, &d.host, &d.object};
+    *values[field] += field % 2 == 0 ? "\r\nX-Evil: 1" : "\x7f";
+    std::string text;
+    EXPECT_FALSE(d.ComposeRequest(0, {}, text)) << field;
+  }
+}
+
 TEST(ParseUrl, SplitsHostPortAndObject) {
   struct Case {
     const char* url;

@@ -14,6 +14,7 @@
 #include "http/http_downloader.h"
 #include "net/socket_library.h"
 #include "recording_downloader.h"
+#include "support/loopback_tcp.h"
 #include "support/scratch_dir.h"
 #include "support/scripted_server.h"
 #include "support/table_names.h"
@@ -281,6 +282,13 @@ TEST_F(SocksSetUp, RefusesWithoutContactingTheProxyWhatItCannotSend) {
       {"SOCKS4a without a proxy host", Via(http::PROXY_SOCKS4A), true, http::REQUEST_FAILED},
       {"SOCKS5 without a proxy host", Via(http::PROXY_SOCKS5), true, http::REQUEST_FAILED},
   };
+  // A proxy that does not listen is a transient failure.
+  httptest::RecordingDownloader unreachable;
+  Configure(unreachable, Via(http::PROXY_SOCKS5), testsupport::ClosedPort());
+  unreachable.url = "http://127.0.0.1:8080/";
+  ASSERT_NE(http::ParseUrl(unreachable.url, unreachable.host, unreachable.object, unreachable.port),
+            0);
+  EXPECT_EQ(unreachable.SendRequest(1), http::REQUEST_RETRY);
   for (const Case& c : cases) {
     httptest::RecordingDownloader d;
     ScriptedProxy proxy([](ProxySide&) {});

@@ -93,4 +93,13 @@ TEST(ResolveHost, LooksNamesUpOnAResolverThreadWhereOneIsOffered) {
   }
 }
 
+// The system's own calls, for a name of the hosts file only, and a socket of
+// a family that does not exist.
+TEST(ResolveHost, AsksTheSystemForLocalhost) {
+  EXPECT_EQ(net::ResolveHost("localhost", 1), testsupport::Ipv4(127, 0, 0, 1));
+  net::SetSocketLastError(0);
+  EXPECT_EQ(net::SocketCreate(-1, 1, 0), net::kInvalidSocket);
+  EXPECT_NE(net::SocketLastError(), 0);
+}
+
 }  // namespace

@@ -134,4 +134,20 @@ TEST_F(SocketReaderTest, ReadGivesZeroAtTheEndAndOnATimeOut) {
   EXPECT_EQ(Read(10), "");
 }
 
+// A peer that resets the connection: a receive gets nothing, the read ends
+// with no bytes, and a send after it fails with the system's code stored.
+TEST_F(SocketReaderTest, AResetFailsTheReadAndTheNextSend) {
+  Start("", 64, false);
+  if (HasFatalFailure()) return;
+  connection.peer.Abort();
+  ASSERT_TRUE(testsupport::WaitPeerClosed(connection.socket.get(), 5000));
+  char byte;
+  // Linux reports the reset; wine reports the end of the connection.
+  EXPECT_LE(net::SocketRecv(connection.socket.get(), &byte, 1), 0);
+  EXPECT_EQ(Read(10), "");
+  net::SetSocketLastError(0);
+  EXPECT_EQ(net::SocketSendAll(connection.socket.get(), "x", 1, kTimeoutMs), 0);
+  EXPECT_NE(net::SocketLastError(), 0);
+}
+
 }  // namespace

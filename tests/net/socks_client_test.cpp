@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "net/event_socket.h"
+
 namespace {
 
 TEST(SocksBuildRequest, WireBytesAndLengthOfEveryKind) {
@@ -41,6 +43,9 @@ TEST(SocksBuildRequest, WireBytesAndLengthOfEveryKind) {
       {"login, 255 bytes",
        request([&](auto& r) { r.userName = longest.c_str(), r.password = "p"; }), net::SOCKS5_LOGIN,
        "\1\xFF" + longest + "\1p"},
+      {"login, name of 256 bytes",
+       request([&](auto& r) { r.userName = tooLong.c_str(), r.password = "p"; }), net::SOCKS5_LOGIN,
+       ""},
       {"login, 256 bytes",
        request([&](auto& r) { r.userName = "u", r.password = tooLong.c_str(); }), net::SOCKS5_LOGIN,
        ""},
@@ -70,6 +75,8 @@ TEST(SocksBuildRequest, WireBytesAndLengthOfEveryKind) {
     EXPECT_EQ(bytes.back(), '?') << c.what;  // nothing past the length
   }
   // What cannot travel is not sent at all.
+  const net::UniqueSocket s(net::SocketCreate(2, 1, 0));
+  EXPECT_EQ(net::SocksSendRequest(s.get(), cases[0].request, net::SocksRequestKind{0x21}, 100), -1);
   EXPECT_EQ(net::Socks5Login(net::kInvalidSocket, "u", "p", 100), -1);
   EXPECT_EQ(net::SocksSendRequest(net::kInvalidSocket, cases[0].request, net::SOCKS4_REQUEST, 100),
             -1);
