@@ -3,6 +3,8 @@
 # the updater and a stand-in Korvanta.exe, a sample update.zip served from a
 # loopback HTTP server, and one real run of the updater against it. Ends by
 # itself and removes its server and files (KEEP=1 keeps the files).
+# Exits 0 when the update was installed and the main application started;
+# otherwise non-zero, with a one-line reason on standard error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh demo
@@ -12,11 +14,22 @@ cmake --build --preset debug --target updater korvanta-standin -j2 >/dev/null
 
 work=$(mktemp -d /tmp/updater-demo.XXXXXX)
 server_pid=
+# The clean-up keeps the script's own exit status: the server it kills ends
+# with a signal, which must not become the demo's result.
 cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  [ "${KEEP:-0}" = 1 ] && echo "files kept in $work" || rm -rf "$work"
+  local status=$?
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+  fi
+  if [ "${KEEP:-0}" = 1 ]; then echo "files kept in $work"; else rm -rf "$work"; fi
+  exit "$status"
 }
 trap cleanup EXIT
+fail() {
+  echo "demo: $*" >&2
+  exit 1
+}
 
 program=$work/program
 docroot=$work/docroot
@@ -43,7 +56,7 @@ done
 url="http://127.0.0.1:$port/korvanta.test/update.zip"
 echo "program directory: $program"
 echo "running: updater $url"
-"$program/updater" "$url"
+"$program/updater" "$url" || fail "the updater exited with status $?"
 
 # The updater does not wait for the program it starts.
 for _ in $(seq 50); do [ -s "$program/Korvanta.log" ] && break; sleep 0.1; done
@@ -51,9 +64,8 @@ echo
 echo "program directory after the update:"
 (cd "$program" && find . -type f | sort | sed 's/^/  /')
 echo "korvanta-data.txt: $(cat "$program/korvanta-data.txt")"
-if [ -s "$program/Korvanta.log" ]; then
-  echo "Korvanta.exe started: $(cat "$program/Korvanta.log")"
-else
-  echo "Korvanta.exe was not started" >&2
-  exit 1
-fi
+cmp -s "$work/stage/docs/manual.bin" "$program/docs/manual.bin" &&
+  [ "$(cat "$program/korvanta-data.txt")" = "version 2" ] ||
+  fail "the update was not installed"
+[ -s "$program/Korvanta.log" ] || fail "Korvanta.exe was not started"
+echo "Korvanta.exe started: $(cat "$program/Korvanta.log")"
