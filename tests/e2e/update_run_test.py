@@ -26,7 +26,7 @@ import zipfile
 UPDATER = STANDIN = None
 EMULATOR = []
 UPDATER_NAME = "updater"
-DOMAIN = "korvanta.test"
+DOMAIN = None  # the vendor domain the updater under test was built with
 MESSAGE_1 = "非常抱歉，本程序不能单独运行。"
 MESSAGE_2 = "非常抱歉，可能因为网络原因，本次升级失败。"
 
@@ -333,7 +333,9 @@ if __name__ == "__main__":
     parser.add_argument("--updater", required=True)
     parser.add_argument("--standin", required=True)
     parser.add_argument("--emulator")
+    parser.add_argument("--domain", required=True)
     args, rest = parser.parse_known_args()
+    DOMAIN = args.domain
     UPDATER, STANDIN = os.path.abspath(args.updater), os.path.abspath(args.standin)
     if args.emulator:
         EMULATOR = [args.emulator]

@@ -28,7 +28,7 @@ import zipfile
 
 FETCH = UPDATER = STANDIN = None
 SEED = int(os.environ.get("UPDATER_FAULTS_SEED", "20240611"))
-DOMAIN = "korvanta.test"
+DOMAIN = None  # the vendor domain the updater under test was built with
 MESSAGE_2 = "非常抱歉，可能因为网络原因，本次升级失败。"
 EXIT_OK, EXIT_FAILED = 0, 3
 FIGURES = {"cases": 0}
@@ -656,7 +656,9 @@ if __name__ == "__main__":
     parser.add_argument("--fetch", required=True)
     parser.add_argument("--updater", required=True)
     parser.add_argument("--standin", required=True)
+    parser.add_argument("--domain", required=True)
     args, rest = parser.parse_known_args()
+    DOMAIN = args.domain
     FETCH = os.path.abspath(args.fetch)
     UPDATER = os.path.abspath(args.updater)
     STANDIN = os.path.abspath(args.standin)
