@@ -10,11 +10,12 @@
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
-  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libminizip-dev)
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libminizip-dev libsodium-dev minisign)
 test_pkgs=(nginx tinyproxy microsocks dante-server openssh-server openssh-client
   zip unzip p7zip-full libarchive-tools curl python3 procps strace)
 windows_pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix libz-mingw-w64-dev
-  wine wine32:i386 xvfb x11-utils imagemagick fonts-wqy-zenhei locales dpkg-dev python3 file)
+  wine wine32:i386 xvfb x11-utils imagemagick fonts-wqy-zenhei locales dpkg-dev python3 file
+  autoconf automake libtool make)
 
 want=()
 for group in "${@:-build}"; do
