@@ -2,15 +2,14 @@
 #include "app/public_key.h"
 #include "app/update_dialog.h"
 #include "platform/files.h"
-#include "platform/process.h"
 #include "signing/release_acceptance.h"
 
 namespace app {
 
-// A program built without a key installs what it gets, as before signatures
-// existed. With a key, the package's signature must hold and its release
-// must not be older than the installed one; a downloaded signature is fetched
-// whole with the run's own downloader (its settings, no resume, no progress).
+// A program built without a key installs packages unverified. With a key, the
+// package's signature must hold and its release must not be older than the
+// installed one; a downloaded package's signature is fetched whole with the
+// run's own downloader (its settings; no resume, no progress records).
 bool UpdateDialog::CheckPackage(const std::string& archivePath, PackageOrigin origin) {
   if (kPublicKey[0] == '\0') return true;
   const std::string signaturePath = archivePath + ".minisig";
@@ -32,7 +31,8 @@ bool UpdateDialog::CheckPackage(const std::string& archivePath, PackageOrigin or
   }
   if (accepted) return true;
   if (origin == PackageOrigin::kDownloaded) {
-    // What failed must not be found current and installed by a later run.
+    // Left in place, the refused package would pass as current at the next
+    // run's download and be refused again instead of fetched anew.
     platform::DeleteFile(archivePath);
     platform::DeleteFile(signaturePath);
     platform::DeleteFile(signaturePath + ".down");
