@@ -12,9 +12,14 @@ constexpr std::string_view kTrustedPrefix = "trusted comment: ";
 constexpr std::string_view kTimestampPrefix = "timestamp:";
 
 // Decodes standard base64 (with padding, nothing else in the text) into
-// exactly `out.size()` bytes.
+// exactly `out.size()` bytes. Bytes outside the alphabet are refused here:
+// libsodium 1.0.18 decodes some of them (bytes above 0x7F) as if they were
+// base64 digits.
 template <std::size_t N>
 bool DecodeExactly(std::string_view text, std::array<std::uint8_t, N>& out) {
+  constexpr std::string_view kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
+  if (text.find_first_not_of(kAlphabet) != std::string_view::npos) return false;
   std::size_t length = 0;
   return sodium_base642bin(out.data(), out.size(), text.data(), text.size(), nullptr, &length,
                            nullptr, sodium_base64_VARIANT_ORIGINAL) == 0 &&
