@@ -9,6 +9,7 @@ output. The signed runs use an updater built with the public key of
 MINISIGN-KEY and sign their packages with minisign as they go.
 """
 import argparse
+import atexit
 import hashlib
 import http.server
 import os
@@ -26,7 +27,7 @@ import time
 import unittest
 import zipfile
 
-UPDATER = STANDIN = SIGNED_UPDATER = SECRET_KEY = None
+UPDATER = STANDIN = SIGNED_UPDATER = SECRET_KEY = ANSWER_BOX = None
 EMULATOR = []
 UPDATER_NAME = "updater"
 DOMAIN = "korvanta.test"
@@ -397,6 +398,25 @@ class SignedRun(unittest.TestCase):
             "10 MB of garbage": (garbage, None, False),
         }
 
+    def run_updater(self, program, argument, refused):
+        """Runs the updater; returns its exit status and the messages it showed."""
+        if not EMULATOR:
+            result = program.run(argument)
+            return result.returncode, result.stderr.decode()
+        # Under wine message 2 is a real message box, which a helper in the
+        # same wine session and on the same display reads and cancels.
+        if argument.startswith("/"):
+            argument = "Z:" + argument.replace("/", "\\")
+        proc = subprocess.Popen([*EMULATOR, program.join(UPDATER_NAME), argument],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        shown = ""
+        if refused:
+            answer = subprocess.run([*EMULATOR, ANSWER_BOX, "60"], stdin=subprocess.DEVNULL,
+                                    capture_output=True, timeout=120)
+            shown = answer.stdout.decode("gbk", "replace")
+        return proc.wait(timeout=60), shown
+
     def prepare(self, name, package_path):
         make_signature, installed, accepted = self.cases[name]
         program = ProgramDir(SIGNED_UPDATER)
@@ -416,15 +436,16 @@ class SignedRun(unittest.TestCase):
         return program, signature, accepted, kept, read_if_there(kept)
 
     def check(self, name, program, result, signature, accepted, kept, kept_before):
-        self.assertEqual(result.returncode, 0, result.stderr)
+        status, shown = result
+        self.assertEqual(status, 0, name)
         if accepted:
-            self.assertNotIn(MESSAGE_2, result.stderr.decode(), name)
+            self.assertNotIn(MESSAGE_2, shown, name)
             self.assertEqual(program.read("korvanta-data.txt"), "version 2\n", name)
             self.assertTrue(wait_until(lambda: program.starts(), 10), name)
             self.assertIsNotNone(read_if_there(kept), name)
             self.assertEqual(read_if_there(kept), read_if_there(signature), name)
             return
-        self.assertIn(MESSAGE_2, result.stderr.decode(), name)
+        self.assertIn(MESSAGE_2, shown, name)
         self.assertEqual(program.read("korvanta-data.txt"), "version 1\n", name)
         self.assertEqual(program.starts(), [], name)
         self.assertEqual(read_if_there(kept), kept_before, name)
@@ -437,7 +458,7 @@ class SignedRun(unittest.TestCase):
                 program, signature, accepted, kept, before = self.prepare(name, served)
                 url = "http://127.0.0.1:%s/files/%s/signed/%s/update.zip" % (
                     self.http_port, DOMAIN, case)
-                result = program.run(url)
+                result = self.run_updater(program, url, not accepted)
                 if accepted:
                     signature = program.join("update.zip.minisig")
                 self.check(name, program, result, signature, accepted, kept, before)
@@ -450,7 +471,7 @@ class SignedRun(unittest.TestCase):
             with self.subTest(name):
                 archive = os.path.join(self.work, name.replace(" ", "-"), "local.zip")
                 program, signature, accepted, kept, before = self.prepare(name, archive)
-                result = program.run(archive)
+                result = self.run_updater(program, archive, not accepted)
                 self.check(name, program, result, signature, accepted, kept, before)
                 # The user's archive and signature stay where they were.
                 self.assertTrue(os.path.exists(archive), name)
@@ -464,11 +485,22 @@ if __name__ == "__main__":
     parser.add_argument("--emulator")
     parser.add_argument("--signed-updater")
     parser.add_argument("--secret-key")
+    parser.add_argument("--answer-box")
     args, rest = parser.parse_known_args()
     UPDATER, STANDIN = os.path.abspath(args.updater), os.path.abspath(args.standin)
     if args.signed_updater:
         SIGNED_UPDATER, SECRET_KEY = os.path.abspath(args.signed_updater), args.secret_key
+        ANSWER_BOX = args.answer_box
     if args.emulator:
         EMULATOR = [args.emulator]
         UPDATER_NAME = "updater.exe"
+        if not os.environ.get("DISPLAY"):
+            # One X display for the updater and the helper that answers its
+            # message boxes (tools/windows/xvfb.sh picks a free one).
+            xvfb = os.path.join(os.path.dirname(os.path.abspath(args.emulator)), "xvfb.sh")
+            display, xvfb_pid = subprocess.run(
+                ["bash", "-c", '. "$1" && start_xvfb && echo "$DISPLAY $XVFB_PID"', "-", xvfb],
+                stdin=subprocess.DEVNULL, capture_output=True, text=True, check=True).stdout.split()
+            os.environ["DISPLAY"] = display
+            atexit.register(os.kill, int(xvfb_pid), 15)
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
