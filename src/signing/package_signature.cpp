@@ -38,9 +38,9 @@ bool Holds(const Signature& signature, const std::uint8_t* message, std::size_t 
 
 bool TrustedCommentHolds(const PublicKey& key, const SignatureFile& signature) {
   if (sodium_init() < 0 || signature.keyId != key.keyId) return false;
-  std::vector<std::uint8_t> signed_(signature.signature.begin(), signature.signature.end());
-  signed_.insert(signed_.end(), signature.trustedComment.begin(), signature.trustedComment.end());
-  return Holds(signature.commentSignature, signed_.data(), signed_.size(), key);
+  std::vector<std::uint8_t> message(signature.signature.begin(), signature.signature.end());
+  message.insert(message.end(), signature.trustedComment.begin(), signature.trustedComment.end());
+  return Holds(signature.commentSignature, message.data(), message.size(), key);
 }
 
 SignatureResult VerifyPackage(const PublicKey& key, const std::string& packagePath,
