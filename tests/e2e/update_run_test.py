@@ -380,6 +380,14 @@ class SignedRun(unittest.TestCase):
             with open(sig, "r+b") as f:
                 f.truncate(os.path.getsize(sig) * 2 // 3)
 
+        def newer_comment(package, sig):
+            sign(package, sig)
+            with open(sig, "rb") as f:
+                lines = f.read().split(b"\n")
+            lines[2] = b"trusted comment: timestamp:9999999999\tfile:update.zip\thashed"
+            with open(sig, "wb") as f:
+                f.write(b"\n".join(lines))
+
         def garbage(package, sig):
             with open(sig, "wb") as f:
                 f.write(os.urandom(10 * 1024 * 1024))
@@ -393,6 +401,7 @@ class SignedRun(unittest.TestCase):
             "another key": (lambda p, s: sign(p, s, other), None, False),
             "legacy signature": (lambda p, s: sign(p, s, None, "-l"), None, False),
             "older release": (lambda p, s: sign(p, s, None, *release(1000)), 2000, False),
+            "trusted comment changed": (newer_comment, None, False),
             "no signature": (lambda p, s: None, None, False),
             "cut short": (cut, None, False),
             "10 MB of garbage": (garbage, None, False),
