@@ -10,8 +10,6 @@
 #include "platform/process.h"
 #include "platform/shell.h"
 
-#include <utility>
-
 namespace app {
 
 RunEnvironment CurrentRunEnvironment() {
@@ -31,8 +29,10 @@ int UpdateDialog::DoModal() { return platform::RunModalDialog(IDD_UPDATE_DIALOG,
 bool UpdateDialog::OnInitDialog(platform::WindowHandle dialog) {
   m_hWnd = dialog;
   m_progress = platform::GetDlgItem(dialog, IDC_DOWNLOAD_PROGRESS);
-  platform::SendMessage(m_hWnd, platform::kWmSetIcon, 1, reinterpret_cast<platform::LParam>(m_hIcon));
-  platform::SendMessage(m_hWnd, platform::kWmSetIcon, 0, reinterpret_cast<platform::LParam>(m_hIcon));
+  platform::SendMessage(m_hWnd, platform::kWmSetIcon, 1,
+                        reinterpret_cast<platform::LParam>(m_hIcon));
+  platform::SendMessage(m_hWnd, platform::kWmSetIcon, 0,
+                        reinterpret_cast<platform::LParam>(m_hIcon));
   m_startArmed = false;
 
   const std::string& modulePath = m_environment.modulePath;
@@ -54,7 +54,7 @@ bool UpdateDialog::OnInitDialog(platform::WindowHandle dialog) {
     platform::SetTimer(m_hWnd, IDT_START_DOWNLOAD, kStartDelayMs);
   } else if (plan.kind == RunKind::kLocalArchive) {
     platform::SleepMs(kLocalInstallDelayMs);
-    InstallAndRelaunch(m_url);
+    if (CheckPackage(m_url, PackageOrigin::kLocal)) InstallAndRelaunch(m_url);
   }
   return true;
 }
@@ -118,7 +118,7 @@ unsigned UpdateDialog::UpdateThreadProc(UpdateDialog* dialog) {
   } else if (!ok) {
     dialog->ShowFailureMessage(2);
     platform::SendMessage(dialog->m_hWnd, platform::kWmClose, 0, 0);
-  } else {
+  } else if (dialog->CheckPackage(localFile, PackageOrigin::kDownloaded)) {
     dialog->m_installing.store(true);
     dialog->InstallAndRelaunch(DirectoryOf(dialog->m_environment.modulePath) + "update.zip");
   }

@@ -23,6 +23,11 @@ inline constexpr unsigned kLocalInstallDelayMs = 3000;
 // How long closing waits for a download to notice the stop request before the
 // process ends without it; the partial file is kept for a later resume.
 inline constexpr unsigned kStopWaitMs = 5000;
+// The signature of the release installed last, kept in the program directory:
+// a package signed for an older release is refused.
+inline constexpr char kInstalledSignatureName[] = "installed-release.minisig";
+
+enum class PackageOrigin { kDownloaded, kLocal };
 
 // Where a run starts from: the command line and the updater's own path.
 struct RunEnvironment {
@@ -51,6 +56,9 @@ class UpdateDialog : public platform::DialogHost {
   platform::LResult OnDownloadProgress(platform::WParam wParam, platform::LParam lParam);
   bool DownloadUpdate(const std::string& url, const std::string& localFile);
   static unsigned UpdateThreadProc(UpdateDialog* dialog);
+  // Whether the package may be installed: true, or it has shown message 2,
+  // removed a downloaded package and its signature, and closed the dialog.
+  bool CheckPackage(const std::string& archivePath, PackageOrigin origin);
   int InstallAndRelaunch(std::string archivePath);
 
   platform::WindowHandle window() const { return m_hWnd; }

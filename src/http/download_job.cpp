@@ -134,6 +134,7 @@ DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::
     }
     if (request != REQUEST_OK) return DOWNLOAD_FAILED;
     if (contentLength == 0) return DOWNLOAD_FAILED;
+    if (maxSize > 0 && totalSize > maxSize) return DOWNLOAD_FAILED;
 
     if (forceDownload == 0) {
       const std::optional<platform::FileStatus> target = platform::GetFileStatus(targetFile);

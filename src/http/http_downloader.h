@@ -134,6 +134,9 @@ class HttpDownloader {
   std::int32_t connectTimeout = 30000;
   std::int32_t receiveTimeout = 30000;
   std::int32_t sendTimeout = 30000;
+  // The largest file a Download accepts; a response announcing more fails
+  // before its body is read. 0: no limit.
+  std::int32_t maxSize = 0;
   int retryMode = RETRY_NONE;
   int retryCount = 0;
   std::int32_t retryDelay = 0;

@@ -3,7 +3,7 @@
 Responses and SOCKS replies are captured from real peers on loopback (nginx
 and tinyproxy of with-peers.sh, microsocks started here); archives are made by
 Info-ZIP zip, 7-Zip, bsdtar and Python's zipfile, plus the crafted archives of
-tests/archive/make_archives.py. Hand-written seeds cover forms the peers never
+tests/archive/make_archives.py; signature files and public keys by minisign. Hand-written seeds cover forms the peers never
 send. Seeds are named seed-*; inputs kept from fuzzing runs (crash-*, and the
 like) are left alone.
 
@@ -345,6 +345,34 @@ def archives():
         shutil.rmtree(work)
 
 
+def signature_texts():
+    work = tempfile.mkdtemp(prefix="seed-minisign-")
+    try:
+        key, pub = os.path.join(work, "k.key"), os.path.join(work, "k.pub")
+        subprocess.run(["minisign", "-G", "-W", "-s", key, "-p", pub], check=True,
+                       stdout=subprocess.DEVNULL)
+        package = os.path.join(work, "update.zip")
+        with open(package, "wb") as f:
+            f.write(b"PK\x05\x06" + b"\x00" * 18)
+        forms = {"hashed": [], "legacy": ["-l"], "comment": ["-t", "timestamp:1700000000\tfile:u"],
+                 "no-timestamp": ["-t", "release 2"]}
+        for name, extra in forms.items():
+            sig = os.path.join(work, name + ".minisig")
+            subprocess.run(["minisign", "-S", "-s", key, "-m", package, "-x", sig, *extra],
+                           check=True, stdout=subprocess.DEVNULL)
+            with open(sig, "rb") as f:
+                data = f.read()
+            seed("signature_text", name, data)
+        seed("signature_text", "crlf", data.replace(b"\n", b"\r\n"))
+        seed("signature_text", "cut", data[:len(data) // 2])
+        with open(pub, "rb") as f:
+            public = f.read()
+        seed("signature_text", "public-key-file", public)
+        seed("signature_text", "public-key", public.splitlines()[1])
+    finally:
+        shutil.rmtree(work)
+
+
 if __name__ == "__main__":
     if "UPDATER_TEST_HTTP_PORT" not in os.environ:
         sys.exit("seed_corpus: run through tests/peers/with-peers.sh")
@@ -356,5 +384,6 @@ if __name__ == "__main__":
     socks_replies()
     item_names()
     archives()
+    signature_texts()
     for target in sorted(written):
         print("%-16s %3d seeds" % (target, written[target]))

@@ -4,7 +4,7 @@
 # (RUNNER, e.g. tools/windows/wine-run.sh, starts a Windows build's program).
 # Checks the exit statuses, a download byte-identical to its source, a second
 # run that finds it up to date, and a transfer stopped half way that resumes
-# with a Range request.
+# with a Range request, and --public-key with signatures minisign makes here.
 set -uo pipefail
 
 [ "$#" -ge 1 ] || { echo "usage: fetch-checks.sh [RUNNER] PATH/updater-fetch" >&2; exit 64; }
@@ -95,6 +95,29 @@ if [ -n "${UPDATER_TEST_DANTE_PORT:-}" ]; then
     "--proxy=socks4://127.0.0.1:$UPDATER_TEST_DANTE_PORT" "$server/files/update.zip" "$work/socks4.zip")"
   check "SOCKS4 download is byte-identical" "$(sha "$UPDATER_TEST_DOCROOT/files/update.zip")" \
     "$(sha "$work/socks4.zip")"
+fi
+
+# --public-key: FILE is kept only when URL.minisig verifies under the key.
+if command -v minisign >/dev/null; then
+  signed="$UPDATER_TEST_DOCROOT/files/signed"
+  mkdir -p "$signed"
+  minisign -G -W -p "$work/k.pub" -s "$work/k.key" >/dev/null
+  key=$(sed -n 2p "$work/k.pub")
+  cp "$UPDATER_TEST_DOCROOT/files/update.zip" "$signed/good.zip"
+  minisign -S -s "$work/k.key" -m "$signed/good.zip" >/dev/null
+  { cat "$signed/good.zip"; printf x; } >"$signed/bad.zip"
+  cp "$signed/good.zip.minisig" "$signed/bad.zip.minisig"
+  check "a download that verifies" 0 "$(status_of "${fetch[@]}" --quiet --public-key "$key" \
+    "$server/files/signed/good.zip" "$work/good.zip")"
+  check "its signature is kept beside it" "$(sha "$signed/good.zip.minisig")" \
+    "$(sha "$work/good.zip.minisig")"
+  check "a download that does not verify fails" 3 "$(status_of "${fetch[@]}" --quiet \
+    --public-key "$key" "$server/files/signed/bad.zip" "$work/bad.zip")"
+  check "nothing of it is kept" "" "$(cd "$work" && ls bad.zip* 2>/dev/null)"
+  check "a key that is no key is bad usage" 64 \
+    "$(status_of "${fetch[@]}" --public-key "${key%?}" "$server/x" "$work/x")"
+elif [ "${CI:-}" = true ]; then
+  check "minisign is installed (tools/install-deps.sh test)" yes no
 fi
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }

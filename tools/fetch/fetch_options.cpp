@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "http/http_downloader.h"
+#include "signing/signature_text.h"
 
 namespace fetch {
 namespace {
@@ -53,7 +54,10 @@ const char kUsage[] =
     "  --retry none|N|forever    what a transient failure does (default none)\n"
     "  --retry-delay MS          pause before each retry\n"
     "  --quiet                   no progress\n"
-    "Exit status: 0 downloaded, 1 up to date, 2 stopped, 3 failed, 64 bad usage.\n";
+    "  --public-key KEY          fetch URL.minisig too and keep FILE only when it verifies\n"
+    "                            under KEY (the base64 line of a minisign public key)\n"
+    "Exit status: 0 downloaded, 1 up to date, 2 stopped, 3 failed or not verified,\n"
+    "64 bad usage.\n";
 
 bool ParseProxySetting(const std::string& text, ProxySetting& proxy, std::string& error) {
   const std::size_t scheme = text.find("://");
@@ -159,6 +163,14 @@ bool ParseFetchOptions(const std::vector<std::string>& arguments, FetchOptions& 
         return false;
       }
       options.credentials = credentials;
+    } else if (arg == "--public-key") {
+      signing::PublicKey key;
+      if (!value(v)) return false;
+      if (!signing::ParsePublicKey(v, key)) {
+        error = "--public-key needs the base64 line of a minisign public key";
+        return false;
+      }
+      options.publicKey = v;
     } else if (arg == "--referer") {
       if (!value(v)) return false;
       options.referer = v;

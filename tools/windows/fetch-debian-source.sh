@@ -1,20 +1,19 @@
 #!/usr/bin/env bash
-# Fetches one of Debian's source packages into a cache directory and prints
-# the path of the unpacked tree. The Windows build compiles third-party code
-# from there (minizip from zlib's package); nothing of it goes into the source
-# tree. Idempotent: a tree that already holds CHECK_FILE is reused.
-#   tools/windows/fetch-debian-source.sh CACHE_DIR PACKAGE VERSION TREE CHECK_FILE
-# VERSION is the main suite's version: the security suite serves no sources.
+# Fetches one version of a Debian source package into a cache directory and
+# prints the path of the unpacked tree. Nothing of it goes into the source
+# tree. Idempotent: a tree that already holds MARKER is reused.
+#   tools/windows/fetch-debian-source.sh CACHE_DIR PACKAGE VERSION TREE MARKER
+# e.g. fetch-debian-source.sh /var/cache/updater libsodium 1.0.18-1+deb12u1 \
+#        libsodium-1.0.18 src/libsodium/include/sodium.h
 set -euo pipefail
 
-usage="usage: fetch-debian-source.sh CACHE_DIR PACKAGE VERSION TREE CHECK_FILE"
-cache_dir=${1:?$usage}
-package=${2:?$usage}
-version=${3:?$usage}
-tree=${4:?$usage}
-check_file=${5:?$usage}
+if [ "$#" -ne 5 ]; then
+  echo "usage: fetch-debian-source.sh CACHE_DIR PACKAGE VERSION TREE MARKER" >&2
+  exit 64
+fi
+cache_dir=$1 package=$2 version=$3 tree=$4 marker=$5
 
-if [ -f "$cache_dir/$tree/$check_file" ]; then
+if [ -f "$cache_dir/$tree/$marker" ]; then
   echo "$cache_dir/$tree"
   exit 0
 fi
@@ -22,19 +21,28 @@ fi
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 
-# apt-get source needs a deb-src entry for the main suite. It names the same
-# mirror as the machine's own deb entry, so the project names no host and
-# works behind whatever mirror the machine uses.
+# apt-get source needs a deb-src entry. It names the mirror and the main suite
+# of the machine's own "Types: deb" entry (the security suite serves no
+# sources, so the version is asked for explicitly).
 sources=/etc/apt/sources.list.d/updater-deb-src.sources
-if ! apt-cache showsrc "$package" 2>/dev/null | grep -q "^Version: ${version#*:}\$"; then
+if ! apt-cache showsrc "$package" 2>/dev/null | grep -qxF "Version: ${version#*:}"; then
   if [ ! -f "$sources" ]; then
-    uri=$(awk '/^Types:/ { deb = / deb( |$)/ } deb && /^URIs:/ { print $2; exit }' \
-      /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
-    [ -n "$uri" ] || uri=$(awk '$1 == "deb" { print $2; exit }' /etc/apt/sources.list 2>/dev/null || true)
-    [ -n "$uri" ] || { echo "fetch-debian-source: no deb entry to take the mirror from" >&2; exit 1; }
-    printf '%s\n' 'Types: deb-src' "URIs: $uri" 'Suites: bookworm' 'Components: main' \
-      'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' |
-      "${sudo_cmd[@]}" tee "$sources" >/dev/null
+    entry=$(awk -v RS= '/(^|\n)Types:([^\n]* )?deb( |\n|$)/ && !/-security/ {print; exit}' \
+      /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+    uri=$(printf '%s\n' "$entry" | sed -n 's/^URIs: *\([^ ]*\).*/\1/p')
+    suite=$(printf '%s\n' "$entry" | sed -n 's/^Suites: *\([^ ]*\).*/\1/p')
+    keyring=$(printf '%s\n' "$entry" | sed -n 's/^Signed-By: *//p')
+    if [ -z "$uri" ] || [ -z "$suite" ]; then
+      echo "fetch-debian-source: no 'Types: deb' entry in /etc/apt/sources.list.d/debian.sources" >&2
+      exit 1
+    fi
+    {
+      echo 'Types: deb-src'
+      echo "URIs: $uri"
+      echo "Suites: $suite"
+      echo 'Components: main'
+      [ -z "$keyring" ] || echo "Signed-By: $keyring"
+    } | "${sudo_cmd[@]}" tee "$sources" >/dev/null
   fi
   "${sudo_cmd[@]}" apt-get update -qq >&2
 fi
@@ -43,7 +51,7 @@ mkdir -p "$cache_dir"
 work=$(mktemp -d "$cache_dir/.fetch.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 (cd "$work" && apt-get source -qq "$package=$version" >&2)
-[ -f "$work/$tree/$check_file" ] || { echo "fetch-debian-source: no $check_file in $tree" >&2; exit 1; }
+[ -f "$work/$tree/$marker" ] || { echo "fetch-debian-source: no $marker in $tree" >&2; exit 1; }
 rm -rf "${cache_dir:?}/$tree"
 mv "$work/$tree" "$cache_dir/$tree"
 echo "$cache_dir/$tree"
