@@ -146,8 +146,8 @@ def header_limit_seeds():
         "limit-over-by-one": header_of(m + 1) + "q",
         "limit-lf-exact": header_of(m, "\n") + "q",
         "limit-lf-over-by-one": header_of(m + 1, "\n") + "q",
-        # The line ends exactly at the bound; what follows never ends.
-        "limit-then-endless-line": header_of(m)[:-2] + "x" * 4096,
+        # A line's text ends exactly at the bound; what follows never ends.
+        "limit-then-endless-line": header_of(m + 4)[:-4] + "\r\n" + "x" * 4096,
         "limit-cr-at-the-bound": header_of(m + 1)[:-2] + "\r\n",
         "limit-interim-then-exact": "HTTP/1.1 100 Continue\r\n\r\n" + header_of(m - 25) + "q",
         "limit-lines": "HTTP/1.1 200 OK\r\n" + "A: b\r\n" * 255 + "\r\nq",

