@@ -15,7 +15,6 @@ namespace {
 // Files whose time differs from Last-Modified by this much still count as
 // the same version (file systems with 2-second time resolution).
 constexpr HttpTime kTimeTolerance = 2;
-constexpr auto kStopPollInterval = std::chrono::milliseconds(50);
 
 // The last component of the object, for the progress display.
 std::string FileNameOf(const std::string& object) {
@@ -88,8 +87,8 @@ void HttpDownloader::PauseBeforeRetry() {
   while (stopRequested.load() == 0) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= end) return;
-    std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(end - now, kStopPollInterval));
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        end - now, std::chrono::milliseconds(net::kStopPollMs)));
   }
 }
 
