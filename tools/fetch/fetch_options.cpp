@@ -46,7 +46,7 @@ const char kUsage[] =
     "  --head                    ask for the length and Last-Modified time only\n"
     "  --force                   download whole, without resume or up-to-date test\n"
     "  --proxy KIND://[USER:PASS@]HOST:PORT   KIND: http, socks4, socks4a, socks5\n"
-    "  --user USER:PASS          Basic credentials for the server\n"
+    "  --user USER:PASS          Basic credentials, sent only to the URL's host and port\n"
     "  --referer URL             Referer header\n"
     "  --user-agent TEXT         User-Agent header\n"
     "  --connect-timeout MS, --receive-timeout MS, --send-timeout MS\n"
