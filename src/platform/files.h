@@ -72,9 +72,10 @@ std::string NativePath(std::string_view path);
 FileTime LocalFileTimeToUtc(FileTime local);
 
 enum class OpenMode {
-  kWriteKeep,        // open or create for writing, never truncate; others may read
-  kCreateTruncate,   // create or truncate for writing, no sharing
-  kRead,             // existing file, read only, others may read but not write
+  kWriteKeep,       // open or create for writing, never truncate; others may read,
+                    // and no other kWriteKeep open succeeds while it is open
+  kCreateTruncate,  // create or truncate for writing, no sharing
+  kRead,            // existing file, read only, others may read but not write
 };
 
 // An open file, closed by the destructor.

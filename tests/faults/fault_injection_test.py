@@ -283,7 +283,7 @@ class CutConnections(FaultCase):
         cases = [
             ([0, 0], "none", EXIT_OK, 3),      # two fruitless transfers, then the file
             ([0] * 12, "none", EXIT_FAILED, 3),  # three in a row are one failure
-            ([0] * 12, "1", EXIT_FAILED, 9),     # ... and each retry allows three more
+            ([0] * 12, "1", EXIT_FAILED, 6),     # ... and the one retry allows three more
         ]
         for cuts, retry, status, connections in cases:
             with self.subTest(cuts=len(cuts), retry=retry):
@@ -520,11 +520,12 @@ class HostileServers(FaultCase):
             ("drips the header 1 byte/s", drip(b"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody", 1.0),
              ["--receive-timeout", "700"], EXIT_FAILED, 1, 5),
             ("never answers", silent, ["--receive-timeout", "1000", "--retry", "2"],
-             EXIT_FAILED, 4, 10),
+             EXIT_FAILED, 3, 10),
             # A header cut short by the close is a transient failure.
             ("answers random bytes", answer(garbage), [], EXIT_FAILED, 1, 5),
+            # ... but one with a NUL byte in it is no HTTP header at all.
             ("answers a TLS alert", answer(b"\x15\x03\x01\x00\x02\x02\x46"), ["--retry", "2"],
-             EXIT_FAILED, 4, 5),
+             EXIT_FAILED, 1, 5),
             # Headers that can never be right are fatal, whatever the retry policy.
             ("sends one endless header line", endless_line, ["--retry", "forever"], EXIT_FAILED, 1, 10),
             ("sends a chunked body", answer(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
@@ -533,7 +534,7 @@ class HostileServers(FaultCase):
             ("redirects to itself", redirect_to_self, ["--retry", "forever"], EXIT_FAILED, 21, 10),
             ("ignores Range and cuts short", answer(b"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"),
              [], EXIT_FAILED, 4, 10),
-            ("closes at once", answer(b""), ["--retry", "3"], EXIT_FAILED, 5, 10),
+            ("closes at once", answer(b""), ["--retry", "3"], EXIT_FAILED, 4, 10),
         ]
         for name, handler, options, status, connections, most in cases:
             with self.subTest(name):
@@ -551,8 +552,38 @@ class HostileServers(FaultCase):
                     server.close()
                 FIGURES.setdefault("hostile", []).append((name, elapsed))
 
+    def test_ctrl_c_ends_a_wait_for_a_header_that_never_comes(self):
+        server = self.serve(silent)
+        proc = subprocess.Popen([FETCH, "--quiet", "--receive-timeout", "600000",
+                                 "http://127.0.0.1:%d/f" % server.port, self.path("waiting")],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE)
+        try:
+            self.assertTrue(wait_until(lambda: server.connections >= 1, 10))
+            proc.send_signal(signal.SIGINT)
+            proc.communicate(timeout=20)  # far less than the receive time-out
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        self.assertEqual(proc.returncode, 2)  # stopped
+
+    def test_head_prints_only_a_last_modified_the_server_gave(self):
+        for last_modified, printed in [(b"", b""),
+                                       (b"Last-Modified: soon\r\n", b""),
+                                       (b"Last-Modified: Thu, 04 Mar 2021 06:06:07 +0100\r\n",
+                                        b"Last-Modified: Thu, 04 Mar 2021 05:06:07 GMT\n")]:
+            with self.subTest(last_modified):
+                server = self.serve(answer(b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n" +
+                                           last_modified + b"\r\n"))
+                result = subprocess.run([FETCH, "--head", "http://127.0.0.1:%d/f" % server.port],
+                                        stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
+                self.assertEqual(result.returncode, EXIT_OK, result.stderr)
+                self.assertEqual(result.stdout, b"Content-Length: 5\n" + printed)
+
     def test_retrying_forever_against_garbage_ends_when_stopped(self):
-        server = self.serve(answer(bytes(self.rng.randrange(256) for _ in range(500))))
+        # Without a NUL byte, which would make the failure final.
+        server = self.serve(answer(bytes(self.rng.randrange(1, 256) for _ in range(500))))
         target = self.path("stopped")
         proc = subprocess.Popen([FETCH, "--quiet", "--retry", "forever", "--retry-delay", "50",
                                  "http://127.0.0.1:%d/f" % server.port, target],

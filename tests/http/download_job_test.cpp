@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "http/http_downloader.h"
+#include "http/partial_file.h"
+#include "http/response_header.h"
 #include "platform/files.h"
 #include "recording_downloader.h"
 #include "support/scratch_dir.h"
@@ -38,6 +40,12 @@ std::string Partial(const std::string& body, std::size_t from) {
                           std::to_string(from) + "-" + std::to_string(body.size() - 1) + "/" +
                           std::to_string(body.size()) + "\r\n",
                       rest);
+}
+
+// A 200 response whose header block, through its empty line, is `bytes` long.
+std::string OkWithHeaderBytes(const std::string& body, std::size_t bytes) {
+  const std::size_t bare = Ok(body, "X: \r\n").size() - body.size();
+  return Ok(body, "X: " + std::string(bytes - bare, 'v') + "\r\n");
 }
 
 // The offset of a request's "Range: bytes=N-" line, -1 without one.
@@ -144,7 +152,7 @@ TEST_F(DownloadJob, LeavesATargetAloneThatMatchesSizeAndTime) {
 TEST_F(DownloadJob, ResumesTheTemporaryFileWithRangeAndIfRange) {
   const std::string body = PatternBytes(1500, 3);
   ASSERT_TRUE(testsupport::WriteFileBytes(temp, body.substr(0, 1000)));
-  StampFile(temp, kLastModifiedTime);
+  ASSERT_TRUE(http::RecordPartialFile(temp, 1500, kLastModifiedTime));
   ScriptedServer server([&](ScriptedExchange& e) {
     if (RangeOffset(e) == 1000 && e.RequestHeader("If-Range") == kLastModified) {
       e.Send(Partial(body, 1000));
@@ -183,11 +191,18 @@ TEST_F(DownloadJob, StartsAgainFromZeroWhenThePartCannotContinueTheFile) {
       {"206 from the wrong offset",
        HttpResponse("HTTP/1.1 206 Partial Content", "Content-Range: bytes 0-1499/1500\r\n", body)},
       {"416", "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n"},
+      // A server that ignores If-Range answers with the part of what it has now.
+      {"206 of another version", HttpResponse("HTTP/1.1 206 Partial Content",
+                                              "Last-Modified: Fri, 05 Mar 2021 05:06:07 GMT\r\n"
+                                              "Content-Range: bytes 1000-1499/1500\r\n",
+                                              body.substr(1000))},
+      {"206 of another size", Partial(PatternBytes(2000, 4), 1000)},
   };
   for (const auto& c : cases) {
     platform::DeleteFile(target);
-    // Longer than the body, so a missing truncation would show.
-    ASSERT_TRUE(testsupport::WriteFileBytes(temp, PatternBytes(3000, 5)));
+    // A part of another version of the file.
+    ASSERT_TRUE(testsupport::WriteFileBytes(temp, PatternBytes(1000, 5)));
+    ASSERT_TRUE(http::RecordPartialFile(temp, 1500, kLastModifiedTime));
     ScriptedServer server([&](ScriptedExchange& e) {
       if (RangeOffset(e) >= 0 && !c.answerToRange.empty()) {
         e.Send(c.answerToRange);
@@ -205,24 +220,35 @@ TEST_F(DownloadJob, StartsAgainFromZeroWhenThePartCannotContinueTheFile) {
 
 TEST_F(DownloadJob, ResumesAfterABreakAndEndsByteIdentical) {
   const std::string body = PatternBytes(200000, 11);
-  std::atomic<long> resumedAt{-2};
-  ScriptedServer server([&](ScriptedExchange& e) {
-    if (e.index() == 0) {
-      const std::string full = Ok(body);
-      e.Send(full.substr(0, full.size() - 130000));  // header and 70000 body bytes
-      return;                                        // then the connection drops
-    }
-    resumedAt = RangeOffset(e);
-    e.Send(resumedAt >= 0 ? Partial(body, static_cast<std::size_t>(resumedAt.load())) : Ok(body));
-  });
-  ASSERT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_OK);
-  EXPECT_EQ(server.ConnectionCount(), 2);
-  EXPECT_EQ(resumedAt.load(), 70000);
-  EXPECT_EQ(testsupport::Sha256OfFile(target), testsupport::Sha256Hex(body));
-  int starts = 0;
-  for (const auto& r : d.records) starts += r.code == http::NOTIFY_START ? 1 : 0;
-  EXPECT_EQ(starts, 1);  // no second trio after the resume
-  EXPECT_EQ(d.records.back().receivedSize, 200000);
+  // Without a Last-Modified of the server's, If-Range has no time to carry.
+  for (const char* lastModified : {kLastModified, ""}) {
+    platform::DeleteFile(target);
+    const std::string dated =
+        *lastModified ? std::string("Last-Modified: ") + lastModified + "\r\n" : "";
+    std::atomic<long> resumedAt{-2};
+    std::string ifRange = "none";
+    ScriptedServer server([&](ScriptedExchange& e) {
+      if (e.index() == 0) {
+        const std::string full = HttpResponse("HTTP/1.1 200 OK", dated, body);
+        e.Send(full.substr(0, full.size() - 130000));  // header and 70000 body bytes
+        return;                                        // then the connection drops
+      }
+      resumedAt = RangeOffset(e);
+      ifRange = e.RequestHeader("If-Range");
+      e.Send(resumedAt >= 0 ? Partial(body, static_cast<std::size_t>(resumedAt.load())) : Ok(body));
+    });
+    d.records.clear();
+    ASSERT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_OK) << dated;
+    server.Stop();
+    EXPECT_EQ(server.ConnectionCount(), 2) << dated;
+    EXPECT_EQ(resumedAt.load(), 70000) << dated;
+    EXPECT_EQ(ifRange, lastModified) << dated;
+    EXPECT_EQ(testsupport::Sha256OfFile(target), testsupport::Sha256Hex(body)) << dated;
+    int starts = 0;
+    for (const auto& r : d.records) starts += r.code == http::NOTIFY_START ? 1 : 0;
+    EXPECT_EQ(starts, 1);  // no second trio after the resume
+    EXPECT_EQ(d.records.back().receivedSize, 200000);
+  }
 }
 
 TEST_F(DownloadJob, RetryPolicyBoundsTransientFailures) {
@@ -266,6 +292,10 @@ TEST_F(DownloadJob, FailsResponsesThatWouldCorruptTheFile) {
       {"206 unasked from the middle",
        "HTTP/1.1 206 P\r\nContent-Length: 5\r\nContent-Range: bytes 5-9/10\r\n\r\nhello"},
       {"404", "HTTP/1.1 404 Not Found\r\nContent-Length: 5\r\n\r\nhello"},
+      // A NUL would cut the line short of what the checks of the value see.
+      {"NUL in a header line",
+       std::string("HTTP/1.1 302 Found\r\nLocation: /ok") + '\0' + "\r\nContent-Length: 0\r\n\r\n"},
+      {"header one byte over the limit", OkWithHeaderBytes("hello", http::kMaxHeaderBytes + 1)},
   };
   for (const auto& c : cases) {
     ScriptedServer server([&](ScriptedExchange& e) { e.Send(c.response); });
@@ -299,6 +329,7 @@ TEST_F(DownloadJob, ReadsHeadersThatArriveSlowlyOrInPieces) {
       {"line of 1024 bytes", Ok(body, "X: " + std::string(1021, 'v') + "\r\n"), 4096},
       {"line of 3000 bytes", Ok(body, "X: " + std::string(2997, 'v') + "\r\n"), 4096},
       {"bare LF line ends", "HTTP/1.1 200 OK\nContent-Length: 5000\n\n" + body, 4096},
+      {"header of exactly the limit", OkWithHeaderBytes(body, http::kMaxHeaderBytes), 4096},
   };
   for (const auto& c : cases) {
     platform::DeleteFile(target);
@@ -316,17 +347,24 @@ TEST_F(DownloadJob, RefusesAHeaderThatNeverEnds) {
   struct Case {
     const char* name;
     std::string line;  // sent again and again
+    std::string first = "";
   };
+  // A line whose text ends exactly at the limit leaves no room, not even
+  // for its own line break.
+  const std::string start = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n";
+  const std::string filler =
+      "X: " + std::string(http::kMaxHeaderBytes - start.size() - 3, 'v') + "\r\n";
   const Case cases[] = {{"endless lines", "X-Filler: 0123456789\r\n"},
-                        {"one endless line", std::string(4096, 'x')}};
+                        {"one endless line", std::string(4096, 'x')},
+                        {"an endless line after the limit", std::string(4096, 'x'), filler}};
   for (const auto& c : cases) {
     ScriptedServer server([&](ScriptedExchange& e) {
-      if (!e.Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n")) return;
+      if (!e.Send(start + c.first)) return;
       // Stops when the client goes (or after 8 MiB, far past any limit).
       for (std::size_t sent = 0; sent < (8u << 20) && e.Send(c.line); sent += c.line.size()) {
       }
     });
-    d.retryMode = http::RETRY_FOREVER;  // the refusal must be final, not a retry
+    d.retryMode = http::RETRY_LIMITED;  // the refusal must be final, not a retry
     EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_FAILED) << c.name;
     EXPECT_EQ(server.ConnectionCount(), 1) << c.name;
   }
@@ -375,6 +413,55 @@ TEST_F(DownloadJob, StopDuringARetryPauseEndsPromptlyAndKeepsThePartialFile) {
   stopper.join();
   EXPECT_EQ(server.ConnectionCount(), 1);
   EXPECT_EQ(testsupport::ReadFileBytes(temp), "partial");
+}
+
+TEST_F(DownloadJob, StopIsSeenWhileAHeaderOrTheBodyIsSlowToCome) {
+  const std::string body = PatternBytes(5000, 17);
+  const std::string full = Ok(body);
+  const std::size_t cuts[] = {10, full.size() - 1000};  // inside the header, inside the body
+  for (const std::size_t cut : cuts) {
+    std::atomic<bool> sent{false};
+    std::atomic<bool> closedPromptly{false};
+    ScriptedServer server([&](ScriptedExchange& e) {
+      e.Send(full.substr(0, cut));
+      sent = true;
+      // Far less than the receive time-out; a client that waits that out loses.
+      closedPromptly = e.AwaitClientClose(20000);
+    });
+    d.receiveTimeout = 600000;
+    std::thread stopper([&] {
+      while (!sent) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      d.RequestStop();
+    });
+    EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_STOPPED) << cut;
+    stopper.join();
+    server.Stop();
+    EXPECT_TRUE(closedPromptly.load()) << cut;
+  }
+}
+
+TEST_F(DownloadJob, RetryingForeverWithoutADelayPausesBetweenFailures) {
+  ScriptedServer server(
+      [](ScriptedExchange& e) { e.Send("HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n"); });
+  d.retryMode = http::RETRY_FOREVER;
+  std::thread stopper([&] {
+    while (server.ConnectionCount() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    d.RequestStop();
+  });
+  EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_STOPPED);
+  stopper.join();
+  // The second failure pauses 2 s: the stop comes before a third request.
+  EXPECT_EQ(server.ConnectionCount(), 2);
+}
+
+TEST_F(DownloadJob, ASecondRunOnTheSameTargetFailsAndChangesNothing) {
+  ASSERT_TRUE(testsupport::WriteFileBytes(temp, "first run's part"));
+  const platform::File first = platform::File::Open(temp, platform::OpenMode::kWriteKeep);
+  ASSERT_TRUE(first.IsOpen());
+  ScriptedServer server([&](ScriptedExchange& e) { e.Send(Ok(PatternBytes(3000, 18))); });
+  EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_FAILED);
+  EXPECT_EQ(testsupport::ReadFileBytes(temp), "first run's part");
+  EXPECT_FALSE(Exists(target));
 }
 
 TEST_F(DownloadJob, ReportsAFailedReplacementAndKeepsTheBody) {

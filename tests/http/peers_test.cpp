@@ -6,6 +6,7 @@
 #include <string>
 
 #include "http/http_downloader.h"
+#include "http/partial_file.h"
 #include "platform/files.h"
 #include "recording_downloader.h"
 #include "support/loopback_peers.h"
@@ -24,11 +25,6 @@ std::string Served(const testsupport::LoopbackPeers& peers, const std::string& n
 std::int64_t SizeOf(const std::string& path) {
   const auto status = platform::GetFileStatus(path);
   return status ? status->size : -1;
-}
-
-void StampFile(const std::string& path, http::HttpTime time) {
-  const platform::FileTime stamp = platform::UnixTimeToFileTime(time);
-  ASSERT_TRUE(platform::SetFileTimes(path, nullptr, nullptr, &stamp));
 }
 
 TEST(PeerNginx, QueryInfoReportsLengthAndLastModified) {
@@ -66,7 +62,9 @@ TEST(PeerNginx, ResumesAPartialFileWithRangeAndEndsByteIdentical) {
   const std::string source = testsupport::ReadFileBytes(Served(peers, "big.bin"));
   const std::size_t half = source.size() / 2;
   ASSERT_TRUE(testsupport::WriteFileBytes(target + ".down", source.substr(0, half)));
-  StampFile(target + ".down", kServedTime);  // as a broken transfer leaves it
+  // As a broken transfer leaves it.
+  ASSERT_TRUE(http::RecordPartialFile(target + ".down", static_cast<std::int32_t>(source.size()),
+                                      kServedTime));
 
   httptest::RecordingDownloader d;
   ASSERT_EQ(d.Download(peers.Url("/files/big.bin?resume"), target, 0), http::DOWNLOAD_OK);
@@ -85,7 +83,10 @@ TEST(PeerNginx, RestartsAPartialFileOfAnotherVersion) {
   testsupport::ScratchDir dir;
   const std::string target = dir.Join("big.bin");
   ASSERT_TRUE(testsupport::WriteFileBytes(target + ".down", std::string(5000, 'x')));
-  StampFile(target + ".down", kServedTime - 86400);  // began from an older file
+  // Begun from an older file of the same size.
+  ASSERT_TRUE(http::RecordPartialFile(target + ".down",
+                                      static_cast<std::int32_t>(SizeOf(Served(peers, "big.bin"))),
+                                      kServedTime - 86400));
 
   httptest::RecordingDownloader d;
   ASSERT_EQ(d.Download(peers.Url("/files/big.bin?other"), target, 0), http::DOWNLOAD_OK);
@@ -134,7 +135,8 @@ TEST(PeerTinyproxy, DownloadsAndResumesThroughTheProxy) {
   const std::string target = dir.Join("big.bin");
   const std::string source = testsupport::ReadFileBytes(Served(peers, "big.bin"));
   ASSERT_TRUE(testsupport::WriteFileBytes(target + ".down", source.substr(0, 100000)));
-  StampFile(target + ".down", kServedTime);
+  ASSERT_TRUE(http::RecordPartialFile(target + ".down", static_cast<std::int32_t>(source.size()),
+                                      kServedTime));
   httptest::RecordingDownloader d;
   d.proxyKind = http::PROXY_HTTP;
   d.proxyHost = "127.0.0.1";

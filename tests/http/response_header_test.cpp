@@ -6,10 +6,11 @@
 
 #include "http/field_values.h"
 #include "http/http_downloader.h"
+#include "recording_downloader.h"
 
 namespace {
 
-using http::HttpDownloader;
+using HttpDownloader = httptest::ExposedDownloader;
 
 TEST(ParseStatusLine, AcceptsTheCodeWithOrWithoutReason) {
   struct Case {

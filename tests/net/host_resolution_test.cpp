@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "net/event_socket.h"
@@ -50,6 +53,46 @@ TEST(ResolveHost, CallingThreadLooksUpWhereTheSystemOffersNoResolverThread) {
   const auto threads = calls.LookUpThreads();
   ASSERT_EQ(threads.size(), 1u);
   EXPECT_EQ(threads[0], std::this_thread::get_id());
+}
+
+// A look-up that answers only when the test lets it.
+class StuckLookUp : public nettest::ObservedSystemCalls {
+ public:
+  std::uint32_t LookUpHost(const char*) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return released_; });
+    finished_ = true;
+    changed_.notify_all();
+    return Loopback();
+  }
+  // Lets the look-up answer and waits until it has.
+  void Release() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return finished_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool released_ = false;
+  bool finished_ = false;
+};
+
+TEST(ResolveHost, ALookUpThatDoesNotAnswerIsAbandonedAtItsTimeOutOrAStop) {
+  struct Case {
+    std::uint32_t timeoutMs;
+    int stop;
+  };
+  for (const Case c : {Case{100, 0}, Case{net::kResolveWithoutLimit, 1}}) {
+    StuckLookUp calls;
+    net::ScopedSocketCalls scope(calls);
+    const std::atomic<int> stop{c.stop};
+    const net::ScopedStopFlag stopScope(stop);
+    EXPECT_EQ(net::ResolveHost("localhost", 1, c.timeoutMs), net::kInaddrNone) << c.timeoutMs;
+    calls.Release();
+  }
 }
 
 TEST(ResolveHost, WhatDoesNotResolveGivesInaddrNone) {

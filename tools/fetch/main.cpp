@@ -3,6 +3,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,9 +23,13 @@ constexpr int kExitUsage = 64;
 
 std::atomic<http::HttpDownloader*> activeDownloader{nullptr};
 
-// Ctrl+C stops the download at its next poll, so the partial file keeps
-// its resume stamp.
+constexpr int kExitStopped = 2;
+std::atomic<int> stopSignals{0};
+
+// Ctrl+C asks the engine to stop, which it sees within about 100 ms wherever
+// it waits, keeping the partial file for a resume; a second one exits at once.
 extern "C" void OnStopSignal(int) {
+  if (stopSignals.fetch_add(1) > 0) std::_Exit(kExitStopped);
   if (http::HttpDownloader* d = activeDownloader.load()) d->RequestStop();
 }
 
@@ -129,8 +134,11 @@ int Run(const fetch::FetchOptions& options) {
       std::fprintf(stderr, "updater-fetch: HEAD request failed\n");
       return http::DOWNLOAD_FAILED;
     }
-    std::printf("Content-Length: %d\nLast-Modified: %s\n", length,
-                http::FormatHttpDate(modified).c_str());
+    std::printf("Content-Length: %d\n", length);
+    // Without a time of the server's, the engine's value is only the clock.
+    if (downloader.lastModifiedFromServer != 0) {
+      std::printf("Last-Modified: %s\n", http::FormatHttpDate(modified).c_str());
+    }
     return http::DOWNLOAD_OK;
   }
 
