@@ -40,25 +40,24 @@ bool RemoveStaging(const std::string& stagingDir) {
   return platform::RemoveDirectory(stagingDir);
 }
 
-// Puts every replaced entry back and removes every new one and every created
-// directory, judging each entry by what is on the disk: its staged entry is
-// still in the staging directory until it has moved into place, and the
-// replaced one is in the staging directory from when it moved aside.
+// Puts every replaced entry back and every new one into the staging
+// directory, and removes every created directory. Each entry is judged by
+// what is on the disk, and each move keeps this true, so that a roll-back cut
+// short is taken up again: the new entry is in place exactly when its staged
+// name is free, and the replaced one is aside exactly when its backup name is
+// taken.
 bool RollBack(const std::string& programDir, const Journal& journal) {
   const std::string stagingDir = programDir + journal.stagingName + platform::PathSeparator();
   bool whole = true;
   for (std::size_t i = journal.targets.size(); i-- > 0;) {
     const std::string target = programDir + journal.targets[i];
+    const std::string staged = stagingDir + StagedName(i);
     const std::string backup = stagingDir + BackupName(i);
-    const bool staged = Exists(stagingDir + StagedName(i));
-    const bool backedUp = Exists(backup);
-    if (!staged) {
-      // The new entry is in place: it goes. (Absent already after an
-      // interrupted roll-back.)
-      if (Exists(target) && !platform::RemoveEntry(target)) whole = false;
+    if (!Exists(staged) && Exists(target)) {
+      if (!platform::MoveEntry(target, staged, false)) whole = false;
       platform::CrashPoint();
     }
-    if (backedUp) {
+    if (Exists(backup)) {
       if (!platform::MoveEntry(backup, target, false)) whole = false;
       platform::CrashPoint();
     }
