@@ -238,6 +238,28 @@ class InstallTransaction(unittest.TestCase):
             self.assertEqual(snapshot(self.program.path), self.old, index)
             self.assertEqual(self.program.leftovers(), [], index)
 
+    def test_an_archive_that_cannot_be_installed_whole_changes_nothing(self):
+        os.symlink("bin", self.program.join("linked"))
+        os.makedirs(self.program.join("adir"))
+        self.old = snapshot(self.program.path)
+        cases = {"link inside on Windows": [unix_entry("l", b"bin/tool", 0o120777)],
+                 "link climbing out": [unix_entry("d/l", b"../../outside", 0o120777)],
+                 "absolute link": [unix_entry("l", b"/etc/passwd", 0o120777)],
+                 "file over a directory": [unix_entry("adir", b"x", 0o100644)],
+                 "file and a path through it": [unix_entry("f", b"x", 0o100644),
+                                                unix_entry("f/g", b"y", 0o100644)],
+                 "path through a link": [unix_entry("linked/tool", b"x", 0o100644)],
+                 "name that is no file": [unix_entry("a/..", b"x", 0o100644)]}
+        for case, entries in cases.items():
+            if case == "link inside on Windows" and not EMULATOR:
+                continue
+            archive = os.path.join(self.scratch, "refused.zip")
+            make_zip(archive, [unix_entry("korvanta-data.txt", b"version 2\n", 0o100644)] +
+                     entries)
+            self.assertEqual(self.program.install(archive), EXIT_FAILED, case)
+            self.assertEqual(snapshot(self.program.path), self.old, case)
+            self.assertEqual(self.program.leftovers(), [], case)
+
     @unittest.skipIf(os.name != "posix", "file-size limit")
     def test_a_full_disk_leaves_the_old_set_and_shows_message_two(self):
         if EMULATOR:
