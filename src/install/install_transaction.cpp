@@ -160,7 +160,11 @@ class Transaction {
     if (entry.exactPermissions && !platform::SetPermissions(file, entry.permissions)) return false;
     // A failure to set the times is not worth an update; the data is.
     file.SetTimes(&entry.creationTime, &entry.accessTime, &entry.modificationTime);
-    if (!platform::CanSyncFileSystem() && !file.Flush()) return false;
+    if (platform::CanSyncFileSystem()) {
+      platform::StartWriteback(file);  // written while the next items inflate
+    } else if (!file.Flush()) {
+      return false;
+    }
     file.Close();
     return true;
   }

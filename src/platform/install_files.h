@@ -45,6 +45,11 @@ bool MoveEntry(const std::string& from, const std::string& to, bool replace);
 // flushes each file (File::Flush) before closing it.
 bool CanSyncFileSystem();
 bool SyncFileSystem(const std::string& directory);
+// Starts writing the file's data to the disk without waiting for it, so that
+// a later SyncFileSystem finds less left to write (POSIX: sync_file_range).
+// Windows: nothing.
+void StartWriteback(File& file);
+
 // Brings the directory's own entries (creations, renames) to the disk.
 // Windows: moves are written through; true.
 bool SyncDirectory(const std::string& directory);

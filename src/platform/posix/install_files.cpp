@@ -82,6 +82,12 @@ bool SyncFileSystem(const std::string& directory) {
   return dir.get() >= 0 && ::syncfs(dir.get()) == 0;
 }
 
+void StartWriteback(File& file) {
+  if (file.IsOpen()) {
+    ::sync_file_range(static_cast<int>(file.NativeHandle()), 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+}
+
 bool SyncDirectory(const std::string& directory) {
   const DirectoryDescriptor dir(directory);
   return dir.get() >= 0 && ::fsync(dir.get()) == 0;

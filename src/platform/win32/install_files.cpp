@@ -66,6 +66,8 @@ bool CanSyncFileSystem() { return false; }
 
 bool SyncFileSystem(const std::string&) { return false; }
 
+void StartWriteback(File&) {}
+
 bool SyncDirectory(const std::string&) { return true; }
 
 bool CreateSymbolicLink(const std::string&, const std::string&) { return false; }
