@@ -53,7 +53,7 @@ class Planner {
       if (i > 0) path += platform::PathSeparator();
       path += parts[i];
       if (directories_.count(path) != 0) continue;
-      if (targets_.count(path) != 0) return false;
+      if (targets_.count(path) != 0 || !FitsPathLimit(path)) return false;
       const auto status = platform::GetEntryStatus(programDir_ + path);
       if (!status) {
         plan_.createdDirectories.push_back(path);
@@ -87,7 +87,7 @@ class Planner {
       if (i > 0) entry.target += platform::PathSeparator();
       entry.target += parts[i];
     }
-    if (programDir_.size() + entry.target.size() >= kArchivePathSize) return false;
+    if (!FitsPathLimit(entry.target)) return false;
     if (directories_.count(entry.target) != 0) return false;
     entry.kind =
         (mode & archive::kUnixTypeMask) == archive::kUnixLink ? EntryKind::kLink : EntryKind::kFile;
@@ -118,6 +118,10 @@ class Planner {
   }
 
  private:
+  bool FitsPathLimit(const std::string& path) const {
+    return programDir_.size() + path.size() < kArchivePathSize;
+  }
+
   const std::string& programDir_;
   Plan& plan_;
   std::set<std::string> directories_;  // checked or planned

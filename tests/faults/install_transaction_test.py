@@ -249,7 +249,9 @@ class InstallTransaction(unittest.TestCase):
                  "file and a path through it": [unix_entry("f", b"x", 0o100644),
                                                 unix_entry("f/g", b"y", 0o100644)],
                  "path through a link": [unix_entry("linked/tool", b"x", 0o100644)],
-                 "name that is no file": [unix_entry("a/..", b"x", 0o100644)]}
+                 "name that is no file": [unix_entry("a/..", b"x", 0o100644)],
+                 "path of 260 bytes": [unix_entry("d/" + "p" * (257 - len(self.program.path)),
+                                                  b"x", 0o100644)]}
         for case, entries in cases.items():
             if case == "link inside on Windows" and not EMULATOR:
                 continue
