@@ -9,9 +9,9 @@ namespace app {
 
 // Installs a local archive as one transaction over the program directory and
 // ends the run: the main application is started after an install, or when
-// the path names no file at all (nothing to install); an archive that cannot
-// be installed whole leaves the program directory as it was and brings
-// message 2.
+// the path names no zip archive (nothing to install: the user's text named
+// something else); an archive that cannot be installed whole leaves the
+// program directory as it was and brings message 2.
 int UpdateDialog::InstallAndRelaunch(std::string archivePath) {
   const install::InstallOutcome outcome = install::InstallArchive(archivePath, m_programDir);
   FinishRun(outcome != install::InstallOutcome::kFailed);

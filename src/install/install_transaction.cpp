@@ -187,9 +187,7 @@ class Transaction {
 InstallOutcome InstallArchive(const std::string& archivePath, const std::string& programDir) {
   if (!RecoverInterruptedInstall(programDir)) return InstallOutcome::kFailed;
   const ArchivePtr archive(ArchiveOpen(archivePath.c_str(), nullptr));
-  if (!archive) {
-    return Exists(archivePath) ? InstallOutcome::kFailed : InstallOutcome::kNoArchive;
-  }
+  if (!archive) return InstallOutcome::kNoArchive;
   Plan plan;
   if (!MakePlan(archive.get(), programDir, plan)) return InstallOutcome::kFailed;
   Transaction transaction(programDir);

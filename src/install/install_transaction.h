@@ -15,7 +15,7 @@ namespace install {
 
 enum class InstallOutcome {
   kInstalled,  // the new set is in place
-  kNoArchive,  // no file at the archive's path: nothing was changed
+  kNoArchive,  // no zip archive at that path (none, or not a zip): nothing was changed
   kFailed,     // the archive cannot be installed whole: nothing was changed
 };
 

@@ -66,7 +66,7 @@ TEST_F(ExtractTest, WritesEveryKindOfItemWithItsBytesAttributesAndTimes) {
               std::string(name) == "ro.txt" ? platform::kAttrReadOnly : 0u);
     EXPECT_EQ(ReadFileBytes(target_ + "/" + name), UnzipBytes("sizes.zip", name));
   }
-  EXPECT_EQ(fs::file_size(target_ + "/big_deflated.txt"), 228000u);  // many 16384-byte chunks
+  EXPECT_EQ(fs::file_size(target_ + "/big_deflated.txt"), 228000u);
   // A read-only file is not replaced; a writable one is.
   WriteFileBytes(target_ + "/big_stored.bin", "old");
   EXPECT_EQ(ArchiveExtractItem(handle.get(), 4, "ro.txt"), ARCHIVE_FILE_OPEN_FAILED);

@@ -64,6 +64,12 @@ def damage_item(path, index):
         f.write(bytes([byte[0] ^ 0x5A]))
 
 
+def zero_end(path, size):
+    with open(path, "r+b") as f:
+        f.seek(-size, os.SEEK_END)
+        f.write(bytes(size))
+
+
 def snapshot(root):
     """What the program directory holds, apart from the updater's own files."""
     state = {}
@@ -298,16 +304,19 @@ class InstallTransaction(unittest.TestCase):
     def test_a_damaged_package_found_up_to_date_is_fetched_once_more(self):
         served, url = self._serve("install-refetch")
         local = self.program.join("update.zip")
-        shutil.copy2(served, local)
-        damage_item(local, 2)
         stamp = os.stat(served)
-        os.utime(local, ns=(stamp.st_atime_ns, stamp.st_mtime_ns))
-        status, err = self.program.run_updater(url)
-        self.assertEqual(status, 0, err)
-        self.assertNotIn(MESSAGE_2, err)
-        self.assertTrue(self.assertWhole("refetched"))
-        self.assertEqual(snapshot(self.program.path), self.new)
-        self.assertEqual(len(self.program.starts()), 1)
+        # A damaged item, then a zeroed end (no directory: not a zip at all),
+        # each with the server's size and time.
+        for damage in (lambda: damage_item(local, 2), lambda: zero_end(local, 200)):
+            self.program.reset()
+            shutil.copy2(served, local)
+            damage()
+            os.utime(local, ns=(stamp.st_atime_ns, stamp.st_mtime_ns))
+            status, err = self.program.run_updater(url)
+            self.assertEqual(status, 0, err)
+            self.assertNotIn(MESSAGE_2, err)
+            self.assertEqual(snapshot(self.program.path), self.new)
+        self.assertEqual(len(self.program.starts()), 2)
 
     def test_a_damaged_download_is_removed_and_shows_message_two(self):
         _, url = self._serve("install-damaged", damaged=True)

@@ -5,7 +5,7 @@
 //                                       in DIRECTORY, then install ARCHIVE
 //   updater-install --recover DIRECTORY only the first half
 //
-// Exit status: 0 installed (or recovered), 1 no archive at that path, 3 the
+// Exit status: 0 installed (or recovered), 1 no zip archive at that path, 3 the
 // install failed and DIRECTORY is as it was, 64 bad usage.
 #include <cstdio>
 #include <cstring>
