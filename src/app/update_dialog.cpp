@@ -130,11 +130,9 @@ unsigned UpdateDialog::UpdateThreadProc(UpdateDialog* dialog) {
   // A package found up to date may have been damaged on the disk since it
   // came: it is fetched once more before the run gives up.
   if (!installed && upToDate && !dialog->m_closing.load()) installed = downloadAndInstall(nullptr);
-  if (dialog->m_closing.load()) {
-    // The user closed the dialog: the download was stopped on purpose.
-  } else {
-    dialog->FinishRun(installed);
-  }
+  // A close during a download stopped it on purpose: nothing is reported. An
+  // install that was under way finished, and the run ends as after any other.
+  if (installed || !dialog->m_closing.load()) dialog->FinishRun(installed);
   dialog->m_workerDone.store(true);
   return 0;
 }
