@@ -140,6 +140,9 @@ bool CreateJournal(const std::string& programDir, const Journal& journal) {
 bool ReplaceJournal(const std::string& programDir, const Journal& journal) {
   const std::string next = programDir + journal.stagingName + platform::PathSeparator() + "j" +
                            std::to_string(static_cast<int>(journal.state));
+  // Left by a replacement that a crash cut short: the staging directory is
+  // the transaction's own.
+  platform::RemoveEntry(next);
   platform::File file = platform::CreateNewFile(next, 0, 0);
   if (!WriteDurably(file, EncodeJournal(journal))) return false;
   file.Close();

@@ -14,7 +14,9 @@ namespace install {
 inline constexpr std::string_view kJournalName = "update.journal";
 
 enum class JournalState : std::uint8_t {
-  kStaging = 1,     // items are being written into the staging directory
+  // Items are being written into the staging directory, or a roll-back is
+  // complete: nothing installed has changed, the staging directory may go.
+  kStaging = 1,
   kCommitting = 2,  // every item is staged and on the disk; targets are being moved
   kDone = 3,        // every new item is in place; only clean-up is left
 };

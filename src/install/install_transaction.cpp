@@ -210,9 +210,14 @@ bool RecoverInterruptedInstall(const std::string& programDir) {
   }
   const std::string stagingDir = programDir + journal.stagingName;
   // Without its staging directory nothing can be judged; what stands stays.
-  if (journal.state == JournalState::kCommitting && Exists(stagingDir) &&
-      !RollBack(programDir, journal)) {
-    return false;
+  if (journal.state == JournalState::kCommitting && Exists(stagingDir)) {
+    if (!RollBack(programDir, journal)) return false;
+    // The staging directory now holds only new entries, and the journal
+    // says so before any of them goes: a roll-back would otherwise judge a
+    // removed staged entry as one in place.
+    journal.state = JournalState::kStaging;
+    if (!ReplaceJournal(programDir, journal)) return false;
+    platform::CrashPoint();
   }
   if (!RemoveStaging(stagingDir)) return false;
   platform::CrashPoint();
