@@ -99,9 +99,10 @@ ArchiveResult ArchiveSetTargetDir(ArchiveHandle* handle, const char* directory);
 // Writes item `index` under `fileName`: relative to the target directory
 // unless absolute (first byte a separator, or second byte ":"). Missing
 // directories on the way are created. A file item is written to a temporary
-// file beside the output ("<output>.part") which replaces the output only when
-// the item is complete and its CRC-32 holds; on failure the temporary file is
-// removed and an existing output file stays as it was. An existing read-only
+// file beside the output, under a name that nothing holds ("<output>.part",
+// else "<output>.1.part", ...), which replaces the output only when the item
+// is complete and its CRC-32 holds; on failure the temporary file is removed
+// and an existing output file stays as it was. An existing read-only
 // output file is refused with ARCHIVE_FILE_OPEN_FAILED. The new file carries
 // the item's attribute flags and its three times.
 ArchiveResult ArchiveExtractItem(ArchiveHandle* handle, std::int32_t index, const char* fileName);
