@@ -31,7 +31,8 @@ RunPlan PlanRun(std::string_view commandLine, std::string_view modulePath,
 
 std::string DirectoryOf(std::string_view modulePath) {
   const std::size_t last = platform::FindLastOf(modulePath, platform::PathSeparators());
-  const std::string_view dir = last == platform::kNotFound ? std::string_view{} : modulePath.substr(0, last);
+  const std::string_view dir =
+      last == platform::kNotFound ? std::string_view{} : modulePath.substr(0, last);
   return std::string(dir) + platform::PathSeparator();
 }
 

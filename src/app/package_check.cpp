@@ -9,7 +9,8 @@ namespace app {
 // A program built without a key installs packages unverified. With a key, the
 // package's signature must hold and its release must not be older than the
 // installed one; a downloaded package's signature is fetched whole with the
-// run's own downloader (its settings; no resume, no progress records).
+// run's own downloader (its settings; no resume, no progress records). A
+// refused download is removed with its signature; the caller ends the run.
 bool UpdateDialog::CheckPackage(const std::string& archivePath, PackageOrigin origin) {
   if (kPublicKey[0] == '\0') return true;
   const std::string signaturePath = archivePath + ".minisig";
@@ -37,8 +38,6 @@ bool UpdateDialog::CheckPackage(const std::string& archivePath, PackageOrigin or
     platform::DeleteFile(signaturePath);
     platform::DeleteFile(signaturePath + ".down");
   }
-  ShowFailureMessage(2);
-  platform::SendMessage(m_hWnd, platform::kWmClose, 0, 0);
   return false;
 }
 

@@ -54,12 +54,18 @@ class UpdateDialog : public platform::DialogHost {
 
   void OnTimer(std::uintptr_t timerId);
   platform::LResult OnDownloadProgress(platform::WParam wParam, platform::LParam lParam);
-  bool DownloadUpdate(const std::string& url, const std::string& localFile);
+  // True when the package is there to install; `upToDate` (when given) tells
+  // whether it was already current and nothing was transferred.
+  bool DownloadUpdate(const std::string& url, const std::string& localFile,
+                      bool* upToDate = nullptr);
   static unsigned UpdateThreadProc(UpdateDialog* dialog);
-  // Whether the package may be installed: true, or it has shown message 2,
-  // removed a downloaded package and its signature, and closed the dialog.
+  // Whether the package may be installed: true, or false after it removed a
+  // refused download and its signature (the caller ends the run).
   bool CheckPackage(const std::string& archivePath, PackageOrigin origin);
   int InstallAndRelaunch(std::string archivePath);
+  // Installs a downloaded package; true when the new set is in place. A
+  // package that fails is removed.
+  bool InstallDownloaded(const std::string& package);
 
   platform::WindowHandle window() const { return m_hWnd; }
   const std::string& url() const { return m_url; }
@@ -68,6 +74,9 @@ class UpdateDialog : public platform::DialogHost {
 
  private:
   void ShowFailureMessage(int which);
+  // Ends the run: the main application is started after an install, message
+  // 2 is shown after a failure; then the dialog closes.
+  void FinishRun(bool installed);
 
   RunEnvironment m_environment;
   platform::WindowHandle m_hWnd = nullptr;

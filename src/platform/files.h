@@ -115,6 +115,11 @@ class File {
   bool SetTimes(const FileTime* creation, const FileTime* access, const FileTime* modification);
   void Close();
 
+  // For the platform layer's own calls: takes ownership of a system handle (a
+  // descriptor on POSIX, a HANDLE on Windows), and shows the one held.
+  static File Adopt(std::intptr_t handle) { return File(handle); }
+  std::intptr_t NativeHandle() const { return handle_; }
+
  private:
   explicit File(std::intptr_t handle) : handle_(handle) {}
   std::intptr_t handle_ = -1;

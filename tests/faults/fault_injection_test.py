@@ -1,7 +1,8 @@
 """Fault injection end to end: updater-fetch and the updater against loopback
 servers that cut connections, stall, drip and lie, processes killed with
-SIGKILL in the middle of a download or an extraction, a file-size limit that
-fills the "disk" during an extraction, and hostile item names.
+SIGKILL in the middle of a download, a file-size limit that fills the "disk"
+during a download, and hostile item names. (The install's own faults are in
+install_transaction_test.py.)
 
 Run through tests/peers/with-peers.sh with UPDATER_TEST_BIG_FILE_MIB=64:
   fault_injection_test.py --fetch PATH --updater PATH --standin PATH [unittest args]
@@ -368,64 +369,6 @@ class KillDuringDownload(FaultCase):
         self.assertTrue(wait_until(lambda: program.starts(), 10))
 
 
-def make_archive(path, items, compression=zipfile.ZIP_DEFLATED):
-    with zipfile.ZipFile(path, "w", compression, compresslevel=1) as z:
-        for name, data in items:
-            z.writestr(name, data)
-
-
-class KillDuringExtraction(FaultCase):
-    def test_every_installed_file_is_old_or_new_after_kills_at_random_items(self):
-        program = ProgramDir(self.path("program"))
-        names = ["items/f%02d.bin" % i for i in range(24)]
-        old = {n: self.rng.randbytes(256 << 10) for n in names}
-        new = {n: self.rng.randbytes(1 << 20) for n in names}
-        for n in names:
-            os.makedirs(os.path.dirname(program.join(n)), exist_ok=True)
-            with open(program.join(n), "wb") as f:
-                f.write(old[n])
-        archive = self.path("update-local.zip")
-        make_archive(archive, [(n, new[n]) for n in names])
-        items_dir = program.join("items")
-        kill_points = sorted(self.rng.sample(range(2, 22), 3))
-
-        def check(stage):
-            for n in names:
-                with open(program.join(n), "rb") as f:
-                    digest = sha256(f.read())
-                self.assertIn(digest, (sha256(old[n]), sha256(new[n])), (stage, n))
-
-        for point in kill_points:
-            proc = program.start(archive)
-            try:
-                # Item `point` or a later one is being written: its
-                # temporary file exists beside it.
-                def writing():
-                    return any(name.endswith(".part") and int(name[1:3]) >= point
-                               for name in os.listdir(items_dir))
-                self.assertTrue(wait_until(writing, 30, step=0.0005), "no kill point %d" % point)
-                time.sleep(self.rng.uniform(0, 0.003))
-            finally:
-                proc.kill()
-                proc.communicate(timeout=10)
-            self.assertEqual(proc.returncode, -signal.SIGKILL)
-            check("killed at item %d" % point)
-            renewed = 0
-            for n in names:
-                with open(program.join(n), "rb") as f:
-                    renewed += f.read() == new[n]
-            self.assertLess(renewed, len(names), "killed after the extraction")
-            parts = [n for n in os.listdir(items_dir) if n.endswith(".part")]
-            FIGURES.setdefault("extraction_kills", []).append((point, renewed, len(parts)))
-
-        status, err = program.run(archive)
-        self.assertEqual(status, 0, err)
-        for n in names:
-            with open(program.join(n), "rb") as f:
-                self.assertEqual(sha256(f.read()), sha256(new[n]), n)
-        self.assertEqual([n for n in os.listdir(items_dir) if n.endswith(".part")], [])
-
-
 # --- a full disk ---------------------------------------------------------------
 
 
@@ -438,26 +381,6 @@ def file_size_limit(limit):
 
 class DiskFull(FaultCase):
     LIMIT = 1 << 20
-
-    def test_an_item_past_the_file_size_limit_fails_and_the_old_file_stays(self):
-        program = ProgramDir(self.path("program"))
-        old_big = self.rng.randbytes(4096)
-        with open(program.join("big.bin"), "wb") as f:
-            f.write(old_big)
-        with open(program.join("small.txt"), "w") as f:
-            f.write("old small\n")
-        archive = self.path("update-local.zip")
-        make_archive(archive, [("big.bin", self.rng.randbytes(3 << 20)),
-                               ("small.txt", "new small\n"),
-                               ("korvanta-data.txt", "version 2\n")])
-        status, err = program.run(archive, preexec=file_size_limit(self.LIMIT))
-        self.assertEqual(status, 0, err)
-        with open(program.join("big.bin"), "rb") as f:
-            self.assertEqual(f.read(), old_big)
-        self.assertFalse(os.path.exists(program.join("big.bin.part")))
-        with open(program.join("small.txt")) as f:
-            self.assertEqual(f.read(), "new small\n")
-        self.assertTrue(wait_until(lambda: program.starts(), 10))
 
     def test_a_download_past_the_file_size_limit_fails_and_keeps_no_target(self):
         target = self.path("big.bin")
@@ -645,9 +568,9 @@ def hostile_names():
                 "//srv/share/", "\\\\?\\C:\\", "::"]
     climbs = ["", "../", "..\\", "../../", "..\\..\\", "./../", "a/../../", "a\\..\\..\\",
               "x/..\\../", "..//", "....//", ".. /", "../" * 12]
-    endings = ["slip.txt", "d/slip.txt", "d\\slip.txt", "..", "x/..", "./.."]
+    endings = ["slip.txt", "d/slip.txt", "d\\slip.txt"]
     names = [p + c + e for p in prefixes for c in climbs for e in endings]
-    names += ["../" * 80 + "deep.txt", "n" * 250 + "/../../x", "a/.." + "/" * 200 + ".."]
+    names += ["../" * 80 + "deep.txt", "n" * 250 + "/../../x"]
     return names
 
 
