@@ -4,26 +4,39 @@
 # only when something is missing.
 #   tools/install-deps.sh build     compiler, CMake, libraries
 #   tools/install-deps.sh test      build + the loopback peers and archivers
-#   tools/install-deps.sh windows   the MinGW cross-build, wine and Xvfb
+#   tools/install-deps.sh windows   the MinGW cross-builds, wine and Xvfb: 32-bit
+#                                   wine where this machine runs i386 code,
+#                                   64-bit wine where it cannot
 #   tools/install-deps.sh demo      build + what tools/demo.sh serves the sample with
 #   tools/install-deps.sh all       everything above
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
-  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libminizip-dev)
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libminizip-dev libsodium-dev minisign)
 test_pkgs=(nginx tinyproxy microsocks dante-server openssh-server openssh-client
   zip unzip p7zip-full libarchive-tools curl python3 procps strace gcovr)
-windows_pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix libz-mingw-w64-dev
-  wine wine32:i386 xvfb x11-utils imagemagick fonts-wqy-zenhei locales dpkg-dev python3 file)
+windows_pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  wine wine64 xvfb x11-utils imagemagick fonts-wqy-zenhei locales dpkg-dev python3 file
+  autoconf automake libtool make)
+
+# wine32 only where the Windows tests run the 32-bit build; elsewhere it
+# cannot start (wine-env.sh decides, from what this machine executes).
+add_windows_wine() {
+  # shellcheck source=tools/windows/wine-env.sh
+  . "$(dirname "${BASH_SOURCE[0]}")/windows/wine-env.sh"
+  [ "$UPDATER_WINDOWS_ARCH" = x86_64 ] || windows_pkgs+=(wine32:i386)
+}
 
 want=()
 for group in "${@:-build}"; do
   case "$group" in
     build) want+=("${build_pkgs[@]}") ;;
     test) want+=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
-    windows) want+=("${build_pkgs[@]}" "${windows_pkgs[@]}") ;;
+    windows) add_windows_wine; want+=("${build_pkgs[@]}" "${windows_pkgs[@]}") ;;
     demo) want+=("${build_pkgs[@]}" zip python3) ;;
-    all) want+=("${build_pkgs[@]}" "${test_pkgs[@]}" "${windows_pkgs[@]}") ;;
+    all) add_windows_wine; want+=("${build_pkgs[@]}" "${test_pkgs[@]}" "${windows_pkgs[@]}") ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 64 ;;
   esac
 done

@@ -14,10 +14,11 @@ set(UPDATER_ZLIB_SOURCE_DIR "" CACHE PATH "Unpacked zlib source tree (fetched wh
 if(NOT EXISTS "${UPDATER_ZLIB_SOURCE_DIR}/contrib/minizip/unzip.c")
   message(STATUS "Fetching Debian's zlib sources for minizip into ${UPDATER_SOURCE_CACHE}")
   execute_process(
-    COMMAND ${PROJECT_SOURCE_DIR}/tools/windows/fetch-zlib-source.sh ${UPDATER_SOURCE_CACHE}
+    COMMAND ${PROJECT_SOURCE_DIR}/tools/windows/fetch-debian-source.sh ${UPDATER_SOURCE_CACHE}
+      zlib 1:1.2.13.dfsg-1 zlib-1.2.13.dfsg contrib/minizip/unzip.c
     OUTPUT_VARIABLE _zlib_tree OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE _fetch_result)
   if(NOT _fetch_result EQUAL 0 OR NOT EXISTS "${_zlib_tree}/contrib/minizip/unzip.c")
-    message(FATAL_ERROR "minizip sources could not be fetched (tools/windows/fetch-zlib-source.sh)")
+    message(FATAL_ERROR "minizip sources could not be fetched (tools/windows/fetch-debian-source.sh)")
   endif()
   set(UPDATER_ZLIB_SOURCE_DIR ${_zlib_tree} CACHE PATH "Unpacked zlib source tree (fetched when empty)" FORCE)
 endif()

@@ -15,6 +15,8 @@ std::string MessageText(FailureMessage which) {
          "按\"确认\"去官网下载，按\"取消\"退出本次升级。";
 }
 
-std::string DownloadPageUrl() { return std::string("http://") + kPageHost + "/update/download.php"; }
+std::string DownloadPageUrl() {
+  return std::string("http://") + kPageHost + "/update/download.php";
+}
 
 }  // namespace app

@@ -10,8 +10,6 @@
 #include "platform/process.h"
 #include "platform/shell.h"
 
-#include <utility>
-
 namespace app {
 
 RunEnvironment CurrentRunEnvironment() {
@@ -31,8 +29,10 @@ int UpdateDialog::DoModal() { return platform::RunModalDialog(IDD_UPDATE_DIALOG,
 bool UpdateDialog::OnInitDialog(platform::WindowHandle dialog) {
   m_hWnd = dialog;
   m_progress = platform::GetDlgItem(dialog, IDC_DOWNLOAD_PROGRESS);
-  platform::SendMessage(m_hWnd, platform::kWmSetIcon, 1, reinterpret_cast<platform::LParam>(m_hIcon));
-  platform::SendMessage(m_hWnd, platform::kWmSetIcon, 0, reinterpret_cast<platform::LParam>(m_hIcon));
+  platform::SendMessage(m_hWnd, platform::kWmSetIcon, 1,
+                        reinterpret_cast<platform::LParam>(m_hIcon));
+  platform::SendMessage(m_hWnd, platform::kWmSetIcon, 0,
+                        reinterpret_cast<platform::LParam>(m_hIcon));
   m_startArmed = false;
 
   const std::string& modulePath = m_environment.modulePath;
@@ -54,7 +54,11 @@ bool UpdateDialog::OnInitDialog(platform::WindowHandle dialog) {
     platform::SetTimer(m_hWnd, IDT_START_DOWNLOAD, kStartDelayMs);
   } else if (plan.kind == RunKind::kLocalArchive) {
     platform::SleepMs(kLocalInstallDelayMs);
-    InstallAndRelaunch(m_url);
+    if (CheckPackage(m_url, PackageOrigin::kLocal)) {
+      InstallAndRelaunch(m_url);
+    } else {
+      FinishRun(false);
+    }
   }
   return true;
 }
@@ -100,28 +104,40 @@ platform::LResult UpdateDialog::OnDownloadProgress(platform::WParam, platform::L
   return 0;
 }
 
-bool UpdateDialog::DownloadUpdate(const std::string& url, const std::string& localFile) {
+bool UpdateDialog::DownloadUpdate(const std::string& url, const std::string& localFile,
+                                  bool* upToDate) {
   m_downloader.SetNotifyWindow(m_hWnd, WM_UPDATE_PROGRESS, 1);
   std::int32_t contentLength = 0;
   http::HttpTime lastModified = 0;
   if (m_downloader.QueryInfo(url, contentLength, lastModified) == 0) return false;
-  if (m_downloader.Download(url, localFile, 0) == http::DOWNLOAD_FAILED) return false;
+  const http::DownloadResult result = m_downloader.Download(url, localFile, 0);
+  if (result == http::DOWNLOAD_FAILED) return false;
+  if (upToDate != nullptr) *upToDate = result == http::DOWNLOAD_UP_TO_DATE;
   platform::SendMessage(m_progress, platform::kPbmSetPos, 100, 0);
   return true;
 }
 
 unsigned UpdateDialog::UpdateThreadProc(UpdateDialog* dialog) {
   const std::string localFile = dialog->m_programDir + "update.zip";
-  const bool ok = dialog->DownloadUpdate(dialog->m_url, localFile);
-  if (dialog->m_closing.load()) {
-    // The user closed the dialog: the download was stopped on purpose.
-  } else if (!ok) {
-    dialog->ShowFailureMessage(2);
-    platform::SendMessage(dialog->m_hWnd, platform::kWmClose, 0, 0);
-  } else {
+  const auto downloadAndInstall = [&](bool* upToDate) {
+    if (!dialog->DownloadUpdate(dialog->m_url, localFile, upToDate) || dialog->m_closing.load()) {
+      return false;
+    }
+    if (!dialog->CheckPackage(localFile, PackageOrigin::kDownloaded)) return false;
     dialog->m_installing.store(true);
-    dialog->InstallAndRelaunch(DirectoryOf(dialog->m_environment.modulePath) + "update.zip");
-  }
+    const bool installed = dialog->InstallDownloaded(localFile);
+    // Rolled back: a download may follow, which a close need not wait for.
+    if (!installed) dialog->m_installing.store(false);
+    return installed;
+  };
+  bool upToDate = false;
+  bool installed = downloadAndInstall(&upToDate);
+  // A package found up to date may have been damaged on the disk since it
+  // came: it is fetched once more before the run gives up.
+  if (!installed && upToDate && !dialog->m_closing.load()) installed = downloadAndInstall(nullptr);
+  // A close during a download stopped it on purpose: nothing is reported. An
+  // install that was under way finished, and the run ends as after any other.
+  if (installed || !dialog->m_closing.load()) dialog->FinishRun(installed);
   dialog->m_workerDone.store(true);
   return 0;
 }

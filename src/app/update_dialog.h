@@ -23,6 +23,11 @@ inline constexpr unsigned kLocalInstallDelayMs = 3000;
 // How long closing waits for a download to notice the stop request before the
 // process ends without it; the partial file is kept for a later resume.
 inline constexpr unsigned kStopWaitMs = 5000;
+// The signature of the release installed last, kept in the program directory:
+// a package signed for an older release is refused.
+inline constexpr char kInstalledSignatureName[] = "installed-release.minisig";
+
+enum class PackageOrigin { kDownloaded, kLocal };
 
 // Where a run starts from: the command line and the updater's own path.
 struct RunEnvironment {
@@ -49,9 +54,18 @@ class UpdateDialog : public platform::DialogHost {
 
   void OnTimer(std::uintptr_t timerId);
   platform::LResult OnDownloadProgress(platform::WParam wParam, platform::LParam lParam);
-  bool DownloadUpdate(const std::string& url, const std::string& localFile);
+  // True when the package is there to install; `upToDate` (when given) tells
+  // whether it was already current and nothing was transferred.
+  bool DownloadUpdate(const std::string& url, const std::string& localFile,
+                      bool* upToDate = nullptr);
   static unsigned UpdateThreadProc(UpdateDialog* dialog);
+  // Whether the package may be installed: true, or false after it removed a
+  // refused download and its signature (the caller ends the run).
+  bool CheckPackage(const std::string& archivePath, PackageOrigin origin);
   int InstallAndRelaunch(std::string archivePath);
+  // Installs a downloaded package; true when the new set is in place. A
+  // package that fails is removed.
+  bool InstallDownloaded(const std::string& package);
 
   platform::WindowHandle window() const { return m_hWnd; }
   const std::string& url() const { return m_url; }
@@ -60,6 +74,9 @@ class UpdateDialog : public platform::DialogHost {
 
  private:
   void ShowFailureMessage(int which);
+  // Ends the run: the main application is started after an install, message
+  // 2 is shown after a failure; then the dialog closes.
+  void FinishRun(bool installed);
 
   RunEnvironment m_environment;
   platform::WindowHandle m_hWnd = nullptr;

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/files.h"
 
@@ -98,12 +99,30 @@ ArchiveResult ArchiveSetTargetDir(ArchiveHandle* handle, const char* directory);
 // Writes item `index` under `fileName`: relative to the target directory
 // unless absolute (first byte a separator, or second byte ":"). Missing
 // directories on the way are created. A file item is written to a temporary
-// file beside the output ("<output>.part") which replaces the output only when
-// the item is complete and its CRC-32 holds; on failure the temporary file is
-// removed and an existing output file stays as it was. An existing read-only
+// file beside the output, under a name that nothing holds ("<output>.part",
+// else "<output>.1.part", ...), which replaces the output only when the item
+// is complete and its CRC-32 holds; on failure the temporary file is removed
+// and an existing output file stays as it was. An existing read-only
 // output file is refused with ARCHIVE_FILE_OPEN_FAILED. The new file carries
 // the item's attribute flags and its three times.
 ArchiveResult ArchiveExtractItem(ArchiveHandle* handle, std::int32_t index, const char* fileName);
+
+// The POSIX mode (file type and permission bits) that an archive made on a
+// Unix host records for item `index`; 0 when the host recorded none.
+ArchiveResult ArchiveGetItemMode(ArchiveHandle* handle, std::int32_t index, std::uint32_t* mode);
+
+// Writes the uncompressed data of file item `index` to `output`, an open
+// file, and nothing else: no name, attributes or times. ARCHIVE_OK only when
+// the item is complete and its CRC-32 holds; a directory item gives
+// ARCHIVE_BAD_ARGUMENT.
+ArchiveResult ArchiveWriteItemData(ArchiveHandle* handle, std::int32_t index,
+                                   platform::File& output);
+
+// Reads the uncompressed data of file item `index` into `data`, which is
+// replaced; for small items such as the texts of link entries. An item longer
+// than `limit` bytes gives ARCHIVE_WRITE_FAILED.
+ArchiveResult ArchiveReadItemData(ArchiveHandle* handle, std::int32_t index, std::string* data,
+                                  std::size_t limit);
 
 // Closes the handle it holds; for callers that prefer ownership in a scope.
 struct ArchiveCloser {

@@ -37,7 +37,7 @@ struct ArchiveReader {
   archive::ItemDataReader itemData;
 };
 
-inline constexpr std::size_t kCopyBufferSize = 16384;
+inline constexpr std::size_t kCopyBufferSize = 262144;
 
 namespace archive {
 

@@ -5,6 +5,7 @@
 #include "archive/archive.h"
 #include "archive/archive_reader.h"
 #include "archive/directory_path.h"
+#include "archive/item_attributes.h"
 #include "archive/replacing_file.h"
 #include "platform/files.h"
 
@@ -32,9 +33,11 @@ ArchiveResult ExtractDirectory(const ArchiveReader& reader, std::string_view fil
   return ARCHIVE_OK;
 }
 
-// Copies the data of the current item, which is the cached one.
-ArchiveResult CopyItemData(ArchiveReader& reader, archive::ReplacingFile& output,
-                           const ArchiveItem& item) {
+// Copies the data of the current item, which is the cached one, into
+// `output` (anything with Write(data, size)); ARCHIVE_OK once the item is
+// complete and its CRC-32 holds.
+template <class Output>
+ArchiveResult CopyItemData(ArchiveReader& reader, Output& output) {
   reader.itemData.Open(reader.zip.get(), reader.source, reader.cachedEntry, reader.password);
   if (!reader.copyBuffer) reader.copyBuffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
   ArchiveResult result = ARCHIVE_DATA_ERROR;
@@ -53,12 +56,21 @@ ArchiveResult CopyItemData(ArchiveReader& reader, archive::ReplacingFile& output
       break;
     }
     if (read.status == archive::ReadStatus::kEnd) {
-      result = output.Commit(item.creationTime, item.accessTime, item.modificationTime);
+      result = ARCHIVE_OK;
       break;
     }
   }
   reader.itemData.Close();
   return result;
+}
+
+// Positions on item `index` and describes it (then it is the cached one).
+ArchiveResult PrepareItem(ArchiveReader& reader, std::int32_t index, ArchiveItem& item) {
+  if (index < 0 || index >= reader.count) return ARCHIVE_BAD_ARGUMENT;
+  if (const ArchiveResult moved = archive::PositionCursor(reader, index); moved != ARCHIVE_OK) {
+    return moved;
+  }
+  return archive::DescribeItem(reader, index, item);
 }
 
 ArchiveResult ExtractFile(ArchiveReader& reader, std::string_view fileName,
@@ -83,7 +95,9 @@ ArchiveResult ExtractFile(ArchiveReader& reader, std::string_view fileName,
       opened != ARCHIVE_OK) {
     return opened;
   }
-  return CopyItemData(reader, file, item);
+  const ArchiveResult copied = CopyItemData(reader, file);
+  if (copied != ARCHIVE_OK) return copied;
+  return file.Commit(item.creationTime, item.accessTime, item.modificationTime);
 }
 
 }  // namespace
@@ -107,16 +121,70 @@ ArchiveResult ArchiveExtractItem(ArchiveHandle* handle, std::int32_t index, cons
   if (index < 0 || index >= reader.count || fileName == nullptr) return ARCHIVE_BAD_ARGUMENT;
   const std::string_view name(fileName);
   if (!FitsPathLimit(name.size())) return ARCHIVE_PATH_TOO_LONG;
-  if (const ArchiveResult moved = archive::PositionCursor(reader, index); moved != ARCHIVE_OK) {
-    return moved;
-  }
   ArchiveItem item;
-  // Nothing is written for an item that cannot be described; one that is
-  // described is the cached one.
-  if (const ArchiveResult described = archive::DescribeItem(reader, index, item);
-      described != ARCHIVE_OK) {
-    return described;
+  // Nothing is written for an item that cannot be described.
+  if (const ArchiveResult prepared = PrepareItem(reader, index, item); prepared != ARCHIVE_OK) {
+    return prepared;
   }
   if ((item.attributes & platform::kAttrDirectory) != 0) return ExtractDirectory(reader, name);
   return ExtractFile(reader, name, item);
+}
+
+ArchiveResult ArchiveGetItemMode(ArchiveHandle* handle, std::int32_t index, std::uint32_t* mode) {
+  if (const ArchiveResult checked = archive::CheckHandle(handle); checked != ARCHIVE_OK) {
+    return checked;
+  }
+  if (mode == nullptr) return ARCHIVE_BAD_ARGUMENT;
+  *mode = 0;
+  ArchiveReader& reader = *handle->reader;
+  ArchiveItem item;
+  if (const ArchiveResult prepared = PrepareItem(reader, index, item); prepared != ARCHIVE_OK) {
+    return prepared;
+  }
+  *mode = archive::UnixMode(static_cast<std::uint32_t>(reader.cachedEntry.version),
+                            static_cast<std::uint32_t>(reader.cachedEntry.external_fa));
+  return ARCHIVE_OK;
+}
+
+namespace {
+
+// Copies file item `index` into `output`.
+template <class Output>
+ArchiveResult CopyFileItem(ArchiveHandle* handle, std::int32_t index, Output& output) {
+  if (const ArchiveResult checked = archive::CheckHandle(handle); checked != ARCHIVE_OK) {
+    return checked;
+  }
+  ArchiveReader& reader = *handle->reader;
+  ArchiveItem item;
+  if (const ArchiveResult prepared = PrepareItem(reader, index, item); prepared != ARCHIVE_OK) {
+    return prepared;
+  }
+  if ((item.attributes & platform::kAttrDirectory) != 0) return ARCHIVE_BAD_ARGUMENT;
+  return CopyItemData(reader, output);
+}
+
+// Collects an item's data in memory, up to a limit.
+struct TextOutput {
+  bool Write(const void* data, std::size_t size) {
+    if (size > limit - text.size()) return false;
+    text.append(static_cast<const char*>(data), size);
+    return true;
+  }
+  std::string& text;
+  std::size_t limit;
+};
+
+}  // namespace
+
+ArchiveResult ArchiveWriteItemData(ArchiveHandle* handle, std::int32_t index,
+                                   platform::File& output) {
+  return CopyFileItem(handle, index, output);
+}
+
+ArchiveResult ArchiveReadItemData(ArchiveHandle* handle, std::int32_t index, std::string* data,
+                                  std::size_t limit) {
+  if (data == nullptr) return ARCHIVE_BAD_ARGUMENT;
+  data->clear();
+  TextOutput output{*data, limit};
+  return CopyFileItem(handle, index, output);
 }

@@ -26,4 +26,10 @@ std::uint32_t MapAttributes(std::uint32_t versionMadeBy, std::uint32_t externalA
   return attributes;
 }
 
+std::uint32_t UnixMode(std::uint32_t versionMadeBy, std::uint32_t externalAttributes) {
+  const std::uint32_t host = (versionMadeBy >> 8) & 0xFF;
+  if (host != 3 && host != 19) return 0;
+  return externalAttributes >> 16;
+}
+
 }  // namespace archive

@@ -12,4 +12,14 @@ namespace archive {
 // taken to keep a Unix mode in the upper 16 bits.
 std::uint32_t MapAttributes(std::uint32_t versionMadeBy, std::uint32_t externalAttributes);
 
+// The Unix mode (type and permission bits) in the upper 16 bits of the
+// external attributes when the host is Unix (3) or macOS (19) and records
+// one; else 0.
+std::uint32_t UnixMode(std::uint32_t versionMadeBy, std::uint32_t externalAttributes);
+
+// The POSIX file type bits of a mode, and the types the install knows.
+inline constexpr std::uint32_t kUnixTypeMask = 0170000;
+inline constexpr std::uint32_t kUnixRegular = 0100000;
+inline constexpr std::uint32_t kUnixLink = 0120000;
+
 }  // namespace archive

@@ -1,17 +1,8 @@
 #include "archive/replacing_file.h"
 
+#include "platform/install_files.h"
+
 namespace archive {
-namespace {
-
-// Removes a file even when it is read-only, which Windows would refuse.
-void RemoveFile(const std::string& path) {
-  if (!platform::DeleteFile(path)) {
-    platform::SetReadOnly(path, false);
-    platform::DeleteFile(path);
-  }
-}
-
-}  // namespace
 
 ReplacingFile::~ReplacingFile() { Discard(); }
 
@@ -23,12 +14,13 @@ ArchiveResult ReplacingFile::Open(const std::string& target, std::uint32_t attri
     return ARCHIVE_FILE_OPEN_FAILED;
   }
   target_ = target;
-  temporary_ = target + std::string(kTemporarySuffix);
-  file_ = platform::File::Create(temporary_, attributes);
-  if (!file_.IsOpen() && platform::GetFileStatus(temporary_)) {
-    // Left behind by an earlier run, possibly read-only.
-    RemoveFile(temporary_);
-    file_ = platform::File::Create(temporary_, attributes);
+  constexpr int kNamesTried = 100;
+  for (int n = 0; n < kNamesTried && !file_.IsOpen(); ++n) {
+    temporary_ =
+        target + (n == 0 ? std::string() : "." + std::to_string(n)) + std::string(kTemporarySuffix);
+    file_ = platform::CreateNewFile(temporary_, attributes, 0);
+    // Only a taken name is worth another try.
+    if (!file_.IsOpen() && !platform::GetEntryStatus(temporary_)) break;
   }
   if (!file_.IsOpen()) return ARCHIVE_FILE_OPEN_FAILED;
   pending_ = true;
@@ -56,7 +48,7 @@ ArchiveResult ReplacingFile::Commit(platform::FileTime creation, platform::FileT
 void ReplacingFile::Discard() {
   if (!pending_) return;
   file_.Close();
-  RemoveFile(temporary_);
+  platform::RemoveEntry(temporary_);
   pending_ = false;
 }
 

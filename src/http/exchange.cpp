@@ -61,6 +61,15 @@ HttpDownloader::ConnectResult HttpDownloader::Connect() {
   }
 }
 
+bool HttpDownloader::ContinuesPartialFile(const PartialFile& resume) const {
+  if (resume.offset <= 0 || contentRangeStart != resume.offset ||
+      contentRangeComplete != resume.totalSize) {
+    return false;
+  }
+  // A server that ignores If-Range answers with the version it has now.
+  return !resume.validator || (lastModifiedFromServer != 0 && lastModified == *resume.validator);
+}
+
 RequestResult HttpDownloader::SendRequest(int head) {
   int redirects = 0;
   int sendTimeouts = 0;
@@ -84,7 +93,9 @@ RequestResult HttpDownloader::SendRequest(int head) {
     }
     if (stopRequested.load() != 0) return REQUEST_STOPPED;
 
-    const ResumePoint resume = head == 0 && resumeAllowed ? FindResumePoint() : ResumePoint{};
+    const PartialFile resume = head == 0 && resumeAllowed && forceDownload == 0
+                                   ? FindPartialFile(tempFile)
+                                   : PartialFile{};
     std::string request;
     if (!ComposeRequest(head, resume, request)) return REQUEST_FAILED;
     receivedSize = resume.offset;
@@ -104,6 +115,7 @@ RequestResult HttpDownloader::SendRequest(int head) {
       case HeaderRead::kReadFailed:
         return REQUEST_RETRY;
       case HeaderRead::kTooLarge:
+      case HeaderRead::kMalformed:
         return REQUEST_FAILED;
     }
     responseHeaderLength = static_cast<std::int32_t>(responseHeader.size());
@@ -114,9 +126,9 @@ RequestResult HttpDownloader::SendRequest(int head) {
     switch (ParseResponseHeader(responseHeader, length32, status)) {
       case HEADER_OK:
         contentLength = length32;
-        if (status == 206 && contentRangeStart != resume.offset) {
-          // A part that does not start where the file ends would splice two
-          // pieces of the file together.
+        if (status == 206 && !ContinuesPartialFile(resume)) {
+          // Another piece, or a piece of another version, would splice two
+          // files together: the partial file is dropped and fetched whole.
           if (!sentRange) return REQUEST_FAILED;
           resumeAllowed = false;
           continue;

@@ -15,6 +15,9 @@ constexpr std::array<const char*, 12> kMonthNames = {"Jan", "Feb", "Mar", "Apr",
 constexpr std::array<const char*, 7> kDayNames = {"Thu", "Fri", "Sat", "Sun",
                                                   "Mon", "Tue", "Wed"};  // from 1970-01-01
 
+constexpr int kFirstYear = 1601;
+constexpr int kLastYear = 2106;
+
 bool IsLeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 int DaysInMonth(std::int64_t year, int month) {
@@ -74,6 +77,22 @@ bool IsZone(std::string_view field) {
   return upper == "GMT" || upper == "UTC" || upper == "UT";
 }
 
+// A numeric zone at the end of the text ("+0000", "-0130"): its offset east
+// of UTC in seconds, and the text without it. Nothing when there is none.
+std::optional<int> TakeNumericZone(std::string_view& text) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  if (text.size() < 6) return std::nullopt;
+  const std::string_view zone = text.substr(text.size() - 5);
+  const char before = text[text.size() - 6];
+  if ((zone[0] != '+' && zone[0] != '-') || (before != ' ' && before != '\t')) return std::nullopt;
+  const std::optional<int> hours = Number(zone.substr(1, 2), 2);
+  const std::optional<int> minutes = Number(zone.substr(3, 2), 2);
+  if (!hours || !minutes || *hours > 23 || *minutes > 59) return std::nullopt;
+  text.remove_suffix(5);
+  const int offset = *hours * 3600 + *minutes * 60;
+  return zone[0] == '-' ? -offset : offset;
+}
+
 }  // namespace
 
 std::int64_t DaysFromCivil(std::int64_t year, int month, int day) {
@@ -97,6 +116,7 @@ std::optional<HttpTime> UtcToHttpTime(int year, int month, int day, int hour, in
 }
 
 std::optional<HttpTime> ParseHttpDate(std::string_view text) {
+  const std::optional<int> zoneOffset = TakeNumericZone(text);
   std::array<std::string_view, 9> f;
   std::size_t n = 0;
   if (!SplitFields(text, f, n)) return std::nullopt;
@@ -115,7 +135,8 @@ std::optional<HttpTime> ParseHttpDate(std::string_view text) {
     if (f[6].size() != 4) return std::nullopt;
     timeAt = 3;
   } else {
-    if (n != 8 || !IsZone(f[7])) return std::nullopt;
+    // Without a zone the time is GMT; a numeric zone stands alone.
+    if (n == 8 ? zoneOffset || !IsZone(f[7]) : n != 7) return std::nullopt;
     day = Number(f[1], 2);
     month = Month(f[2]);
     year = Number(f[3], 4);
@@ -130,7 +151,12 @@ std::optional<HttpTime> ParseHttpDate(std::string_view text) {
   const std::optional<int> minute = Number(f[timeAt + 1], 2);
   const std::optional<int> second = Number(f[timeAt + 2], 2);
   if (!day || !month || !year || !hour || !minute || !second) return std::nullopt;
-  return UtcToHttpTime(*year, *month, *day, *hour, *minute, *second);
+  // Outside what a file time (from 1601) and a 32-bit count of seconds since
+  // 1970, unsigned, can both hold, a date cannot stamp a file.
+  if (*year < kFirstYear || *year > kLastYear) return std::nullopt;
+  const std::optional<HttpTime> time = UtcToHttpTime(*year, *month, *day, *hour, *minute, *second);
+  if (!time) return std::nullopt;
+  return *time - zoneOffset.value_or(0);
 }
 
 std::string FormatHttpDate(HttpTime time) {

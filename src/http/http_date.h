@@ -23,8 +23,10 @@ std::optional<HttpTime> UtcToHttpTime(int year, int month, int day, int hour, in
 
 // Reads the three forms HTTP allows: "Sun, 06 Nov 1994 08:49:37 GMT" (RFC 1123),
 // "Sunday, 06-Nov-94 08:49:37 GMT" (RFC 850, years 70..99 are 19xx) and
-// "Sun Nov  6 08:49:37 1994" (asctime). Names match in any case. Nothing when
-// the text is none of them.
+// "Sun Nov  6 08:49:37 1994" (asctime). Names match in any case. The zone of
+// the first two may be GMT, UTC, UT, missing (GMT) or numeric ("+0100", which
+// is applied). Nothing when the text is none of them, or its year lies
+// before 1601 or after 2106.
 std::optional<HttpTime> ParseHttpDate(std::string_view text);
 
 // The RFC 1123 form, always in GMT, e.g. "Sun, 06 Nov 1994 08:49:37 GMT".

@@ -1,26 +1,24 @@
 #include "http/http_downloader.h"
 
 #include <cctype>
-#include <cstdlib>
+#include <optional>
 
 #include "http/header_text.h"
 
 namespace http {
 namespace {
 
-// Leading blanks, an optional sign, then decimal digits; 0 without digits.
-// The value is cut to 16 bits as an unsigned conversion would.
-std::uint16_t PortValue(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+// A port: 1 to 5 decimal digits, 1 to 65535. Anything else is no port, so
+// a URL such as "http://h:abc/" is refused rather than sent to port 0.
+std::optional<std::uint16_t> PortValue(const std::string& text) {
+  if (text.empty() || text.size() > 5) return std::nullopt;
   std::uint32_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10u + static_cast<std::uint32_t>(c - '0');
   }
-  if (negative) value = 0u - value;
-  return static_cast<std::uint16_t>(value & 0xFFFFu);
+  if (value < 1 || value > 65535) return std::nullopt;
+  return static_cast<std::uint16_t>(value);
 }
 
 }  // namespace
@@ -46,8 +44,13 @@ int ParseUrl(const std::string& url, std::string& host, std::string& object, std
     host = hostPort;
     port = 80;
   } else {
+    const std::optional<std::uint16_t> value = PortValue(hostPort.substr(colon + 1));
+    if (!value) {
+      object.clear();
+      return 0;
+    }
     host = hostPort.substr(0, colon);
-    port = PortValue(hostPort.substr(colon + 1));
+    port = *value;
   }
   return 1;
 }

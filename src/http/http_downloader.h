@@ -7,10 +7,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "http/http_date.h"
+#include "http/partial_file.h"
 #include "net/event_socket.h"
 #include "net/socket_reader.h"
+#include "platform/files.h"
 #include "platform/window.h"
 
 namespace http {
@@ -74,7 +77,8 @@ struct DownloadProgress {
 
 // Splits an http URL into host, object (path and query) and port. The outputs
 // are always overwritten. Nonzero when the URL was understood; a URL with a
-// control byte, which could end a request line early, is never understood.
+// control byte, which could end a request line early, or with a port that is
+// not a decimal number from 1 to 65535, is never understood.
 int ParseUrl(const std::string& url, std::string& host, std::string& object, std::uint16_t& port);
 
 class HttpDownloader {
@@ -98,23 +102,6 @@ class HttpDownloader {
   void CloseConnection();
   RequestResult SendRequest(int head);
 
-  // Where a GET continues the temporary file: its size, and its modification
-  // time, which holds the Last-Modified of the response that began it.
-  struct ResumePoint {
-    std::int32_t offset = 0;
-    HttpTime validator = 0;
-  };
-  // The temporary file's resume point; offset 0 when it is missing, empty,
-  // too large, or forceDownload is set.
-  ResumePoint FindResumePoint() const;
-  // The request text for the current target. A resume offset above 0 adds
-  // the Range and If-Range lines. False when a value holds a control byte.
-  bool ComposeRequest(int head, const ResumePoint& resume, std::string& text) const;
-  // Judges a response header block: status code and Content-Length out;
-  // writes lastModified and contentRangeStart, and on a redirect url, host,
-  // object, port and referer.
-  HeaderResult ParseResponseHeader(const std::string& block, std::int32_t& length, int& status);
-
   // State of the current job and the response, then the settings.
   std::string url;
   std::string targetFile;
@@ -129,11 +116,17 @@ class HttpDownloader {
   std::int32_t responseHeaderLength = 0;
   std::string responseHeader;
   HttpTime lastModified = 0;
+  // Nonzero when lastModified is the server's own Last-Modified, 0 when the
+  // response had none (lastModified is then the time of the response).
+  int lastModifiedFromServer = 0;
   std::string referer;
   std::string userAgent = "HttpDownload/2.0";
   std::int32_t connectTimeout = 30000;
   std::int32_t receiveTimeout = 30000;
   std::int32_t sendTimeout = 30000;
+  // The largest file a Download accepts; a response announcing more fails
+  // before its body is read. 0: no limit.
+  std::int32_t maxSize = 0;
   int retryMode = RETRY_NONE;
   int retryCount = 0;
   std::int32_t retryDelay = 0;
@@ -156,10 +149,25 @@ class HttpDownloader {
   std::uint16_t port = 80;
   net::SocketHandle connection = net::kInvalidSocket;
   std::unique_ptr<net::SocketReader> socketReader;
-  // First byte of the last 206 response's Content-Range; -1 for other responses.
+  // First byte and whole size ("*": -1) of the last 206 response's
+  // Content-Range; -1 for other responses.
   std::int32_t contentRangeStart = -1;
+  std::int64_t contentRangeComplete = -1;
 
  protected:
+  // The request text for the current target; `resume` with an offset above 0
+  // adds the Range line, and If-Range when it has a validator. False when a
+  // value holds a control byte.
+  bool ComposeRequest(int head, const PartialFile& resume, std::string& text) const;
+  // Judges a response header block: status code and Content-Length out;
+  // writes lastModified, lastModifiedFromServer and the Content-Range, and on
+  // a redirect url, host, object, port and referer.
+  HeaderResult ParseResponseHeader(const std::string& block, std::int32_t& length, int& status);
+
+  // Takes the URL of a new operation (trimmed, "http://" put in front when it
+  // has no scheme); the server's credentials go only to its host and port.
+  bool TakeUrl(const std::string& given);
+
   // Sends one progress record when notification is enabled.
   void Notify(int code);
   // Where a record goes: by default to notifyWindow with notifyMessage. A
@@ -172,10 +180,28 @@ class HttpDownloader {
   // Up to `wanted` body bytes: first those buffered in socketReader, then
   // straight from the connection. Below 1 when the transfer has ended.
   int ReceiveBody(char* destination, int wanted);
+  // Whether a 206 answer continues the partial file the request was sent for.
+  bool ContinuesPartialFile(const PartialFile& resume) const;
+  // Whether targetFile already holds what the accepted response would bring.
+  bool TargetIsCurrent() const;
+  // Opens the temporary file for the accepted response: at its end for a
+  // resume, else emptied, with the record of what it will hold.
+  bool OpenTemporaryFile(platform::File& file);
+  enum class Transfer { kComplete, kBroken, kStopped };
+  // Writes the body of the accepted response into `file` until contentLength
+  // bytes have arrived, the connection breaks, or a stop is asked for.
+  Transfer TransferBody(platform::File& file);
   // Applies the retry policy to one transient failure: true to go on.
   bool RetryAllowed();
-  // Waits retryDelay ms, returning early when a stop is asked for.
-  void PauseBeforeRetry() const;
+  // Waits before a retry, returning early when a stop is asked for: retryDelay
+  // ms, or under RETRY_FOREVER without one a pause that grows with each
+  // failure in a row, so a dead server is not hammered.
+  void PauseBeforeRetry();
+
+  std::vector<char> bodyBuffer_;
+  int failuresInARow_ = 0;
+  std::string authHost_;
+  std::uint16_t authPort_ = 0;
 };
 
 }  // namespace http

@@ -26,7 +26,9 @@ HeaderResult HttpDownloader::ParseResponseHeader(const std::string& block, std::
   length = 0;
   status = 0;
   lastModified = CurrentHttpTime();
+  lastModifiedFromServer = 0;
   contentRangeStart = -1;
+  contentRangeComplete = -1;
 
   const std::optional<ResponseFields> response = SplitResponseHeader(block);
   if (!response) return HEADER_FAILED;
@@ -64,7 +66,10 @@ HeaderResult HttpDownloader::ParseResponseHeader(const std::string& block, std::
     if (ParseContentLength(other) != value) return HEADER_FAILED;
   }
   if (const auto modified = FindField(*response, "Last-Modified")) {
-    if (const std::optional<HttpTime> time = ParseHttpDate(*modified)) lastModified = *time;
+    if (const std::optional<HttpTime> time = ParseHttpDate(*modified)) {
+      lastModified = *time;
+      lastModifiedFromServer = 1;
+    }
   }
 
   if (status == 206) {
@@ -79,6 +84,7 @@ HeaderResult HttpDownloader::ParseResponseHeader(const std::string& block, std::
       return HEADER_FAILED;
     }
     contentRangeStart = static_cast<std::int32_t>(range->first);
+    contentRangeComplete = range->complete;
   }
   length = *value;
   return HEADER_OK;

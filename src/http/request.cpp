@@ -1,29 +1,14 @@
 // Composing the request text: the request line and the fixed header set, in
 // their order, with the credentials and the resume lines where they apply.
-#include <limits>
 #include <string>
 
 #include "http/base64.h"
 #include "http/header_text.h"
 #include "http/http_downloader.h"
-#include "platform/files.h"
 
 namespace http {
 
-HttpDownloader::ResumePoint HttpDownloader::FindResumePoint() const {
-  ResumePoint resume;
-  if (forceDownload != 0) return resume;
-  const std::optional<platform::FileStatus> status = platform::GetFileStatus(tempFile);
-  if (!status || status->size <= 0 || status->size > std::numeric_limits<std::int32_t>::max() ||
-      (status->attributes & platform::kAttrDirectory) != 0) {
-    return resume;
-  }
-  resume.offset = static_cast<std::int32_t>(status->size);
-  resume.validator = platform::FileTimeToUnixTime(status->modificationTime);
-  return resume;
-}
-
-bool HttpDownloader::ComposeRequest(int head, const ResumePoint& resume, std::string& text) const {
+bool HttpDownloader::ComposeRequest(int head, const PartialFile& resume, std::string& text) const {
   text.clear();
   const bool viaHttpProxy = proxyKind == PROXY_HTTP;
   const std::string& target = viaHttpProxy ? url : object;
@@ -39,7 +24,9 @@ bool HttpDownloader::ComposeRequest(int head, const ResumePoint& resume, std::st
     Base64Encode(proxyUser + ":" + proxyPassword, encoded);
     text += "Proxy-Authorization: Basic " + encoded + "\r\n";
   }
-  if (useAuth != 0) {
+  // A redirect may lead elsewhere: the server's credentials go only to the
+  // host and port they were given for.
+  if (useAuth != 0 && EqualsIgnoreCase(host, authHost_) && port == authPort_) {
     Base64Encode(authUser + ":" + authPassword, encoded);
     text += "Authorization: Basic " + encoded + "\r\n";
   }
@@ -55,8 +42,9 @@ bool HttpDownloader::ComposeRequest(int head, const ResumePoint& resume, std::st
   if (head == 0 && resume.offset > 0) {
     text += "Range: bytes=" + std::to_string(resume.offset) + "-\r\n";
     // The partial file continues only the version that began it; any other
-    // version comes whole.
-    text += "If-Range: " + FormatHttpDate(resume.validator) + "\r\n";
+    // version comes whole. Without a time of the server's there is nothing to
+    // ask with: the Content-Range of the answer is checked instead.
+    if (resume.validator) text += "If-Range: " + FormatHttpDate(*resume.validator) + "\r\n";
   }
   text += "\r\n";
   return true;

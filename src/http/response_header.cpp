@@ -5,7 +5,6 @@
 namespace http {
 namespace {
 
-constexpr int kLineBufferSize = 1024;
 // Interim responses (100 Continue, 103 Early Hints) allowed before the final one.
 constexpr int kMaxInterimResponses = 8;
 
@@ -15,26 +14,23 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-enum class LineRead { kLine, kFailed, kTooLarge };
+enum class LineRead { kLine, kFailed, kTooLarge, kMalformed };
 
-// One header line, put together from the reader's pieces, without its line
-// break. `budget` is what the block may still grow by.
+// One header line without its line break (LF, or CR LF). `budget` is how many
+// more bytes the block may take, line breaks included: every byte is counted
+// as it is taken, so no split of the block into lines or pieces gets past it.
 LineRead ReadHeaderLine(net::SocketReader& reader, std::uint32_t timeoutMs, std::size_t budget,
-                        std::string& line) {
+                        std::string& line, std::size_t& taken) {
   line.clear();
-  char buffer[kLineBufferSize + 1];
-  for (;;) {
-    net::LineStatus status = net::LINE_FAILED;
-    buffer[0] = '\0';
-    if (net::ReaderReadLine(reader, buffer, kLineBufferSize, status, timeoutMs) != 0 ||
-        status == net::LINE_FAILED) {
-      return LineRead::kFailed;
-    }
-    line += buffer;
-    if (line.size() > budget) return LineRead::kTooLarge;
-    if (status == net::LINE_COMPLETE) break;
+  for (taken = 1;; ++taken) {
+    if (taken > budget) return LineRead::kTooLarge;
+    const int byte = net::ReaderGetByte(reader, timeoutMs);
+    if (byte == net::READER_NO_BYTE) return LineRead::kFailed;
+    if (byte == '\n') break;
+    // A NUL would cut the line short of what a later check of it sees.
+    if (byte == 0) return LineRead::kMalformed;
+    line += static_cast<char>(byte);
   }
-  // A piece may have ended between the CR and the LF of a line break.
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return LineRead::kLine;
 }
@@ -68,10 +64,18 @@ HeaderRead ReadResponseHeader(net::SocketReader& reader, std::uint32_t timeoutMs
   std::string line;
   for (;;) {
     if (linesRead >= kMaxHeaderLines) return HeaderRead::kTooLarge;
-    const LineRead r = ReadHeaderLine(reader, timeoutMs, kMaxHeaderBytes - bytesRead, line);
-    if (r == LineRead::kFailed) return HeaderRead::kReadFailed;
-    if (r == LineRead::kTooLarge) return HeaderRead::kTooLarge;
-    bytesRead += line.size() + 2;
+    std::size_t taken = 0;
+    switch (ReadHeaderLine(reader, timeoutMs, kMaxHeaderBytes - bytesRead, line, taken)) {
+      case LineRead::kLine:
+        break;
+      case LineRead::kFailed:
+        return HeaderRead::kReadFailed;
+      case LineRead::kTooLarge:
+        return HeaderRead::kTooLarge;
+      case LineRead::kMalformed:
+        return HeaderRead::kMalformed;
+    }
+    bytesRead += taken;
     ++linesRead;
     if (!line.empty()) {
       block += line;

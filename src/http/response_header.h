@@ -15,7 +15,8 @@
 
 namespace http {
 
-// A server that sends more than this is refused instead of being buffered.
+// A server that sends more than this (every line with its break, interim
+// responses included) is refused instead of being buffered.
 inline constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 inline constexpr int kMaxHeaderLines = 256;
 
@@ -23,6 +24,7 @@ enum class HeaderRead {
   kOk,
   kReadFailed,  // time-out, error or closed connection before the empty line
   kTooLarge,    // past kMaxHeaderBytes or kMaxHeaderLines
+  kMalformed,   // a NUL byte in a line
 };
 
 // Reads the header block of the final response into `block`: every line in

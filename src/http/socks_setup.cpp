@@ -42,7 +42,8 @@ class SocksHandshake {
   // SOCKS4a: the proxy resolves `host`, unless it resolves here, in which
   // case a plain SOCKS4 request carries the address.
   RequestResult Socks4a() {
-    const std::uint32_t address = net::ResolveHost(d_.host.c_str(), 1);
+    const std::uint32_t address =
+        net::ResolveHost(d_.host.c_str(), 1, Milliseconds(d_.connectTimeout));
     if (address != net::kInaddrNone) return Socks4(address);
     if (!TravelsWhole(d_.proxyUser, false) || !TravelsWhole(d_.host, false)) return REQUEST_FAILED;
     if (!ConnectToProxy()) return REQUEST_RETRY;
@@ -71,7 +72,8 @@ class SocksHandshake {
       return REQUEST_FAILED;
     }
 
-    const std::uint32_t address = net::ResolveHost(d_.host.c_str(), 1);
+    const std::uint32_t address =
+        net::ResolveHost(d_.host.c_str(), 1, Milliseconds(d_.connectTimeout));
     int sent = 0;
     if (address != net::kInaddrNone) {
       std::uint8_t bytes[4];
@@ -128,7 +130,8 @@ RequestResult SetUpSocksConnection(HttpDownloader& d) {
     case PROXY_SOCKS4: {
       // Plain SOCKS4 carries an address only: a name that does not resolve
       // here cannot be sent, so the proxy is not even contacted.
-      const std::uint32_t address = net::ResolveHost(d.host.c_str(), 1);
+      const std::uint32_t address =
+          net::ResolveHost(d.host.c_str(), 1, Milliseconds(d.connectTimeout));
       if (address == net::kInaddrNone) return REQUEST_RETRY;
       return handshake.Socks4(address);
     }

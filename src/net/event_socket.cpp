@@ -18,6 +18,7 @@ using platform::WaitOutcome;
 constexpr std::uint32_t kWouldBlockPauseMs = 100;
 constexpr std::uint32_t kCloseDrainWaitMs = 4000;
 constexpr int kCloseDrainBytes = 256;
+constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
 
 int Fail(std::int32_t code) {
   SetSocketLastError(code);
@@ -49,7 +50,18 @@ class OperationEvent {
     selected_ = false;
   }
 
-  WaitOutcome Wait(std::uint32_t timeoutMs) { return calls_.WaitForSocketEvent(event_, timeoutMs); }
+  // Waits in slices of kStopPollMs, so a stop request ends the wait as a
+  // time-out would, long before the time-out itself.
+  WaitOutcome Wait(std::uint32_t timeoutMs) {
+    if (!StopFlagInPlace()) return calls_.WaitForSocketEvent(event_, timeoutMs);
+    for (std::uint32_t left = timeoutMs;;) {
+      if (StopRequested()) return WaitOutcome::kTimedOut;
+      const std::uint32_t slice = left < kStopPollMs ? left : kStopPollMs;
+      const WaitOutcome outcome = calls_.WaitForSocketEvent(event_, slice);
+      if (outcome != WaitOutcome::kTimedOut || left == slice) return outcome;
+      if (left != kWaitForever) left -= slice;
+    }
+  }
 
   // Waits and fetches what was recorded: 0, or the code to store.
   std::int32_t Await(std::uint32_t timeoutMs, NetworkEvents& events) {
@@ -196,7 +208,7 @@ int SocketConnectTimed(SocketHandle s, const void* address, int addressLength,
 
 int SocketConnectHost(SocketHandle s, const char* host, std::uint16_t port, std::uint32_t timeoutMs,
                       int useResolverThread) {
-  const std::uint32_t address = ResolveHost(host, useResolverThread);
+  const std::uint32_t address = ResolveHost(host, useResolverThread, timeoutMs);
   if (address == kInaddrNone) return Fail(CurrentSocketCalls().LastSocketError());
   platform::Ipv4SocketAddress target{};
   target.family = platform::kAddressFamilyInet;

@@ -49,10 +49,13 @@ int SocketConnectTimed(SocketHandle s, const void* address, int addressLength,
                        std::uint32_t timeoutMs);
 // A dotted IPv4 text as inet_addr reads it (so "255.255.255.255" does not
 // resolve), else a look-up of the name - with `useResolverThread` on a thread
-// of its own that the caller waits for without limit. Network byte order;
-// kInaddrNone on failure, nothing stored.
-std::uint32_t ResolveHost(const char* host, int useResolverThread);
-// Resolves `host` and connects to it within the time-out: 0; -1 on failure
+// of its own that the caller waits for at most `timeoutMs` (and no longer
+// once a stop is asked for, ScopedStopFlag); a look-up still running then is
+// abandoned. Network byte order; kInaddrNone on failure, nothing stored.
+inline constexpr std::uint32_t kResolveWithoutLimit = 0xFFFFFFFFu;
+std::uint32_t ResolveHost(const char* host, int useResolverThread,
+                          std::uint32_t timeoutMs = kResolveWithoutLimit);
+// Resolves `host` and connects to it, each within the time-out: 0; -1 on failure
 // (code stored; for a name that does not resolve, the thread's last socket error).
 int SocketConnectHost(SocketHandle s, const char* host, std::uint16_t port, std::uint32_t timeoutMs,
                       int useResolverThread);

@@ -3,6 +3,7 @@
 namespace net {
 namespace {
 thread_local std::int32_t socketLastError = 0;
+thread_local const std::atomic<int>* stopFlag = nullptr;
 platform::SocketCalls* replacementCalls = nullptr;
 constexpr std::uint16_t kWantedVersion = 0x0202;  // 2.2
 }  // namespace
@@ -32,6 +33,16 @@ void SetSocketLastError(std::int32_t code) { socketLastError = code; }
 platform::SocketCalls& CurrentSocketCalls() {
   return replacementCalls != nullptr ? *replacementCalls : platform::SystemSocketCalls();
 }
+
+ScopedStopFlag::ScopedStopFlag(const std::atomic<int>& flag) : previous_(stopFlag) {
+  stopFlag = &flag;
+}
+
+ScopedStopFlag::~ScopedStopFlag() { stopFlag = previous_; }
+
+bool StopFlagInPlace() { return stopFlag != nullptr; }
+
+bool StopRequested() { return stopFlag != nullptr && stopFlag->load() != 0; }
 
 ScopedSocketCalls::ScopedSocketCalls(platform::SocketCalls& calls) : previous_(replacementCalls) {
   replacementCalls = &calls;

@@ -3,6 +3,7 @@
 // platform calls that the transport runs on.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/socket_calls.h"
@@ -34,6 +35,28 @@ platform::SocketCalls& CurrentSocketCalls();
 // Replaces the transport's platform calls for its lifetime (tests: a
 // scripted platform, or the system's calls with one of them changed). Put it
 // in place before the transport is used and while no other thread uses it.
+// How often a wait looks at the calling thread's stop flag.
+inline constexpr std::uint32_t kStopPollMs = 50;
+
+// While one is in place, every wait of the transport on the calling thread
+// (socket events, a name look-up) looks at `flag` at least every kStopPollMs
+// and, once it is nonzero, gives up as a time-out would. Another thread sets
+// the flag; the waits need not run out their time-outs first.
+class ScopedStopFlag {
+ public:
+  explicit ScopedStopFlag(const std::atomic<int>& flag);
+  ~ScopedStopFlag();
+  ScopedStopFlag(const ScopedStopFlag&) = delete;
+  ScopedStopFlag& operator=(const ScopedStopFlag&) = delete;
+
+ private:
+  const std::atomic<int>* previous_;
+};
+
+// Whether the calling thread has a stop flag in place, and whether it is set.
+bool StopFlagInPlace();
+bool StopRequested();
+
 class ScopedSocketCalls {
  public:
   explicit ScopedSocketCalls(platform::SocketCalls& calls);

@@ -72,9 +72,10 @@ std::string NativePath(std::string_view path);
 FileTime LocalFileTimeToUtc(FileTime local);
 
 enum class OpenMode {
-  kWriteKeep,        // open or create for writing, never truncate; others may read
-  kCreateTruncate,   // create or truncate for writing, no sharing
-  kRead,             // existing file, read only, others may read but not write
+  kWriteKeep,       // open or create for writing, never truncate; others may read,
+                    // and no other kWriteKeep open succeeds while it is open
+  kCreateTruncate,  // create or truncate for writing, no sharing
+  kRead,            // existing file, read only, others may read but not write
 };
 
 // An open file, closed by the destructor.
@@ -113,6 +114,11 @@ class File {
   bool Flush();  // to the disk
   bool SetTimes(const FileTime* creation, const FileTime* access, const FileTime* modification);
   void Close();
+
+  // For the platform layer's own calls: takes ownership of a system handle (a
+  // descriptor on POSIX, a HANDLE on Windows), and shows the one held.
+  static File Adopt(std::intptr_t handle) { return File(handle); }
+  std::intptr_t NativeHandle() const { return handle_; }
 
  private:
   explicit File(std::intptr_t handle) : handle_(handle) {}

@@ -31,4 +31,8 @@ void SleepMs(unsigned ms);
 // objects it uses.
 [[noreturn]] void ExitProcessNow(int code);
 
+// Ends the process the way SIGKILL does (Windows: TerminateProcess with exit
+// code 9); for the crash points of the fault-injection tests.
+[[noreturn]] void KillProcessNow();
+
 }  // namespace platform

@@ -66,7 +66,7 @@ TEST_F(ExtractTest, WritesEveryKindOfItemWithItsBytesAttributesAndTimes) {
               std::string(name) == "ro.txt" ? platform::kAttrReadOnly : 0u);
     EXPECT_EQ(ReadFileBytes(target_ + "/" + name), UnzipBytes("sizes.zip", name));
   }
-  EXPECT_EQ(fs::file_size(target_ + "/big_deflated.txt"), 228000u);  // many 16384-byte chunks
+  EXPECT_EQ(fs::file_size(target_ + "/big_deflated.txt"), 228000u);
   // A read-only file is not replaced; a writable one is.
   WriteFileBytes(target_ + "/big_stored.bin", "old");
   EXPECT_EQ(ArchiveExtractItem(handle.get(), 4, "ro.txt"), ARCHIVE_FILE_OPEN_FAILED);
@@ -95,15 +95,18 @@ TEST_F(ExtractTest, AFailedItemLeavesTheFileItWouldReplace) {
   EXPECT_EQ(ListTree(target_), std::set<std::string>{"installed"});
 }
 
-TEST_F(ExtractTest, ReplacesATemporaryFileThatAnEarlierRunLeftBehind) {
+TEST_F(ExtractTest, LeavesFilesNamedLikeItsTemporaryFileAlone) {
   const ArchivePtr handle = OpenCrafted("cursor.zip");
   ASSERT_TRUE(handle);
   fs::create_directories(target_);
-  WriteFileBytes(target_ + "/a.txt.part", "left over");
+  WriteFileBytes(target_ + "/a.txt.part", "the user's");
   platform::SetReadOnly(target_ + "/a.txt.part", true);
+  WriteFileBytes(target_ + "/a.txt.1.part", "the user's too");
   EXPECT_EQ(ArchiveExtractItem(handle.get(), 0, "a.txt"), ARCHIVE_OK);
-  EXPECT_EQ(ListTree(target_), std::set<std::string>{"a.txt"});
+  EXPECT_EQ(ListTree(target_), (std::set<std::string>{"a.txt", "a.txt.part", "a.txt.1.part"}));
   EXPECT_EQ(ReadFileBytes(target_ + "/a.txt"), "item 0");
+  EXPECT_EQ(ReadFileBytes(target_ + "/a.txt.part"), "the user's");
+  EXPECT_EQ(ReadFileBytes(target_ + "/a.txt.1.part"), "the user's too");
 }
 
 TEST_F(ExtractTest, RefusesWhatCannotBeWrittenAndWritesNothingForIt) {

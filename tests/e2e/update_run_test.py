@@ -1,15 +1,20 @@
 """End-to-end runs of the real updater binary in a temporary program directory.
 
 Run through tests/peers/with-peers.sh (nginx on loopback):
-  update_run_test.py --updater PATH --standin PATH [--emulator WINE-RUNNER]
-With --emulator (the Windows build under wine) only the whole download run is
-made: the other cases read the POSIX dialog's output.
+  update_run_test.py --updater PATH --standin PATH --domain NAME [--emulator WINE-RUNNER]
+                     [--signed-updater PATH --secret-key MINISIGN-KEY [--answer-box PATH]]
+With --emulator (the Windows build under wine) only the whole download run and
+the signed runs are made: the other cases read the POSIX dialog's output. The
+signed runs use an updater built with the public key of MINISIGN-KEY and sign
+their packages with minisign as they go.
 """
 import argparse
+import atexit
 import os
 import pty
 import re
 import select
+import shutil
 import stat
 import subprocess
 import sys
@@ -18,10 +23,11 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from updater_run import DOMAIN, MESSAGE_1, MESSAGE_2, ProgramDir, Server, read_request, wait_until  # noqa: E402
+from updater_run import MESSAGE_1, MESSAGE_2, ProgramDir, Server, read_request, wait_until  # noqa: E402
 
-UPDATER = STANDIN = None
+UPDATER = STANDIN = SIGNED_UPDATER = SECRET_KEY = ANSWER_BOX = None
 EMULATOR = []
+DOMAIN = None  # the vendor domain the updater under test was built with
 UPDATE_FILES = {
     "korvanta-data.txt": "version 2\n",
     "sub/old.txt": "replaced\n",
@@ -218,12 +224,184 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual(self.program.starts(), [])
 
 
+def read_if_there(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def sign(package, signature, key=None, *extra):
+    subprocess.run(["minisign", "-S", "-s", key or SECRET_KEY, "-m", package, "-x", signature,
+                    *extra], check=True, stdout=subprocess.DEVNULL)
+
+
+def release(seconds):
+    return ("-t", "timestamp:%d\tfile:update.zip\thashed" % seconds)
+
+
+class SignedRun(unittest.TestCase):
+    """An updater built with a vendor key installs only what that key signed,
+    never an older release than the installed one; everything else ends in
+    message 2 with nothing installed and nothing started."""
+
+    def setUp(self):
+        if not SIGNED_UPDATER:
+            if os.environ.get("CI") == "true":
+                self.fail("no updater built with a test key (minisign missing at configure time)")
+            self.skipTest("no updater built with a test key")
+        self.http_port = os.environ["UPDATER_TEST_HTTP_PORT"]
+        self.docroot = os.environ["UPDATER_TEST_DOCROOT"]
+        self.work = tempfile.mkdtemp(prefix="updater-signed-")
+        self.addCleanup(shutil.rmtree, self.work, True)
+        other = os.path.join(self.work, "other.key")
+        subprocess.run(["minisign", "-G", "-W", "-s", other, "-p", other + ".pub"], check=True,
+                       stdout=subprocess.DEVNULL)
+
+        def changed_byte(package, sig):
+            sign(package, sig)
+            with open(package, "r+b") as f:
+                f.seek(os.path.getsize(package) // 2)
+                byte = f.read(1)
+                f.seek(-1, os.SEEK_CUR)
+                f.write(bytes([byte[0] ^ 1]))
+
+        def cut(package, sig):
+            sign(package, sig)
+            with open(sig, "r+b") as f:
+                f.truncate(os.path.getsize(sig) * 2 // 3)
+
+        def newer_comment(package, sig):
+            sign(package, sig)
+            with open(sig, "rb") as f:
+                lines = f.read().split(b"\n")
+            lines[2] = b"trusted comment: timestamp:9999999999\tfile:update.zip\thashed"
+            with open(sig, "wb") as f:
+                f.write(b"\n".join(lines))
+
+        def garbage(package, sig):
+            with open(sig, "wb") as f:
+                f.write(os.urandom(10 * 1024 * 1024))
+
+        # name: (makes the signature, timestamp of the installed release or
+        # None, installed?)
+        self.cases = {
+            "good": (lambda p, s: sign(p, s), None, True),
+            "same release again": (lambda p, s: sign(p, s, None, *release(2000)), 2000, True),
+            "one changed byte": (changed_byte, None, False),
+            "another key": (lambda p, s: sign(p, s, other), None, False),
+            "legacy signature": (lambda p, s: sign(p, s, None, "-l"), None, False),
+            "older release": (lambda p, s: sign(p, s, None, *release(1000)), 2000, False),
+            "trusted comment changed": (newer_comment, None, False),
+            "no signature": (lambda p, s: None, None, False),
+            "cut short": (cut, None, False),
+            "10 MB of garbage": (garbage, None, False),
+        }
+
+    def run_updater(self, program, argument, refused):
+        """Runs the updater; returns its exit status and the messages it showed."""
+        if not EMULATOR:
+            return program.run(argument)
+        # Under wine message 2 is a real message box, which a helper in the
+        # same wine session and on the same display reads and cancels.
+        if argument.startswith("/"):
+            argument = "Z:" + argument.replace("/", "\\")
+        proc = subprocess.Popen([*EMULATOR, program.join(program.name), argument],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        shown = ""
+        if refused:
+            answer = subprocess.run([*EMULATOR, ANSWER_BOX, "60"], stdin=subprocess.DEVNULL,
+                                    capture_output=True, timeout=120)
+            shown = answer.stdout.decode("gbk", "replace")
+        return proc.wait(timeout=60), shown
+
+    def prepare(self, name, package_path):
+        make_signature, installed, accepted = self.cases[name]
+        program = ProgramDir(SIGNED_UPDATER, STANDIN, emulator=EMULATOR,
+                             name=os.path.basename(UPDATER))
+        self.addCleanup(program.remove)
+        program.write("korvanta-data.txt", "version 1\n")
+        kept = program.join("installed-release.minisig")
+        if installed is not None:
+            dummy = os.path.join(self.work, "installed.zip")
+            with open(dummy, "wb") as f:
+                f.write(b"the installed release")
+            sign(dummy, kept, None, *release(installed))
+        make_update_zip(package_path, {"korvanta-data.txt": "version 2\n"})
+        signature = package_path + ".minisig"
+        if os.path.exists(signature):
+            os.remove(signature)
+        make_signature(package_path, signature)
+        return program, signature, accepted, kept, read_if_there(kept)
+
+    def check(self, name, program, result, signature, accepted, kept, kept_before):
+        status, shown = result
+        self.assertEqual(status, 0, name)
+        if accepted:
+            self.assertNotIn(MESSAGE_2, shown, name)
+            self.assertEqual(program.read("korvanta-data.txt"), "version 2\n", name)
+            self.assertTrue(wait_until(lambda: program.starts(), 10), name)
+            self.assertIsNotNone(read_if_there(kept), name)
+            self.assertEqual(read_if_there(kept), read_if_there(signature), name)
+            return
+        self.assertIn(MESSAGE_2, shown, name)
+        self.assertEqual(program.read("korvanta-data.txt"), "version 1\n", name)
+        self.assertEqual(program.starts(), [], name)
+        self.assertEqual(read_if_there(kept), kept_before, name)
+
+    def test_downloaded_packages(self):
+        for name in self.cases:
+            with self.subTest(name):
+                case = name.replace(" ", "-")
+                served = os.path.join(self.docroot, "files", DOMAIN, "signed", case, "update.zip")
+                program, signature, accepted, kept, before = self.prepare(name, served)
+                url = "http://127.0.0.1:%s/files/%s/signed/%s/update.zip" % (
+                    self.http_port, DOMAIN, case)
+                result = self.run_updater(program, url, not accepted)
+                if accepted:
+                    signature = program.join("update.zip.minisig")
+                self.check(name, program, result, signature, accepted, kept, before)
+                if not accepted:
+                    left = sorted(n for n in os.listdir(program.path) if n.startswith("update.zip"))
+                    self.assertEqual(left, [], name)
+
+    def test_local_archives(self):
+        for name in self.cases:
+            with self.subTest(name):
+                archive = os.path.join(self.work, name.replace(" ", "-"), "local.zip")
+                program, signature, accepted, kept, before = self.prepare(name, archive)
+                result = self.run_updater(program, archive, not accepted)
+                self.check(name, program, result, signature, accepted, kept, before)
+                # The user's archive and signature stay where they were.
+                self.assertTrue(os.path.exists(archive), name)
+                self.assertEqual(os.path.exists(signature), name != "no signature", name)
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--updater", required=True)
     parser.add_argument("--standin", required=True)
     parser.add_argument("--emulator")
+    parser.add_argument("--domain", required=True)
+    parser.add_argument("--signed-updater")
+    parser.add_argument("--secret-key")
+    parser.add_argument("--answer-box")
     args, rest = parser.parse_known_args()
+    DOMAIN = args.domain
     UPDATER, STANDIN = os.path.abspath(args.updater), os.path.abspath(args.standin)
+    if args.signed_updater:
+        SIGNED_UPDATER, SECRET_KEY = os.path.abspath(args.signed_updater), args.secret_key
+        ANSWER_BOX = args.answer_box
     EMULATOR = [args.emulator] if args.emulator else []
+    if EMULATOR and not os.environ.get("DISPLAY"):
+        # One X display for the updater and the helper that answers its
+        # message boxes (tools/windows/xvfb.sh picks a free one).
+        xvfb = os.path.join(os.path.dirname(os.path.abspath(args.emulator)), "xvfb.sh")
+        display, xvfb_pid = subprocess.run(
+            ["bash", "-c", '. "$1" && start_xvfb && echo "$DISPLAY $XVFB_PID"', "-", xvfb],
+            stdin=subprocess.DEVNULL, capture_output=True, text=True, check=True).stdout.split()
+        os.environ["DISPLAY"] = display
+        atexit.register(os.kill, int(xvfb_pid), 15)
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)

@@ -12,9 +12,20 @@
 #include "http/http_downloader.h"
 #include "request_checks.h"
 
+namespace {
+
+// The engine's request composition, which it keeps to itself.
+class Composing : public http::HttpDownloader {
+ public:
+  using http::HttpDownloader::ComposeRequest;
+  using http::HttpDownloader::TakeUrl;
+};
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string url(fuzz::AsText(data, size));
-  http::HttpDownloader d;
+  Composing d;
   if (http::ParseUrl(url, d.host, d.object, d.port) == 0) {
     // A URL with a control byte is never understood, also not with the
     // "http://" that Download puts in front of a failed one.
@@ -41,10 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A resume offset and validator from the input's hash: the Range and
   // If-Range lines come with them.
   const std::uint32_t seed = fuzz::HashOf(url);
-  http::HttpDownloader::ResumePoint resume;
+  http::PartialFile resume;
   if ((seed & 1) != 0) {
     resume.offset = static_cast<std::int32_t>(seed >> 1);
-    resume.validator = static_cast<http::HttpTime>(seed) * 977;
+    if ((seed & 2) != 0) resume.validator = static_cast<http::HttpTime>(seed) * 977;
   }
   std::string request;
   FUZZ_CHECK(d.ComposeRequest(0, resume, request));
@@ -54,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Through an HTTP proxy the whole URL is the target; with credentials the
   // Authorization lines come in as well.
-  d.url = url;
+  FUZZ_CHECK(d.TakeUrl(url));
   d.proxyKind = http::PROXY_HTTP;
   d.proxyAuth = 1;
   d.proxyUser = d.host;

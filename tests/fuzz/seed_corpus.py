@@ -3,7 +3,7 @@
 Responses and SOCKS replies are captured from real peers on loopback (nginx
 and tinyproxy of with-peers.sh, microsocks started here); archives are made by
 Info-ZIP zip, 7-Zip, bsdtar and Python's zipfile, plus the crafted archives of
-tests/archive/make_archives.py. Hand-written seeds cover forms the peers never
+tests/archive/make_archives.py; signature files and public keys by minisign. Hand-written seeds cover forms the peers never
 send. Seeds are named seed-*; inputs kept from fuzzing runs (crash-*, and the
 like) are left alone.
 
@@ -27,12 +27,12 @@ MAX_SEED = 16 * 1024
 written = {}
 
 
-def seed(target, name, data):
+def seed(target, name, data, limit=MAX_SEED):
     if isinstance(data, str):
         data = data.encode("latin-1")
     # A cut archive would lose its central directory: those must fit whole.
-    assert target != "archive" or len(data) <= MAX_SEED, name
-    data = data[:MAX_SEED]
+    assert target != "archive" or len(data) <= limit, name
+    data = data[:limit]
     d = os.path.join(CORPUS, target)
     os.makedirs(d, exist_ok=True)
     with open(os.path.join(d, "seed-" + name), "wb") as f:
@@ -138,6 +138,36 @@ def responses():
     }
     for name, text in crafted.items():
         seed("response_header", name, text)
+    header_limit_seeds()
+
+
+MAX_HEADER_BYTES = 64 * 1024  # http::kMaxHeaderBytes
+
+
+def header_of(size, brk="\r\n", first="HTTP/1.1 200 OK"):
+    """A header block of exactly `size` bytes through its empty line."""
+    start = first + brk + "Content-Length: 1" + brk + "X: "
+    return start + "v" * (size - len(start) - 2 * len(brk)) + brk + brk
+
+
+def header_limit_seeds():
+    """Header blocks at the size bound, so the fuzzer splits them there."""
+    m = MAX_HEADER_BYTES
+    big = {
+        "limit-exact": header_of(m) + "q",
+        "limit-over-by-one": header_of(m + 1) + "q",
+        "limit-lf-exact": header_of(m, "\n") + "q",
+        "limit-lf-over-by-one": header_of(m + 1, "\n") + "q",
+        # A line's text ends exactly at the bound; what follows never ends.
+        "limit-then-endless-line": header_of(m + 4)[:-4] + "\r\n" + "x" * 4096,
+        "limit-cr-at-the-bound": header_of(m + 1)[:-2] + "\r\n",
+        "limit-interim-then-exact": "HTTP/1.1 100 Continue\r\n\r\n" + header_of(m - 25) + "q",
+        "limit-lines": "HTTP/1.1 200 OK\r\n" + "A: b\r\n" * 255 + "\r\nq",
+        "limit-lines-over": "HTTP/1.1 200 OK\r\n" + "A: b\r\n" * 256 + "\r\nq",
+    }
+    for name, text in big.items():
+        seed("response_header", name, text, limit=m + 8192)
+    seed("response_header", "nul-in-location", "HTTP/1.1 302 Found\r\nLocation: /ok\x00/x\r\n\r\n")
 
 
 def urls():
@@ -168,7 +198,10 @@ def dates():
             "Sun, 6 Nov 1994 8:49:37 GMT", "Sun, 06 Nov 1994 08:49:37 +0000",
             "Sun,\t06\tNov\t1994\t08:49:37\tGMT", "Thursday, 01-Jan-70 00:00:00 GMT",
             "Sun Nov 6 08:49:37 94", "", ",,,,,,,,", "Sun, 06 Nov 1994 08:49:37",
-            "Sun, 99 Nov 99999 99:99:99 GMT", "Wed, 31 Dec 1969 23:59:59 GMT",
+            "Sun, 99 Nov 99999 99:99:99 GMT", "Thu, 04 Mar 2021 05:06:07 -0130",
+            "Thu, 04 Mar 2021 05:06:07 +2400", "Mon, 01 Jan 1601 00:00:00 GMT",
+            "Sun, 31 Dec 1600 23:59:59 GMT", "Mon, 01 Jan 2107 00:00:00 GMT",
+            "Wed, 31 Dec 1969 23:59:59 GMT",
     ]):
         seed("http_date", "%02d" % i, text)
 
@@ -358,6 +391,34 @@ def archives():
         shutil.rmtree(work)
 
 
+def signature_texts():
+    work = tempfile.mkdtemp(prefix="seed-minisign-")
+    try:
+        key, pub = os.path.join(work, "k.key"), os.path.join(work, "k.pub")
+        subprocess.run(["minisign", "-G", "-W", "-s", key, "-p", pub], check=True,
+                       stdout=subprocess.DEVNULL)
+        package = os.path.join(work, "update.zip")
+        with open(package, "wb") as f:
+            f.write(b"PK\x05\x06" + b"\x00" * 18)
+        forms = {"hashed": [], "legacy": ["-l"], "comment": ["-t", "timestamp:1700000000\tfile:u"],
+                 "no-timestamp": ["-t", "release 2"]}
+        for name, extra in forms.items():
+            sig = os.path.join(work, name + ".minisig")
+            subprocess.run(["minisign", "-S", "-s", key, "-m", package, "-x", sig, *extra],
+                           check=True, stdout=subprocess.DEVNULL)
+            with open(sig, "rb") as f:
+                data = f.read()
+            seed("signature_text", name, data)
+        seed("signature_text", "crlf", data.replace(b"\n", b"\r\n"))
+        seed("signature_text", "cut", data[:len(data) // 2])
+        with open(pub, "rb") as f:
+            public = f.read()
+        seed("signature_text", "public-key-file", public)
+        seed("signature_text", "public-key", public.splitlines()[1])
+    finally:
+        shutil.rmtree(work)
+
+
 if __name__ == "__main__":
     if "UPDATER_TEST_HTTP_PORT" not in os.environ:
         sys.exit("seed_corpus: run through tests/peers/with-peers.sh")
@@ -369,5 +430,6 @@ if __name__ == "__main__":
     socks_replies()
     item_names()
     archives()
+    signature_texts()
     for target in sorted(written):
         print("%-16s %3d seeds" % (target, written[target]))

@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "http/http_downloader.h"
+#include "http/partial_file.h"
+#include "http/response_header.h"
 #include "platform/files.h"
 #include "recording_downloader.h"
 #include "support/scratch_dir.h"
@@ -29,6 +31,21 @@ constexpr http::HttpTime kLastModifiedTime = 1614834367;
 std::string Ok(const std::string& body, const std::string& extra = "") {
   return HttpResponse("HTTP/1.1 200 OK",
                       std::string("Last-Modified: ") + kLastModified + "\r\n" + extra, body);
+}
+
+std::string Partial(const std::string& body, std::size_t from) {
+  const std::string rest = body.substr(from);
+  return HttpResponse("HTTP/1.1 206 Partial Content",
+                      std::string("Last-Modified: ") + kLastModified + "\r\nContent-Range: bytes " +
+                          std::to_string(from) + "-" + std::to_string(body.size() - 1) + "/" +
+                          std::to_string(body.size()) + "\r\n",
+                      rest);
+}
+
+// A 200 response whose header block, through its empty line, is `bytes` long.
+std::string OkWithHeaderBytes(const std::string& body, std::size_t bytes) {
+  const std::size_t bare = Ok(body, "X: \r\n").size() - body.size();
+  return Ok(body, "X: " + std::string(bytes - bare, 'v') + "\r\n");
 }
 
 // The offset of a request's "Range: bytes=N-" line, -1 without one.
@@ -128,8 +145,8 @@ TEST_F(DownloadJob, LeavesATargetAloneThatMatchesSizeAndTime) {
 
 // One server answer per case (the same to every connection, or another to a
 // request with Range): the result, the target's bytes (none: no target) and
-// the number of connections. A temporary file longer than any body is there
-// first, so a missing truncation would show.
+// the number of connections. A recorded part of another version of the file
+// is there first, so a splice or a missing truncation would show.
 TEST_F(DownloadJob, WhatTheServerAnswersDecidesFileAndConnections) {
   const std::string body = PatternBytes(5000, 14);
   const std::string busy = "HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n";
@@ -151,6 +168,15 @@ TEST_F(DownloadJob, WhatTheServerAnswersDecidesFileAndConnections) {
        http::DOWNLOAD_OK, 2},  // asks again from 0
       {"416 to a Range request", Ok(body), "HTTP/1.1 416 No\r\nContent-Length: 0\r\n\r\n", 0, 0, 0,
        http::DOWNLOAD_OK, 2},
+      // A server that ignores If-Range answers with the part of what it has now.
+      {"206 of another version", Ok(body),
+       HttpResponse("HTTP/1.1 206 P",
+                    "Last-Modified: Fri, 05 Mar 2021 05:06:07 GMT\r\n"
+                    "Content-Range: bytes 1000-4999/5000\r\n",
+                    body.substr(1000)),
+       0, 0, 0, http::DOWNLOAD_OK, 2},
+      {"206 of another size", Ok(body), Partial(PatternBytes(6000, 14), 1000), 0, 0, 0,
+       http::DOWNLOAD_OK, 2},
       {"bytes past Content-Length", Ok(body) + PatternBytes(1500, 13), ""},
       {"dripped header", Ok(body), "", 0, 0, 0, http::DOWNLOAD_OK, 1, 3},
       {"no reason phrase", HttpResponse("HTTP/1.1 200", "", body), ""},
@@ -159,6 +185,7 @@ TEST_F(DownloadJob, WhatTheServerAnswersDecidesFileAndConnections) {
       {"line of 1024 bytes", Ok(body, "Y" + line), ""},
       {"line of 3000 bytes", Ok(body, "X: " + std::string(2997, 'v') + "\r\n"), ""},
       {"bare LF line ends", "HTTP/1.1 200 OK\nContent-Length: 5000\n\n" + body, ""},
+      {"header of exactly the limit", OkWithHeaderBytes(body, http::kMaxHeaderBytes), ""},
       {"503, limited to 2", busy, busy, 0, http::RETRY_LIMITED, 2, http::DOWNLOAD_FAILED, 4},
       {"503, no retries", busy, busy, 0, http::RETRY_NONE, 0, http::DOWNLOAD_FAILED, 1},
       {"503, unknown mode", busy, busy, 0, 7, 0, http::DOWNLOAD_FAILED, 1},
@@ -169,7 +196,8 @@ TEST_F(DownloadJob, WhatTheServerAnswersDecidesFileAndConnections) {
   };
   for (const auto& c : cases) {
     platform::DeleteFile(target);
-    ASSERT_TRUE(testsupport::WriteFileBytes(temp, PatternBytes(9000, 5)));
+    ASSERT_TRUE(testsupport::WriteFileBytes(temp, PatternBytes(1000, 5)));
+    ASSERT_TRUE(http::RecordPartialFile(temp, 5000, kLastModifiedTime));
     ScriptedServer server([&](ScriptedExchange& e) {
       const std::string& answer =
           RangeOffset(e) >= 0 && !c.answerToRange.empty() ? c.answerToRange : c.answer;
@@ -191,17 +219,53 @@ TEST_F(DownloadJob, WhatTheServerAnswersDecidesFileAndConnections) {
   }
 }
 
+TEST_F(DownloadJob, ResumesAfterABreakAndEndsByteIdentical) {
+  const std::string body = PatternBytes(200000, 11);
+  // Without a Last-Modified of the server's, If-Range has no time to carry.
+  for (const char* lastModified : {kLastModified, ""}) {
+    platform::DeleteFile(target);
+    const std::string dated =
+        *lastModified ? std::string("Last-Modified: ") + lastModified + "\r\n" : "";
+    std::atomic<long> resumedAt{-2};
+    std::string ifRange = "none";
+    ScriptedServer server([&](ScriptedExchange& e) {
+      if (e.index() == 0) {
+        const std::string full = HttpResponse("HTTP/1.1 200 OK", dated, body);
+        e.Send(full.substr(0, full.size() - 130000));  // header and 70000 body bytes
+        return;                                        // then the connection drops
+      }
+      resumedAt = RangeOffset(e);
+      ifRange = e.RequestHeader("If-Range");
+      e.Send(resumedAt >= 0 ? Partial(body, static_cast<std::size_t>(resumedAt.load())) : Ok(body));
+    });
+    d.records.clear();
+    ASSERT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_OK) << dated;
+    server.Stop();
+    EXPECT_EQ(server.ConnectionCount(), 2) << dated;
+    EXPECT_EQ(resumedAt.load(), 70000) << dated;
+    EXPECT_EQ(ifRange, lastModified) << dated;
+    EXPECT_TRUE(testsupport::ReadFileBytes(target) == body) << dated;
+    int starts = 0;
+    for (const auto& r : d.records) starts += r.code == http::NOTIFY_START ? 1 : 0;
+    EXPECT_EQ(starts, 1);  // no second trio after the resume
+    EXPECT_EQ(d.records.back().receivedSize, 200000);
+  }
+}
+
 // Responses that would corrupt the file fail at once: nothing is written.
 TEST_F(DownloadJob, FailsResponsesThatWouldCorruptTheFile) {
-  const char* const responses[] = {
+  const std::string responses[] = {
       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
       "HTTP/1.1 200 OK\r\n\r\nhello",
       "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n",
       "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nhello",
       "HTTP/1.1 206 P\r\nContent-Length: 5\r\nContent-Range: bytes 5-9/10\r\n\r\nhello",
       "HTTP/1.1 404 Not Found\r\nContent-Length: 5\r\n\r\nhello",
+      // A NUL would cut the line short of what the checks of the value see.
+      std::string("HTTP/1.1 302 Found\r\nLocation: /ok") + '\0' + "\r\nContent-Length: 0\r\n\r\n",
+      OkWithHeaderBytes("hello", http::kMaxHeaderBytes + 1),
   };
-  for (const char* response : responses) {
+  for (const std::string& response : responses) {
     ScriptedServer server([&](ScriptedExchange& e) { e.Send(response); });
     EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_FAILED) << response;
     EXPECT_EQ(server.ConnectionCount(), 1) << response;
@@ -226,6 +290,55 @@ TEST_F(DownloadJob, StopDuringARetryPauseEndsPromptlyAndKeepsThePartialFile) {
   stopper.join();
   EXPECT_EQ(server.ConnectionCount(), 1);
   EXPECT_EQ(testsupport::ReadFileBytes(temp), "partial");
+}
+
+TEST_F(DownloadJob, StopIsSeenWhileAHeaderOrTheBodyIsSlowToCome) {
+  const std::string body = PatternBytes(5000, 17);
+  const std::string full = Ok(body);
+  const std::size_t cuts[] = {10, full.size() - 1000};  // inside the header, inside the body
+  for (const std::size_t cut : cuts) {
+    std::atomic<bool> sent{false};
+    std::atomic<bool> closedPromptly{false};
+    ScriptedServer server([&](ScriptedExchange& e) {
+      e.Send(full.substr(0, cut));
+      sent = true;
+      // Far less than the receive time-out; a client that waits that out loses.
+      closedPromptly = e.AwaitClientClose(20000);
+    });
+    d.receiveTimeout = 600000;
+    std::thread stopper([&] {
+      while (!sent) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      d.RequestStop();
+    });
+    EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_STOPPED) << cut;
+    stopper.join();
+    server.Stop();
+    EXPECT_TRUE(closedPromptly.load()) << cut;
+  }
+}
+
+TEST_F(DownloadJob, RetryingForeverWithoutADelayPausesBetweenFailures) {
+  ScriptedServer server(
+      [](ScriptedExchange& e) { e.Send("HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n"); });
+  d.retryMode = http::RETRY_FOREVER;
+  std::thread stopper([&] {
+    while (server.ConnectionCount() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    d.RequestStop();
+  });
+  EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_STOPPED);
+  stopper.join();
+  // The second failure pauses 2 s: the stop comes before a third request.
+  EXPECT_EQ(server.ConnectionCount(), 2);
+}
+
+TEST_F(DownloadJob, ASecondRunOnTheSameTargetFailsAndChangesNothing) {
+  ASSERT_TRUE(testsupport::WriteFileBytes(temp, "first run's part"));
+  const platform::File first = platform::File::Open(temp, platform::OpenMode::kWriteKeep);
+  ASSERT_TRUE(first.IsOpen());
+  ScriptedServer server([&](ScriptedExchange& e) { e.Send(Ok(PatternBytes(3000, 18))); });
+  EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_FAILED);
+  EXPECT_EQ(testsupport::ReadFileBytes(temp), "first run's part");
+  EXPECT_FALSE(Exists(target));
 }
 
 TEST_F(DownloadJob, ReportsAFailedReplacementAndKeepsTheBody) {

@@ -22,6 +22,13 @@ TEST(ParseHttpDate, ReadsTheThreeFormsAsUtc) {
       {"Tue, 19 Jan 2038 03:14:08 GMT", 2147483648},  // past 32 bits
       {"Thursday, 01-Jan-70 00:00:00 GMT", 0},
       {"Saturday, 01-Jan-00 00:00:00 GMT", 946684800},  // two digits below 70: 20xx
+      // A missing zone is GMT; a numeric one is applied.
+      {"Thu, 04 Mar 2021 05:06:07", 1614834367},
+      {"Thu, 04 Mar 2021 05:06:07 +0000", 1614834367},
+      {"Thu, 04 Mar 2021 06:36:07 +0130", 1614834367},
+      {"Wednesday, 03-Mar-21 21:06:07 -0800", 1614834367},
+      {"Mon, 01 Jan 1601 00:00:00 GMT", -11644473600},
+      {"Sun, 31 Dec 2106 23:59:59 GMT", 4323283199},
   };
   for (const auto& c : cases) {
     const std::optional<HttpTime> t = http::ParseHttpDate(c.text);
@@ -34,8 +41,11 @@ TEST(ParseHttpDate, RefusesWhatIsNoDate) {
   const char* const cases[] = {
       "",
       "yesterday",
-      "Sun, 06 Nov 1994 08:49:37",      // zone missing
-      "Sun, 06 Nov 1994 08:49:37 PST",  // only GMT is allowed
+      "Sun, 06 Nov 1994 08:49:37 PST",  // only GMT and numeric zones
+      "Sun, 06 Nov 1994 08:49:37 +2400",
+      "Sun, 06 Nov 1994 08:49:37 GMT +0100",
+      "Sun, 31 Dec 1600 23:59:59 GMT",  // before a file time can be
+      "Mon, 01 Jan 2107 00:00:00 GMT",
       "Sun, 06 Foo 1994 08:49:37 GMT",  // no such month
       "Sun, 30 Feb 1994 08:49:37 GMT",  // no such day
       "Sun, 06 Nov 1994 24:00:00 GMT",

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "http/http_downloader.h"
+#include "http/partial_file.h"
 #include "net/socket_library.h"
 #include "platform/files.h"
 #include "recording_downloader.h"
@@ -63,8 +64,10 @@ TEST_F(PeerTest, DownloadsOnceResumesAndFindsTheFileUpToDate) {
   testsupport::ScratchDir dir;
   const std::string target = dir.Join("big.bin");
   const std::size_t half = source.size() / 2;
-  ASSERT_TRUE(testsupport::WriteStampedFile(target + ".down", source.substr(0, half),
-                                            kServedTime));  // as a broken transfer leaves it
+  // As a broken transfer leaves it.
+  ASSERT_TRUE(testsupport::WriteFileBytes(target + ".down", source.substr(0, half)));
+  ASSERT_TRUE(http::RecordPartialFile(target + ".down", static_cast<std::int32_t>(source.size()),
+                                      kServedTime));
   ASSERT_EQ(d.Download(peers.Url("/files/big.bin?resume"), target, 0), http::DOWNLOAD_OK);
   EXPECT_TRUE(testsupport::ReadFileBytes(target) == source);
   EXPECT_EQ(platform::FileTimeToUnixTime(platform::GetFileStatus(target)->modificationTime),
@@ -84,8 +87,9 @@ TEST_F(PeerTest, DownloadsOnceResumesAndFindsTheFileUpToDate) {
   EXPECT_EQ(LoggedRequests(peers, "GET /files/big.bin?again 200", 1), 1);
 
   // A partial file of an older version starts again from 0.
-  ASSERT_TRUE(testsupport::WriteStampedFile(dir.Join("o.bin.down"), std::string(5000, 'x'),
-                                            kServedTime - 86400));
+  ASSERT_TRUE(testsupport::WriteFileBytes(dir.Join("o.bin.down"), std::string(5000, 'x')));
+  ASSERT_TRUE(http::RecordPartialFile(
+      dir.Join("o.bin.down"), static_cast<std::int32_t>(source.size()), kServedTime - 86400));
   ASSERT_EQ(d.Download(peers.Url("/files/big.bin?other"), dir.Join("o.bin"), 0), http::DOWNLOAD_OK);
   EXPECT_TRUE(testsupport::ReadFileBytes(dir.Join("o.bin")) == source);
   EXPECT_EQ(LoggedRequests(peers, "GET /files/big.bin?other 200 ", 1), 1);
@@ -184,8 +188,9 @@ TEST_F(PeerTest, ProxiesCarryTheDownloadAndRefuseWrongCredentials) {
     testsupport::ScratchDir dir;
     const std::string target = dir.Join("big.bin");
     // Half the file is there already: the rest comes as a range through the proxy.
-    ASSERT_TRUE(
-        testsupport::WriteStampedFile(target + ".down", source.substr(0, 100000), kServedTime));
+    ASSERT_TRUE(testsupport::WriteFileBytes(target + ".down", source.substr(0, 100000)));
+    ASSERT_TRUE(http::RecordPartialFile(target + ".down", static_cast<std::int32_t>(source.size()),
+                                        kServedTime));
     httptest::RecordingDownloader d;
     d.proxyKind = c.kind;
     d.proxyHost = "127.0.0.1";

@@ -22,4 +22,13 @@ class RecordingDownloader : public http::HttpDownloader {
   void DeliverProgress(const http::DownloadProgress& record) override { records.push_back(record); }
 };
 
+// The request text and the judging of a response header, which the engine
+// keeps to itself, reached for tests of their own.
+class ExposedDownloader : public http::HttpDownloader {
+ public:
+  using http::HttpDownloader::ComposeRequest;
+  using http::HttpDownloader::ParseResponseHeader;
+  using http::HttpDownloader::TakeUrl;
+};
+
 }  // namespace httptest

@@ -5,10 +5,11 @@
 #include <string>
 
 #include "http/http_downloader.h"
+#include "recording_downloader.h"
 
 namespace {
 
-using http::HttpDownloader;
+using HttpDownloader = httptest::ExposedDownloader;
 
 struct Judged {
   http::HeaderResult result;

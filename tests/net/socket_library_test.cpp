@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 #include "net/event_socket.h"
 #include "stand_in_socket_calls.h"
@@ -90,6 +94,45 @@ TEST(ResolveHost, LooksNamesUpOnAResolverThreadWhereOneIsOffered) {
     if (c.where != kNoLookUp) {
       EXPECT_EQ(threads[0] == std::this_thread::get_id(), c.where == kCallingThread) << what;
     }
+  }
+}
+
+// A look-up that answers only when the test lets it: the caller must give it
+// up at its time-out or at a stop, not wait for it.
+class StuckLookUp : public testsupport::TableNames {
+ public:
+  StuckLookUp() : TableNames({}) {}
+  std::uint32_t LookUpHost(const char*) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return released_; });
+    finished_ = true;
+    changed_.notify_all();
+    return testsupport::Ipv4(127, 0, 0, 1);
+  }
+  // Lets the look-up answer and waits until it has.
+  void Release() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return finished_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool released_ = false;
+  bool finished_ = false;
+};
+
+TEST(ResolveHost, ALookUpThatDoesNotAnswerIsAbandonedAtItsTimeOutOrAStop) {
+  const std::pair<std::uint32_t, int> cases[] = {{100, 0}, {net::kResolveWithoutLimit, 1}};
+  for (const auto& [timeoutMs, stopped] : cases) {
+    StuckLookUp calls;
+    net::ScopedSocketCalls scope(calls);
+    const std::atomic<int> stop{stopped};
+    const net::ScopedStopFlag stopScope(stop);
+    EXPECT_EQ(net::ResolveHost("localhost", 1, timeoutMs), net::kInaddrNone) << timeoutMs;
+    calls.Release();
   }
 }
 

@@ -33,17 +33,33 @@ stop_peers() {
 trap stop_peers EXIT
 
 # Ports: the system picks free ones; they are released just before the peers
-# take them.
-read -r http_port proxy_port auth_proxy_port < <(python3 - <<'PY'
+# take them. A stock /etc/hosts maps "localhost" to 127.0.0.1 and ::1, and a
+# proxy that resolves it for a test may reach either, so nginx also listens on
+# [::1] at the same port wherever the machine has IPv6 loopback (the last
+# field says whether it does).
+read -r http_port proxy_port auth_proxy_port has_v6 < <(python3 - <<'PY'
 import socket
-socks = []
-for _ in range(3):
+def free_port():
     s = socket.socket()
     s.bind(("127.0.0.1", 0))
-    socks.append(s)
-print(" ".join(str(s.getsockname()[1]) for s in socks))
+    return s
+has_v6 = 0
+for _ in range(50):
+    http = free_port()
+    try:
+        v6 = socket.socket(socket.AF_INET6)
+        v6.bind(("::1", http.getsockname()[1]))
+        has_v6 = 1
+        break
+    except OSError as e:
+        if e.errno != 98:  # anything but EADDRINUSE: no IPv6 loopback here
+            break
+socks = [http, free_port(), free_port()]
+print(" ".join(str(s.getsockname()[1]) for s in socks), has_v6)
 PY
 )
+listen_v6=""
+[ "$has_v6" -eq 0 ] || listen_v6="listen [::1]:$http_port;"
 
 # Files served.
 docroot="$peers_dir/docroot"
@@ -70,7 +86,7 @@ chmod -R a+rX "$peers_dir"
 user_line=""
 [ "$(id -u)" -ne 0 ] || user_line="user root root;"
 sed -e "s|@PEERS_DIR@|$peers_dir|g" -e "s|@DOCROOT@|$docroot|g" -e "s|@PORT@|$http_port|g" \
-  -e "s|@USER_LINE@|$user_line|" "$here/nginx.conf.in" >"$peers_dir/nginx.conf"
+  -e "s|@LISTEN_V6@|$listen_v6|" -e "s|@USER_LINE@|$user_line|" "$here/nginx.conf.in" >"$peers_dir/nginx.conf"
 "$nginx_bin" -p "$peers_dir" -e "$peers_dir/nginx-error.log" -c "$peers_dir/nginx.conf" \
   >"$peers_dir/nginx.out" 2>&1 &
 pids+=($!)

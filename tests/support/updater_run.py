@@ -9,7 +9,6 @@ import tempfile
 import threading
 import time
 
-DOMAIN = "korvanta.test"
 TAIL = "\n\n或去Orinta网站上下载新版本。\n\n按\"确认\"去官网下载，按\"取消\"退出本次升级。"
 MESSAGE_1 = "非常抱歉，本程序不能单独运行。\n\n您可点击\"Velmora\"工具栏的\"在线升级\"按钮尝试升级。" + TAIL
 MESSAGE_2 = ("非常抱歉，可能因为网络原因，本次升级失败。\n\n"
@@ -80,11 +79,11 @@ class Server:
 class ProgramDir:
     """A program directory with the updater (run through `emulator`, if any)."""
 
-    def __init__(self, updater, standin, path=None, emulator=()):
+    def __init__(self, updater, standin, path=None, emulator=(), name=None):
         self.path = path or tempfile.mkdtemp(prefix="updater-run-")
         os.makedirs(self.path, exist_ok=True)
         self.emulator = list(emulator)
-        self.name = os.path.basename(updater)
+        self.name = name or os.path.basename(updater)
         shutil.copy2(updater, self.join(self.name))
         shutil.copy2(standin, self.join("Korvanta.exe"))
 

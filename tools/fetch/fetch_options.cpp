@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "http/http_downloader.h"
+#include "signing/signature_text.h"
 
 namespace fetch {
 namespace {
@@ -46,14 +47,21 @@ const char kUsage[] =
     "  --head                    ask for the length and Last-Modified time only\n"
     "  --force                   download whole, without resume or up-to-date test\n"
     "  --proxy KIND://[USER:PASS@]HOST:PORT   KIND: http, socks4, socks4a, socks5\n"
-    "  --user USER:PASS          Basic credentials for the server\n"
+    "  --user USER:PASS          Basic credentials, sent only to the URL's host and port\n"
     "  --referer URL             Referer header\n"
     "  --user-agent TEXT         User-Agent header\n"
     "  --connect-timeout MS, --receive-timeout MS, --send-timeout MS\n"
-    "  --retry none|N|forever    what a transient failure does (default none)\n"
-    "  --retry-delay MS          pause before each retry\n"
+    "  --retry none|N|forever    what a transient failure does (default none):\n"
+    "                            N allows N retries after the first attempt\n"
+    "  --retry-delay MS          pause before each retry (forever without it:\n"
+    "                            1 s, doubling up to 30 s, while failures go on)\n"
     "  --quiet                   no progress\n"
-    "Exit status: 0 downloaded, 1 up to date, 2 stopped, 3 failed, 64 bad usage.\n";
+    "  --public-key KEY          fetch URL.minisig too and keep FILE only when it verifies\n"
+    "                            under KEY (the base64 line of a minisign public key)\n"
+    "--head prints Last-Modified only when the server sent a valid one.\n"
+    "Ctrl-C stops and keeps FILE.down for a resume; a second Ctrl-C exits at once.\n"
+    "Exit status: 0 downloaded, 1 up to date, 2 stopped, 3 failed or not verified,\n"
+    "64 bad usage.\n";
 
 bool ParseProxySetting(const std::string& text, ProxySetting& proxy, std::string& error) {
   const std::size_t scheme = text.find("://");
@@ -159,6 +167,14 @@ bool ParseFetchOptions(const std::vector<std::string>& arguments, FetchOptions& 
         return false;
       }
       options.credentials = credentials;
+    } else if (arg == "--public-key") {
+      signing::PublicKey key;
+      if (!value(v)) return false;
+      if (!signing::ParsePublicKey(v, key)) {
+        error = "--public-key needs the base64 line of a minisign public key";
+        return false;
+      }
+      options.publicKey = v;
     } else if (arg == "--referer") {
       if (!value(v)) return false;
       options.referer = v;
@@ -179,8 +195,10 @@ bool ParseFetchOptions(const std::vector<std::string>& arguments, FetchOptions& 
       } else if (v == "forever") {
         options.retryMode = http::RETRY_FOREVER;
       } else if (ParseMilliseconds(arg, v, ms, error)) {
-        options.retryMode = http::RETRY_LIMITED;
-        options.maxRetries = ms;
+        // N retries after the first attempt; the engine's limit allows one
+        // retry more than maxRetries.
+        options.retryMode = ms == 0 ? http::RETRY_NONE : http::RETRY_LIMITED;
+        options.maxRetries = ms == 0 ? 0 : ms - 1;
       } else {
         error = "--retry needs none, a count or forever, not '" + v + "'";
         return false;

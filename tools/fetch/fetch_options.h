@@ -34,6 +34,7 @@ struct FetchOptions {
   std::optional<int> retryMode;  // an http::RetryMode
   std::int32_t maxRetries = 0;
   std::optional<std::int32_t> retryDelay;
+  std::optional<std::string> publicKey;  // a minisign public key's base64 line
   std::string url;
   std::string file;
 };

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "net/socket_library.h"
 #include "platform/files.h"
 #include "progress_display.h"
+#include "signing/package_signature.h"
+#include "signing/release_acceptance.h"
 
 namespace {
 
@@ -20,9 +23,13 @@ constexpr int kExitUsage = 64;
 
 std::atomic<http::HttpDownloader*> activeDownloader{nullptr};
 
-// Ctrl+C stops the download at its next poll, so the partial file keeps
-// its resume stamp.
+constexpr int kExitStopped = 2;
+std::atomic<int> stopSignals{0};
+
+// Ctrl+C asks the engine to stop, which it sees within about 100 ms wherever
+// it waits, keeping the partial file for a resume; a second one exits at once.
 extern "C" void OnStopSignal(int) {
+  if (stopSignals.fetch_add(1) > 0) std::_Exit(kExitStopped);
   if (http::HttpDownloader* d = activeDownloader.load()) d->RequestStop();
 }
 
@@ -64,6 +71,51 @@ const char* ResultText(http::DownloadResult result) {
   return "download failed";
 }
 
+const char* SignatureText(signing::SignatureResult result) {
+  switch (result) {
+    case signing::SIGNATURE_OK:
+      return "verified";
+    case signing::SIGNATURE_UNSUPPORTED:
+      return "signature of an unsupported kind (not a hashed one)";
+    case signing::SIGNATURE_OTHER_KEY:
+      return "signed with another key";
+    case signing::SIGNATURE_INVALID:
+      return "signature does not match";
+    case signing::SIGNATURE_COMMENT_INVALID:
+      return "trusted comment does not match";
+    case signing::SIGNATURE_PACKAGE_UNREADABLE:
+      return "cannot be read";
+    default:
+      break;
+  }
+  return "no usable signature";
+}
+
+// Fetches URL.minisig whole (no resume, at most the size a signature file
+// may have) and checks FILE against it. Neither file is kept when it fails.
+int VerifyDownload(const fetch::FetchOptions& options, http::HttpDownloader& downloader) {
+  signing::PublicKey key;
+  signing::ParsePublicKey(*options.publicKey, key);  // checked with the options
+  const std::string signaturePath = options.file + ".minisig";
+  downloader.maxSize = static_cast<std::int32_t>(signing::kMaxSignatureFileSize);
+  const http::DownloadResult fetched =
+      downloader.Download(options.url + ".minisig", signaturePath, 1);
+  signing::SignatureResult result = signing::SIGNATURE_MALFORMED;
+  signing::SignatureFile signature;
+  std::string text;
+  if (fetched == http::DOWNLOAD_STOPPED) return http::DOWNLOAD_STOPPED;
+  if (fetched == http::DOWNLOAD_OK && signing::ReadSignatureFile(signaturePath, signature, text)) {
+    result = signing::VerifyPackage(key, options.file, signature);
+  }
+  if (result == signing::SIGNATURE_OK) return http::DOWNLOAD_OK;
+  std::fprintf(stderr, "updater-fetch: %s: not verified: %s\n", options.file.c_str(),
+               SignatureText(result));
+  platform::DeleteFile(options.file);
+  platform::DeleteFile(signaturePath);
+  platform::DeleteFile(signaturePath + ".down");
+  return http::DOWNLOAD_FAILED;
+}
+
 int Run(const fetch::FetchOptions& options) {
   std::unique_ptr<fetch::ProgressDisplay> display;
   if (!options.quiet && !options.head) {
@@ -82,19 +134,28 @@ int Run(const fetch::FetchOptions& options) {
       std::fprintf(stderr, "updater-fetch: HEAD request failed\n");
       return http::DOWNLOAD_FAILED;
     }
-    std::printf("Content-Length: %d\nLast-Modified: %s\n", length,
-                http::FormatHttpDate(modified).c_str());
+    std::printf("Content-Length: %d\n", length);
+    // Without a time of the server's, the engine's value is only the clock.
+    if (downloader.lastModifiedFromServer != 0) {
+      std::printf("Last-Modified: %s\n", http::FormatHttpDate(modified).c_str());
+    }
     return http::DOWNLOAD_OK;
   }
 
   const http::DownloadResult result =
       downloader.Download(options.url, options.file, options.force ? 1 : 0);
-  activeDownloader.store(nullptr);
   if (display) display->Finish();
   if (!options.quiet || result == http::DOWNLOAD_FAILED) {
     std::fprintf(stderr, "updater-fetch: %s: %s\n", options.file.c_str(), ResultText(result));
   }
-  return result;
+  int status = result;
+  if (options.publicKey && (result == http::DOWNLOAD_OK || result == http::DOWNLOAD_UP_TO_DATE)) {
+    downloader.SetNotifyWindow(nullptr, 0, 0);
+    const int verified = VerifyDownload(options, downloader);
+    if (verified != http::DOWNLOAD_OK) status = verified;
+  }
+  activeDownloader.store(nullptr);
+  return status;
 }
 
 }  // namespace

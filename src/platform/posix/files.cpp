@@ -3,6 +3,7 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,6 +132,12 @@ File File::Open(const std::string& path, OpenMode mode) {
   }
   const int fd = OpenRetrying(path.c_str(), flags, 0666);
   if (fd < 0) return File();
+  // Held exclusively, as Windows' share mode holds it: a second writer of
+  // the same file, in this process or another, is refused.
+  if (mode == OpenMode::kWriteKeep && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return File();
+  }
   if (mode == OpenMode::kRead) {
     // A directory opens for reading on POSIX; the contract is about files.
     struct stat st {};

@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <signal.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -48,5 +49,10 @@ unsigned OsMajorVersion() {
 void SleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 void ExitProcessNow(int code) { _exit(code); }
+
+void KillProcessNow() {
+  ::raise(SIGKILL);
+  _exit(137);
+}
 
 }  // namespace platform

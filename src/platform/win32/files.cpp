@@ -108,6 +108,7 @@ File File::Open(const std::string& path, OpenMode mode) {
   DWORD disposition = OPEN_EXISTING;
   switch (mode) {
     case OpenMode::kWriteKeep:
+      // Shared for reading only: a second writer is refused while it is open.
       access = GENERIC_WRITE;
       disposition = OPEN_ALWAYS;
       break;

@@ -31,4 +31,9 @@ void ExitProcessNow(int code) {
   ExitProcess(static_cast<UINT>(code));
 }
 
+void KillProcessNow() {
+  TerminateProcess(GetCurrentProcess(), 9);
+  ExitProcess(9);
+}
+
 }  // namespace platform

@@ -20,9 +20,11 @@
 // clang-format on
 
 #undef CreateDirectory
+#undef CreateSymbolicLink
 #undef DeleteFile
 #undef GetDlgItemText
 #undef MessageBox
+#undef RemoveDirectory
 #undef ReplaceFile
 #undef SendMessage
 #undef SetDlgItemText

@@ -1,0 +1,9 @@
+// The vendor's minisign public key (the base64 line of its key file), empty
+// when the program was built without one. Each program links its own
+// definition (src/app/public_key.cpp.in), so the tests run the same code
+// under a key they made.
+#pragma once
+
+namespace app {
+extern const char kPublicKey[];
+}  // namespace app

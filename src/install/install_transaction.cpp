@@ -1,0 +1,227 @@
+#include "install/install_transaction.h"
+
+#include <optional>
+
+#include "archive/archive.h"
+#include "install/install_journal.h"
+#include "install/install_plan.h"
+#include "platform/crash_point.h"
+#include "platform/files.h"
+#include "platform/install_files.h"
+#include "platform/path.h"
+
+namespace install {
+namespace {
+
+constexpr std::string_view kStagingName = "update.staging";
+constexpr int kStagingNamesTried = 100;
+// The longest name inside the staging directory ("s" or "b" and an index).
+constexpr std::size_t kStagedNameRoom = 12;
+// A link's text is short; anything longer is not a link worth making.
+constexpr std::size_t kMaxLinkTextSize = 4096;
+
+bool Exists(const std::string& path) { return platform::GetEntryStatus(path).has_value(); }
+
+// Brings everything written so far below `programDir` to the disk, where one
+// call can (Windows writes each file and move through instead).
+bool SyncWritten(const std::string& programDir) {
+  return !platform::CanSyncFileSystem() || platform::SyncFileSystem(programDir);
+}
+
+// Removes the staging directory and everything in it (only the transaction's
+// own files and links are ever there).
+bool RemoveStaging(const std::string& stagingDir) {
+  const auto names = platform::ListDirectory(stagingDir);
+  if (!names) return !Exists(stagingDir);
+  for (const std::string& name : *names) {
+    platform::RemoveEntry(stagingDir + platform::PathSeparator() + name);
+    platform::CrashPoint();
+  }
+  return platform::RemoveDirectory(stagingDir);
+}
+
+// Puts every replaced entry back and every new one into the staging
+// directory, and removes every created directory. Each entry is judged by
+// what is on the disk, and each move keeps this true, so that a roll-back cut
+// short is taken up again: the new entry is in place exactly when its staged
+// name is free, and the replaced one is aside exactly when its backup name is
+// taken.
+bool RollBack(const std::string& programDir, const Journal& journal) {
+  const std::string stagingDir = programDir + journal.stagingName + platform::PathSeparator();
+  bool whole = true;
+  for (std::size_t i = journal.targets.size(); i-- > 0;) {
+    const std::string target = programDir + journal.targets[i];
+    const std::string staged = stagingDir + StagedName(i);
+    const std::string backup = stagingDir + BackupName(i);
+    if (!Exists(staged) && Exists(target)) {
+      if (!platform::MoveEntry(target, staged, false)) whole = false;
+      platform::CrashPoint();
+    }
+    if (Exists(backup)) {
+      if (!platform::MoveEntry(backup, target, false)) whole = false;
+      platform::CrashPoint();
+    }
+  }
+  for (std::size_t i = journal.createdDirectories.size(); i-- > 0;) {
+    platform::RemoveDirectory(programDir + journal.createdDirectories[i]);
+  }
+  return SyncWritten(programDir) && whole;
+}
+
+class Transaction {
+ public:
+  explicit Transaction(const std::string& programDir) : programDir_(programDir) {}
+  ~Transaction() {
+    // Whatever was not committed is undone, from what the disk holds.
+    if (begun_) RecoverInterruptedInstall(programDir_);
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+  bool Begin(const Plan& plan) {
+    for (int n = 0; n < kStagingNamesTried && journal_.stagingName.empty(); ++n) {
+      std::string name(kStagingName);
+      if (n > 0) name += "." + std::to_string(n);
+      if (!Exists(programDir_ + name)) journal_.stagingName = name;
+    }
+    if (journal_.stagingName.empty()) return false;
+    stagingDir_ = programDir_ + journal_.stagingName + platform::PathSeparator();
+    if (stagingDir_.size() + kStagedNameRoom >= kArchivePathSize) return false;
+    for (const PlannedEntry& entry : plan.entries) journal_.targets.push_back(entry.target);
+    journal_.createdDirectories = plan.createdDirectories;
+    // The journal comes first, so that no staging directory is ever left
+    // without one that names it.
+    const Journal first{JournalState::kStaging, journal_.stagingName, {}, {}};
+    if (!CreateJournal(programDir_, first)) return false;
+    begun_ = true;
+    platform::CrashPoint();
+    if (!platform::CreateDirectory(stagingDir_.substr(0, stagingDir_.size() - 1))) return false;
+    platform::CrashPoint();
+    return true;
+  }
+
+  bool Stage(ArchiveHandle* archive, const Plan& plan) {
+    for (std::size_t i = 0; i < plan.entries.size(); ++i) {
+      const PlannedEntry& entry = plan.entries[i];
+      const std::string staged = stagingDir_ + StagedName(i);
+      const bool ok = entry.kind == EntryKind::kLink ? StageLink(archive, entry, staged)
+                                                     : StageFile(archive, entry, staged);
+      if (!ok) return false;
+      platform::CrashPoint();
+    }
+    // The staged data reaches the disk before anything installed changes.
+    if (!SyncWritten(programDir_)) return false;
+    platform::CrashPoint();
+    return true;
+  }
+
+  bool Commit() {
+    journal_.state = JournalState::kCommitting;
+    if (!ReplaceJournal(programDir_, journal_)) return false;
+    platform::CrashPoint();
+    for (const std::string& directory : journal_.createdDirectories) {
+      const std::string path = programDir_ + directory;
+      if (!platform::CreateDirectory(path) && !IsDirectory(path)) return false;
+      platform::CrashPoint();
+    }
+    for (std::size_t i = 0; i < journal_.targets.size(); ++i) {
+      const std::string target = programDir_ + journal_.targets[i];
+      if (Exists(target)) {
+        if (!platform::MoveEntry(target, stagingDir_ + BackupName(i), false)) return false;
+        platform::CrashPoint();
+      }
+      if (!platform::MoveEntry(stagingDir_ + StagedName(i), target, false)) return false;
+      platform::CrashPoint();
+    }
+    if (!SyncWritten(programDir_)) return false;
+    journal_.state = JournalState::kDone;
+    if (!ReplaceJournal(programDir_, journal_)) return false;
+    platform::CrashPoint();
+    // From here on the new set stands; clean-up may also be left to the next
+    // start.
+    begun_ = false;
+    if (RemoveStaging(stagingDir_.substr(0, stagingDir_.size() - 1))) RemoveJournal(programDir_);
+    return true;
+  }
+
+ private:
+  static bool IsDirectory(const std::string& path) {
+    const auto status = platform::GetEntryStatus(path);
+    return status && status->kind == platform::EntryKind::kDirectory;
+  }
+
+  static bool StageFile(ArchiveHandle* archive, const PlannedEntry& entry,
+                        const std::string& staged) {
+    platform::File file = platform::CreateNewFile(staged, entry.attributes,
+                                                  entry.exactPermissions ? 0 : entry.permissions);
+    if (!file.IsOpen() || ArchiveWriteItemData(archive, entry.index, file) != ARCHIVE_OK) {
+      return false;
+    }
+    if (entry.exactPermissions && !platform::SetPermissions(file, entry.permissions)) return false;
+    // A failure to set the times is not worth an update; the data is.
+    file.SetTimes(&entry.creationTime, &entry.accessTime, &entry.modificationTime);
+    if (platform::CanSyncFileSystem()) {
+      platform::StartWriteback(file);  // written while the next items inflate
+    } else if (!file.Flush()) {
+      return false;
+    }
+    file.Close();
+    return true;
+  }
+
+  static bool StageLink(ArchiveHandle* archive, const PlannedEntry& entry,
+                        const std::string& staged) {
+    std::string text;
+    return ArchiveReadItemData(archive, entry.index, &text, kMaxLinkTextSize) == ARCHIVE_OK &&
+           LinkStaysInside(entry.target, text) && platform::CreateSymbolicLink(text, staged);
+  }
+
+  const std::string& programDir_;
+  std::string stagingDir_;
+  Journal journal_;
+  bool begun_ = false;
+};
+
+}  // namespace
+
+InstallOutcome InstallArchive(const std::string& archivePath, const std::string& programDir) {
+  if (!RecoverInterruptedInstall(programDir)) return InstallOutcome::kFailed;
+  const ArchivePtr archive(ArchiveOpen(archivePath.c_str(), nullptr));
+  if (!archive) return InstallOutcome::kNoArchive;
+  Plan plan;
+  if (!MakePlan(archive.get(), programDir, plan)) return InstallOutcome::kFailed;
+  Transaction transaction(programDir);
+  const bool installed =
+      transaction.Begin(plan) && transaction.Stage(archive.get(), plan) && transaction.Commit();
+  return installed ? InstallOutcome::kInstalled : InstallOutcome::kFailed;
+}
+
+bool RecoverInterruptedInstall(const std::string& programDir) {
+  Journal journal;
+  switch (ReadJournal(programDir, journal)) {
+    case JournalRead::kNone:
+    case JournalRead::kForeign:  // not ours; an install will refuse to start
+      return true;
+    case JournalRead::kTorn:
+      // Torn before its staging directory was made.
+      return RemoveJournal(programDir);
+    case JournalRead::kValid:
+      break;
+  }
+  const std::string stagingDir = programDir + journal.stagingName;
+  // Without its staging directory nothing can be judged; what stands stays.
+  if (journal.state == JournalState::kCommitting && Exists(stagingDir)) {
+    if (!RollBack(programDir, journal)) return false;
+    // The staging directory now holds only new entries, and the journal
+    // says so before any of them goes: a roll-back would otherwise judge a
+    // removed staged entry as one in place.
+    journal.state = JournalState::kStaging;
+    if (!ReplaceJournal(programDir, journal)) return false;
+    platform::CrashPoint();
+  }
+  if (!RemoveStaging(stagingDir)) return false;
+  platform::CrashPoint();
+  return RemoveJournal(programDir);
+}
+
+}  // namespace install

@@ -1,0 +1,58 @@
+#include "signing/package_signature.h"
+
+#include <sodium.h>
+
+#include <array>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace signing {
+namespace {
+
+using Hash = std::array<std::uint8_t, crypto_generichash_BYTES_MAX>;  // BLAKE2b-512
+static_assert(crypto_sign_PUBLICKEYBYTES == kPublicKeySize);
+static_assert(crypto_sign_BYTES == kSignatureSize);
+
+bool HashFile(const std::string& path, Hash& hash) {
+  platform::File file = platform::File::Open(path, platform::OpenMode::kRead);
+  if (!file.IsOpen()) return false;
+  crypto_generichash_state state;
+  if (crypto_generichash_init(&state, nullptr, 0, hash.size()) != 0) return false;
+  std::vector<std::uint8_t> block(64 * 1024);
+  for (;;) {
+    const std::int64_t n = file.Read(block.data(), block.size());
+    if (n < 0) return false;
+    if (n == 0) break;
+    crypto_generichash_update(&state, block.data(), static_cast<unsigned long long>(n));
+  }
+  return crypto_generichash_final(&state, hash.data(), hash.size()) == 0;
+}
+
+bool Holds(const Signature& signature, const std::uint8_t* message, std::size_t size,
+           const PublicKey& key) {
+  return crypto_sign_verify_detached(signature.data(), message, size, key.key.data()) == 0;
+}
+
+}  // namespace
+
+bool TrustedCommentHolds(const PublicKey& key, const SignatureFile& signature) {
+  if (sodium_init() < 0 || signature.keyId != key.keyId) return false;
+  std::vector<std::uint8_t> message(signature.signature.begin(), signature.signature.end());
+  message.insert(message.end(), signature.trustedComment.begin(), signature.trustedComment.end());
+  return Holds(signature.commentSignature, message.data(), message.size(), key);
+}
+
+SignatureResult VerifyPackage(const PublicKey& key, const std::string& packagePath,
+                              const SignatureFile& signature) {
+  if (sodium_init() < 0) return SIGNATURE_INVALID;
+  if (signature.algorithm != std::array<char, 2>{'E', 'D'}) return SIGNATURE_UNSUPPORTED;
+  if (signature.keyId != key.keyId) return SIGNATURE_OTHER_KEY;
+  Hash hash{};
+  if (!HashFile(packagePath, hash)) return SIGNATURE_PACKAGE_UNREADABLE;
+  if (!Holds(signature.signature, hash.data(), hash.size(), key)) return SIGNATURE_INVALID;
+  if (!TrustedCommentHolds(key, signature)) return SIGNATURE_COMMENT_INVALID;
+  return SIGNATURE_OK;
+}
+
+}  // namespace signing

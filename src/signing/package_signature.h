@@ -1,0 +1,34 @@
+// Does a minisign signature hold for a package under the vendor's key? One
+// question per call, fixed-size keys and signatures, libsodium's Ed25519 and
+// BLAKE2b; nothing is left for the caller to choose.
+#pragma once
+
+#include <string>
+
+#include "signing/signature_text.h"
+
+namespace signing {
+
+enum SignatureResult {
+  SIGNATURE_OK = 0,
+  SIGNATURE_MALFORMED = 1,        // missing, cut short, too large, not a signature file
+  SIGNATURE_UNSUPPORTED = 2,      // not "ED": the legacy "Ed" form or an unknown one
+  SIGNATURE_OTHER_KEY = 3,        // made with a key other than the vendor's
+  SIGNATURE_INVALID = 4,          // the package's signature does not hold
+  SIGNATURE_COMMENT_INVALID = 5,  // the trusted comment's signature does not hold
+  SIGNATURE_PACKAGE_UNREADABLE = 6,
+  SIGNATURE_OLDER_RELEASE = 7,  // holds, but for a release older than the installed one
+  SIGNATURE_NOT_KEPT = 8,       // holds, but could not be kept as the installed release's
+};
+
+// Checks, in this order: the algorithm is "ED", the key id is the key's, the
+// signature holds for the BLAKE2b-512 hash of the whole file at
+// `packagePath`, and the trusted comment's signature holds.
+SignatureResult VerifyPackage(const PublicKey& key, const std::string& packagePath,
+                              const SignatureFile& signature);
+
+// Only the trusted comment's signature (and the key id): enough to trust the
+// comment of a signature whose package is no longer at hand.
+bool TrustedCommentHolds(const PublicKey& key, const SignatureFile& signature);
+
+}  // namespace signing

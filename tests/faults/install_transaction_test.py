@@ -1,0 +1,327 @@
+"""The install is all or nothing: after kill -9 at any step of staging, commit
+and recovery, a full disk, or a damaged item, the program directory ends
+wholly old or wholly new.
+
+  install_transaction_test.py --install PATH --updater PATH --standin PATH --domain NAME
+                              [--emulator PATH] [unittest args]
+
+The steps come from the install's crash points (UPDATER_TEST_CRASH_AT=N ends
+the process at its Nth step as SIGKILL would), so every step is hit once. The
+download cases need the loopback nginx (tests/peers/with-peers.sh).
+"""
+import argparse
+import hashlib
+import os
+import resource
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from updater_run import MESSAGE_2, ProgramDir  # noqa: E402
+
+INSTALL = UPDATER = STANDIN = None
+EMULATOR = []
+DOMAIN = None  # the vendor domain the updater under test was built with
+OWN = {"updater", "updater.exe", "Korvanta.exe", "Korvanta.log", "update.zip", "update.zip.down"}
+EXIT_FAILED = 3
+
+
+def unix_entry(name, data, mode):
+    info = zipfile.ZipInfo(name, (2021, 5, 6, 7, 8, 10))
+    info.create_system = 3
+    info.external_attr = mode << 16
+    return info, data
+
+
+def dos_entry(name, data):
+    info = zipfile.ZipInfo(name, (2021, 5, 6, 7, 8, 10))
+    info.create_system = 0
+    return info, data
+
+
+def make_zip(path, entries):
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as z:
+        for info, data in entries:
+            z.writestr(info, data)
+
+
+def damage_item(path, index):
+    """Flips a data byte of stored item `index`: its CRC-32 no longer holds."""
+    with zipfile.ZipFile(path) as z:
+        info = z.infolist()[index]
+    with open(path, "r+b") as f:
+        f.seek(info.header_offset + 26)
+        name_size, extra_size = int.from_bytes(f.read(2), "little"), int.from_bytes(f.read(2), "little")
+        at = info.header_offset + 30 + name_size + extra_size + info.file_size // 2
+        f.seek(at)
+        byte = f.read(1)
+        f.seek(at)
+        f.write(bytes([byte[0] ^ 0x5A]))
+
+
+def zero_end(path, size):
+    with open(path, "r+b") as f:
+        f.seek(-size, os.SEEK_END)
+        f.write(bytes(size))
+
+
+def snapshot(root):
+    """What the program directory holds, apart from the updater's own files."""
+    state = {}
+    for here, dirs, files in os.walk(root):
+        for name in dirs + files:
+            path = os.path.join(here, name)
+            rel = os.path.relpath(path, root)
+            if rel in OWN:
+                continue
+            st = os.lstat(path)
+            if stat.S_ISLNK(st.st_mode):
+                state[rel] = ("link", os.readlink(path))
+            elif stat.S_ISDIR(st.st_mode):
+                state[rel] = ("dir",)
+            else:
+                with open(path, "rb") as f:
+                    digest = hashlib.sha256(f.read()).hexdigest()
+                state[rel] = ("file", digest, None if EMULATOR else stat.S_IMODE(st.st_mode))
+    return state
+
+
+class Program(ProgramDir):
+    """A program directory with the updater, the stand-in and an installed set."""
+
+    OLD = {"korvanta-data.txt": (b"version 1\n", 0o644), "bin/tool": (b"old tool\n", 0o755),
+           "ro.txt": (b"made read-only by the last update\n", 0o444),
+           "keep.txt": (b"not in the update\n", 0o600)}
+
+    def __init__(self, path):
+        super().__init__(UPDATER, STANDIN, path, EMULATOR)
+        self.reset()
+
+    def reset(self):
+        for name in os.listdir(self.path):
+            if name not in OWN:
+                path = self.join(name)
+                if os.path.isdir(path) and not os.path.islink(path):
+                    for here, dirs, files in os.walk(path):
+                        for d in dirs:
+                            os.chmod(os.path.join(here, d), 0o755)
+                    shutil.rmtree(path)
+                else:
+                    os.chmod(path, 0o644) if not os.path.islink(path) else None
+                    os.remove(path)
+        for name, (data, mode) in self.OLD.items():
+            os.makedirs(os.path.dirname(self.join(name)) or self.path, exist_ok=True)
+            with open(self.join(name), "wb") as f:
+                f.write(data)
+            os.chmod(self.join(name), mode)
+
+    def install(self, archive, crash_at=None, recover_only=False):
+        env = dict(os.environ)
+        env.pop("UPDATER_TEST_CRASH_AT", None)
+        if crash_at is not None:
+            env["UPDATER_TEST_CRASH_AT"] = str(crash_at)
+        args = ["--recover", self.path] if recover_only else [archive, self.path]
+        return subprocess.run(EMULATOR + [INSTALL] + args, env=env, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=120).returncode
+
+    def leftovers(self):
+        return sorted(n for n in os.listdir(self.path) if n.startswith("update.")
+                      and n not in OWN)
+
+
+def killed(code):
+    return code == (9 if EMULATOR else -signal.SIGKILL)
+
+
+class InstallTransaction(unittest.TestCase):
+    def setUp(self):
+        self.scratch = tempfile.mkdtemp(prefix="updater-install-")
+        self.addCleanup(self._remove_scratch)
+        self.program = Program(os.path.join(self.scratch, "program"))
+        self.old = snapshot(self.program.path)
+        entries = [dos_entry("bin/tool", b"new tool\n"),  # keeps the replaced file's mode
+                   unix_entry("korvanta-data.txt", b"version 2\n", 0o100755),
+                   unix_entry("new/dir/n.txt", b"n" * 70000, 0o100640),
+                   unix_entry("ro.txt", b"writable again\n", 0o100644),
+                   unix_entry("z.bin", os.urandom(300000), 0o100644)]
+        if not EMULATOR:
+            entries.insert(4, unix_entry("lnk", b"new/dir/n.txt", 0o120777))
+        self.archive = os.path.join(self.scratch, "update-local.zip")
+        make_zip(self.archive, entries)
+        self.assertEqual(self.program.install(self.archive), 0)
+        self.new = snapshot(self.program.path)
+        self.program.reset()
+
+    def _remove_scratch(self):
+        for here, dirs, files in os.walk(self.scratch):
+            for name in dirs + files:
+                path = os.path.join(here, name)
+                if not os.path.islink(path):
+                    os.chmod(path, 0o755)
+        shutil.rmtree(self.scratch, ignore_errors=True)
+
+    def assertWhole(self, stage):
+        state = snapshot(self.program.path)
+        self.assertIn(state, (self.old, self.new), stage)
+        return state == self.new
+
+    def test_the_new_set_carries_modes_links_and_replaces_read_only_files(self):
+        self.assertEqual(self.program.install(self.archive), 0)
+        self.assertTrue(self.assertWhole("installed"))
+        with open(self.program.join("korvanta-data.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"version 2\n")
+        if not EMULATOR:
+            self.assertEqual(self.new["bin/tool"][2], 0o755)
+            self.assertEqual(self.new["korvanta-data.txt"][2], 0o755)
+            self.assertEqual(self.new["ro.txt"][2], 0o644)
+            self.assertEqual(self.new["lnk"], ("link", "new/dir/n.txt"))
+        self.assertEqual(self.program.leftovers(), [])
+
+    def test_kill_at_every_step_of_staging_commit_and_recovery_ends_old_or_new(self):
+        ends = {"old": 0, "new": 0}
+        points = 0
+        for step in range(1, 200):
+            self.program.reset()
+            code = self.program.install(self.archive, crash_at=step)
+            if code == 0:
+                break
+            self.assertTrue(killed(code), "step %d: exit %d" % (step, code))
+            points += 1
+            # The recovery itself is killed at one of its steps too.
+            recovery_step = 1 + step % 8
+            code = self.program.install(None, crash_at=recovery_step, recover_only=True)
+            self.assertTrue(code == 0 or killed(code), "recovery step %d" % recovery_step)
+            # The next start, whatever its way to run, finishes the job.
+            if EMULATOR:
+                self.assertEqual(self.program.install(None, recover_only=True), 0)
+            else:
+                self.program.run()
+            new = self.assertWhole("killed at step %d" % step)
+            ends["new" if new else "old"] += 1
+            self.assertEqual(self.program.leftovers(), [], step)
+        else:
+            self.fail("the install never completed")
+        self.assertGreaterEqual(points, 20)
+        self.assertGreater(ends["old"], 0)
+        self.assertGreater(ends["new"], 0)
+        self.assertTrue(self.assertWhole("completed"))
+        print("kill points: %d, ended old %d, new %d" % (points, ends["old"], ends["new"]),
+              file=sys.stderr)
+
+    def test_a_damaged_item_first_in_the_middle_or_last_changes_nothing(self):
+        count = len(zipfile.ZipFile(self.archive).infolist())
+        for index in (0, count // 2, count - 1):
+            damaged = os.path.join(self.scratch, "damaged-%d.zip" % index)
+            shutil.copy(self.archive, damaged)
+            damage_item(damaged, index)
+            self.assertEqual(self.program.install(damaged), EXIT_FAILED, index)
+            self.assertEqual(snapshot(self.program.path), self.old, index)
+            self.assertEqual(self.program.leftovers(), [], index)
+
+    def test_an_archive_that_cannot_be_installed_whole_changes_nothing(self):
+        os.symlink("bin", self.program.join("linked"))
+        os.makedirs(self.program.join("adir"))
+        self.old = snapshot(self.program.path)
+        cases = {"link inside on Windows": [unix_entry("l", b"bin/tool", 0o120777)],
+                 "link climbing out": [unix_entry("d/l", b"../../outside", 0o120777)],
+                 "absolute link": [unix_entry("l", b"/etc/passwd", 0o120777)],
+                 "file over a directory": [unix_entry("adir", b"x", 0o100644)],
+                 "file and a path through it": [unix_entry("f", b"x", 0o100644),
+                                                unix_entry("f/g", b"y", 0o100644)],
+                 "path through a link": [unix_entry("linked/tool", b"x", 0o100644)],
+                 "name that is no file": [unix_entry("a/..", b"x", 0o100644)],
+                 "path of 260 bytes": [unix_entry("d/" + "p" * (257 - len(self.program.path)),
+                                                  b"x", 0o100644)]}
+        for case, entries in cases.items():
+            if case == "link inside on Windows" and not EMULATOR:
+                continue
+            archive = os.path.join(self.scratch, "refused.zip")
+            make_zip(archive, [unix_entry("korvanta-data.txt", b"version 2\n", 0o100644)] +
+                     entries)
+            self.assertEqual(self.program.install(archive), EXIT_FAILED, case)
+            self.assertEqual(snapshot(self.program.path), self.old, case)
+            self.assertEqual(self.program.leftovers(), [], case)
+
+    @unittest.skipIf(os.name != "posix", "file-size limit")
+    def test_a_full_disk_leaves_the_old_set_and_shows_message_two(self):
+        if EMULATOR:
+            self.skipTest("no file-size limit under the emulator")
+
+        def limit():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+        big = os.path.join(self.scratch, "big.zip")
+        make_zip(big, [unix_entry("korvanta-data.txt", b"version 2\n", 0o100644),
+                       unix_entry("big.bin", os.urandom(3 << 20), 0o100644)])
+        status, err = self.program.run(big, preexec=limit)
+        self.assertEqual(status, 0, err)
+        self.assertIn(MESSAGE_2, err)
+        self.assertEqual(self.program.starts(), [])
+        self.assertEqual(snapshot(self.program.path), self.old)
+        self.assertEqual(self.program.leftovers(), [])
+        self.assertTrue(os.path.exists(big))  # the user's archive stays
+
+    def _serve(self, case, damaged=False):
+        if EMULATOR:
+            self.skipTest("message 2 would wait for a click under the emulator")
+        docroot = os.environ.get("UPDATER_TEST_DOCROOT")
+        port = os.environ.get("UPDATER_TEST_HTTP_PORT")
+        if not port:
+            self.fail("loopback peers missing: run through tests/peers/with-peers.sh")
+        served = os.path.join(docroot, "files", DOMAIN, case, "update.zip")
+        os.makedirs(os.path.dirname(served), exist_ok=True)
+        shutil.copy(self.archive, served)
+        if damaged:
+            damage_item(served, 1)
+        return served, "http://127.0.0.1:%s/files/%s/%s/update.zip" % (port, DOMAIN, case)
+
+    def test_a_damaged_package_found_up_to_date_is_fetched_once_more(self):
+        served, url = self._serve("install-refetch")
+        local = self.program.join("update.zip")
+        stamp = os.stat(served)
+        # A damaged item, then a zeroed end (no directory: not a zip at all),
+        # each with the server's size and time.
+        for damage in (lambda: damage_item(local, 2), lambda: zero_end(local, 200)):
+            self.program.reset()
+            shutil.copy2(served, local)
+            damage()
+            os.utime(local, ns=(stamp.st_atime_ns, stamp.st_mtime_ns))
+            status, err = self.program.run(url)
+            self.assertEqual(status, 0, err)
+            self.assertNotIn(MESSAGE_2, err)
+            self.assertEqual(snapshot(self.program.path), self.new)
+        self.assertEqual(len(self.program.starts()), 2)
+
+    def test_a_damaged_download_is_removed_and_shows_message_two(self):
+        _, url = self._serve("install-damaged", damaged=True)
+        status, err = self.program.run(url)
+        self.assertEqual(status, 0, err)
+        self.assertIn(MESSAGE_2, err)
+        self.assertEqual(snapshot(self.program.path), self.old)
+        self.assertFalse(os.path.exists(self.program.join("update.zip")))
+        self.assertEqual(self.program.starts(), [])
+        self.assertEqual(self.program.leftovers(), [])
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--install", required=True)
+    parser.add_argument("--updater", required=True)
+    parser.add_argument("--standin", required=True)
+    parser.add_argument("--domain", required=True)
+    parser.add_argument("--emulator")
+    args, rest = parser.parse_known_args()
+    DOMAIN = args.domain
+    INSTALL, UPDATER, STANDIN = (os.path.abspath(p) for p in (args.install, args.updater,
+                                                              args.standin))
+    EMULATOR = [args.emulator] if args.emulator else []
+    if EMULATOR:
+        OWN.add(os.path.basename(UPDATER))
+    program = unittest.main(argv=[sys.argv[0], *rest], verbosity=2, exit=False)
+    sys.exit(0 if program.result.wasSuccessful() else 1)
