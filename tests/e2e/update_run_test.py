@@ -314,7 +314,8 @@ class SignedRun(unittest.TestCase):
         if refused:
             answer = subprocess.run([*EMULATOR, ANSWER_BOX, "60"], stdin=subprocess.DEVNULL,
                                     capture_output=True, timeout=120)
-            shown = answer.stdout.decode("gbk", "replace")
+            # The helper's console stream writes each line break as CR LF.
+            shown = answer.stdout.decode("gbk", "replace").replace("\r\n", "\n")
         return proc.wait(timeout=60), shown
 
     def prepare(self, name, package_path):
