@@ -53,7 +53,8 @@ bool UpdateDialog::OnInitDialog(platform::WindowHandle dialog) {
 
   m_programDir = DirectoryOf(modulePath);
   m_url = plan.argument;
-  net::SocketStartup();  // a failure shows up as a failed download
+  // A failure shows up as a failed download.
+  m_socketsStarted = net::SocketStartup() == 0;
   platform::SendMessage(m_progress, platform::kPbmSetRange, 0, platform::MakeLParam(0, 100));
   platform::SendMessage(m_progress, platform::kPbmSetPos, 0, 0);
 
@@ -171,7 +172,9 @@ void UpdateDialog::OnDestroyWindow() {
                                     std::numeric_limits<unsigned>::max());
     m_worker.join();
   }
-  net::SocketCleanup();
+  // Only a start of this dialog's own is released: a release without one
+  // would end the socket library under whoever else in the process uses it.
+  if (m_socketsStarted) net::SocketCleanup();
 }
 
 }  // namespace app

@@ -47,7 +47,7 @@ class UpdateDialog : public platform::DialogHost {
   platform::LResult OnMessage(unsigned message, platform::WParam wParam, platform::LParam lParam,
                               bool& handled) override;
   // Closes the run and waits for the worker (an install under way ends
-  // first), then releases the socket library.
+  // first), then releases the socket library if the dialog started it.
   void OnDestroyWindow() override;
 
   void OnTimer(std::uintptr_t timerId);
@@ -83,6 +83,7 @@ class UpdateDialog : public platform::DialogHost {
   platform::IconHandle m_hIcon = nullptr;
   platform::WindowHandle m_progress = nullptr;
   bool m_startArmed = false;
+  bool m_socketsStarted = false;
   http::HttpDownloader m_downloader;
   std::string m_url;
   std::string m_programDir;
