@@ -22,7 +22,7 @@ bool UpdateDialog::CheckPackage(const std::string& archivePath, PackageOrigin or
     fetched = m_downloader.Download(m_url + ".minisig", signaturePath, 1) == http::DOWNLOAD_OK;
     m_downloader.maxSize = 0;
     // Closing the dialog stopped the fetch on purpose: no message, no install.
-    if (m_closing.load()) return false;
+    if (m_shutdown.CloseRequested()) return false;
   }
   signing::PublicKey key;
   if (fetched && signing::ParsePublicKey(kPublicKey, key)) {

@@ -1,5 +1,6 @@
 #include "app/update_dialog.h"
 
+#include <limits>
 #include <utility>
 
 #include "app/command_line.h"
@@ -36,6 +37,13 @@ bool UpdateDialog::OnInitDialog(platform::WindowHandle dialog) {
   m_startArmed = false;
 
   const std::string& modulePath = m_environment.modulePath;
+  // Without its own path the updater has no program directory, and it must
+  // not take the drive root or the current directory for one.
+  if (modulePath.empty()) {
+    ShowFailureMessage(2);
+    platform::SendMessage(m_hWnd, platform::kWmClose, 0, 0);
+    return true;
+  }
   const RunPlan plan = PlanRun(m_environment.commandLine, modulePath, kVendorDomain);
   if (plan.kind == RunKind::kNoArgument) {
     ShowFailureMessage(1);
@@ -45,7 +53,8 @@ bool UpdateDialog::OnInitDialog(platform::WindowHandle dialog) {
 
   m_programDir = DirectoryOf(modulePath);
   m_url = plan.argument;
-  net::SocketStartup();  // a failure shows up as a failed download
+  // A failure shows up as a failed download.
+  m_socketsStarted = net::SocketStartup() == 0;
   platform::SendMessage(m_progress, platform::kPbmSetRange, 0, platform::MakeLParam(0, 100));
   platform::SendMessage(m_progress, platform::kPbmSetPos, 0, 0);
 
@@ -111,34 +120,36 @@ bool UpdateDialog::DownloadUpdate(const std::string& url, const std::string& loc
   http::HttpTime lastModified = 0;
   if (m_downloader.QueryInfo(url, contentLength, lastModified) == 0) return false;
   const http::DownloadResult result = m_downloader.Download(url, localFile, 0);
-  if (result == http::DOWNLOAD_FAILED) return false;
+  if (result == http::DOWNLOAD_FAILED || result == http::DOWNLOAD_STOPPED) return false;
   if (upToDate != nullptr) *upToDate = result == http::DOWNLOAD_UP_TO_DATE;
   platform::SendMessage(m_progress, platform::kPbmSetPos, 100, 0);
   return true;
 }
 
 unsigned UpdateDialog::UpdateThreadProc(UpdateDialog* dialog) {
+  RunShutdown& shutdown = dialog->m_shutdown;
+  // Every network wait of the run, whichever request makes it, ends as soon
+  // as the close is asked, even one asked before the request began.
+  const net::ScopedStopFlag closing(shutdown.stopFlag());
   const std::string localFile = dialog->m_programDir + "update.zip";
   const auto downloadAndInstall = [&](bool* upToDate) {
-    if (!dialog->DownloadUpdate(dialog->m_url, localFile, upToDate) || dialog->m_closing.load()) {
-      return false;
-    }
+    if (!dialog->DownloadUpdate(dialog->m_url, localFile, upToDate)) return false;
     if (!dialog->CheckPackage(localFile, PackageOrigin::kDownloaded)) return false;
-    dialog->m_installing.store(true);
+    if (!shutdown.BeginCommit()) return false;
     const bool installed = dialog->InstallDownloaded(localFile);
-    // Rolled back: a download may follow, which a close need not wait for.
-    if (!installed) dialog->m_installing.store(false);
+    shutdown.EndCommit();
     return installed;
   };
   bool upToDate = false;
   bool installed = downloadAndInstall(&upToDate);
   // A package found up to date may have been damaged on the disk since it
   // came: it is fetched once more before the run gives up.
-  if (!installed && upToDate && !dialog->m_closing.load()) installed = downloadAndInstall(nullptr);
-  // A close during a download stopped it on purpose: nothing is reported. An
-  // install that was under way finished, and the run ends as after any other.
-  if (installed || !dialog->m_closing.load()) dialog->FinishRun(installed);
-  dialog->m_workerDone.store(true);
+  if (!installed && upToDate && !shutdown.CloseRequested()) installed = downloadAndInstall(nullptr);
+  // A close stopped the run on purpose: nothing is reported, and a partial
+  // download stays for the next run. An install that was under way finished,
+  // and the run ends as after any other.
+  if (installed || !shutdown.CloseRequested()) dialog->FinishRun(installed);
+  shutdown.Finish();
   return 0;
 }
 
@@ -152,20 +163,18 @@ void UpdateDialog::ShowFailureMessage(int which) {
 }
 
 void UpdateDialog::OnDestroyWindow() {
-  m_closing.store(true);
+  m_shutdown.RequestClose();
   if (m_worker.joinable()) {
-    m_downloader.RequestStop();
     // The worker may be waiting in a message to this thread: keep handling
-    // them while it winds down. An install is left to finish; a download that
-    // does not notice the stop in time would outlive the dialog, so the
-    // process ends instead and the partial file stays for a later resume.
-    const auto done = [this] { return m_workerDone.load(); };
-    bool finished = platform::PumpSentMessagesUntil(done, kStopWaitMs);
-    while (!finished && m_installing.load()) finished = platform::PumpSentMessagesUntil(done, 1000);
-    if (!finished) platform::ExitProcessNow(0);
+    // them while it winds down. Its network waits end within a poll of the
+    // close; an install under way ends whole, new or rolled back, first.
+    platform::PumpSentMessagesUntil([this] { return m_shutdown.Finished(); },
+                                    std::numeric_limits<unsigned>::max());
     m_worker.join();
   }
-  net::SocketCleanup();
+  // Only a start of this dialog's own is released: a release without one
+  // would end the socket library under whoever else in the process uses it.
+  if (m_socketsStarted) net::SocketCleanup();
 }
 
 }  // namespace app

@@ -3,10 +3,10 @@
 // main application again.
 #pragma once
 
-#include <atomic>
 #include <string>
 #include <thread>
 
+#include "app/run_shutdown.h"
 #include "http/http_downloader.h"
 #include "platform/window.h"
 
@@ -20,9 +20,6 @@ inline constexpr std::uintptr_t IDT_START_DOWNLOAD = 2001;
 inline constexpr unsigned WM_UPDATE_PROGRESS = platform::kWmUser + 101;  // 1125
 inline constexpr unsigned kStartDelayMs = 1000;
 inline constexpr unsigned kLocalInstallDelayMs = 3000;
-// How long closing waits for a download to notice the stop request before the
-// process ends without it; the partial file is kept for a later resume.
-inline constexpr unsigned kStopWaitMs = 5000;
 // The signature of the release installed last, kept in the program directory:
 // a package signed for an older release is refused.
 inline constexpr char kInstalledSignatureName[] = "installed-release.minisig";
@@ -49,13 +46,15 @@ class UpdateDialog : public platform::DialogHost {
   bool OnInitDialog(platform::WindowHandle dialog) override;
   platform::LResult OnMessage(unsigned message, platform::WParam wParam, platform::LParam lParam,
                               bool& handled) override;
-  // Stops and waits for the worker, then releases the socket library.
+  // Closes the run and waits for the worker (an install under way ends
+  // first), then releases the socket library if the dialog started it.
   void OnDestroyWindow() override;
 
   void OnTimer(std::uintptr_t timerId);
   platform::LResult OnDownloadProgress(platform::WParam wParam, platform::LParam lParam);
-  // True when the package is there to install; `upToDate` (when given) tells
-  // whether it was already current and nothing was transferred.
+  // True when the package is there to install (not after a failure or a
+  // close); `upToDate` (when given) tells whether it was already current and
+  // nothing was transferred.
   bool DownloadUpdate(const std::string& url, const std::string& localFile,
                       bool* upToDate = nullptr);
   static unsigned UpdateThreadProc(UpdateDialog* dialog);
@@ -71,6 +70,7 @@ class UpdateDialog : public platform::DialogHost {
   const std::string& url() const { return m_url; }
   const std::string& programDir() const { return m_programDir; }
   bool workerStarted() const { return m_worker.joinable(); }
+  const RunShutdown& shutdown() const { return m_shutdown; }
 
  private:
   void ShowFailureMessage(int which);
@@ -83,15 +83,12 @@ class UpdateDialog : public platform::DialogHost {
   platform::IconHandle m_hIcon = nullptr;
   platform::WindowHandle m_progress = nullptr;
   bool m_startArmed = false;
+  bool m_socketsStarted = false;
   http::HttpDownloader m_downloader;
   std::string m_url;
   std::string m_programDir;
   std::thread m_worker;
-  std::atomic<bool> m_workerDone{false};
-  std::atomic<bool> m_installing{false};
-  // Set when the dialog is going away: the worker then ends without any
-  // message, install or restart.
-  std::atomic<bool> m_closing{false};
+  RunShutdown m_shutdown;
 };
 
 }  // namespace app

@@ -59,7 +59,7 @@ int HttpDownloader::QueryInfo(const std::string& givenUrl, std::int32_t& lengthO
 }
 
 bool HttpDownloader::RetryAllowed() {
-  if (stopRequested.load() != 0) return false;
+  if (StopAsked()) return false;
   switch (retryMode) {
     case RETRY_NONE:
       return false;
@@ -73,7 +73,7 @@ bool HttpDownloader::RetryAllowed() {
       return false;
   }
   PauseBeforeRetry();
-  return stopRequested.load() == 0;
+  return !StopAsked();
 }
 
 void HttpDownloader::PauseBeforeRetry() {
@@ -85,7 +85,7 @@ void HttpDownloader::PauseBeforeRetry() {
   }
   if (delay <= 0) return;
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay);
-  while (stopRequested.load() == 0) {
+  while (!StopAsked()) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= end) return;
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
@@ -103,11 +103,11 @@ HttpDownloader::Transfer HttpDownloader::TransferBody(platform::File& file) {
   bodyBuffer_.resize(static_cast<std::size_t>(kBodyReceiveSize));
   transferredSize = 0;
   while (transferredSize < contentLength) {
-    if (stopRequested.load() != 0) return Transfer::kStopped;
+    if (StopAsked()) return Transfer::kStopped;
     // Never past the announced length, whatever the server sends after it.
     const int n = ReceiveBody(bodyBuffer_.data(),
                               std::min(kBodyReceiveSize, contentLength - transferredSize));
-    if (n < 1) return stopRequested.load() != 0 ? Transfer::kStopped : Transfer::kBroken;
+    if (n < 1) return StopAsked() ? Transfer::kStopped : Transfer::kBroken;
     if (!file.Write(bodyBuffer_.data(), static_cast<std::size_t>(n))) return Transfer::kBroken;
     for (int reported = 0; reported < n; reported += kBodyBlockSize) {
       const int step = std::min(kBodyBlockSize, n - reported);
@@ -169,9 +169,7 @@ DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::
     ~ConnectionCloser() { d.CloseConnection(); }
   } closer{*this};
 
-  const auto failOrStop = [this] {
-    return stopRequested.load() != 0 ? DOWNLOAD_STOPPED : DOWNLOAD_FAILED;
-  };
+  const auto failOrStop = [this] { return StopAsked() ? DOWNLOAD_STOPPED : DOWNLOAD_FAILED; };
 
   for (;;) {
     const RequestResult request = SendRequest(0);

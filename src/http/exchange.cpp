@@ -82,7 +82,7 @@ RequestResult HttpDownloader::SendRequest(int head) {
     responseHeader.clear();
     responseHeaderLength = 0;
     if (OpenConnection() == 0) return REQUEST_FAILED;
-    if (stopRequested.load() != 0) return REQUEST_STOPPED;
+    if (StopAsked()) return REQUEST_STOPPED;
     switch (Connect()) {
       case ConnectResult::kConnected:
         break;
@@ -91,7 +91,7 @@ RequestResult HttpDownloader::SendRequest(int head) {
       case ConnectResult::kFailed:
         return REQUEST_FAILED;
     }
-    if (stopRequested.load() != 0) return REQUEST_STOPPED;
+    if (StopAsked()) return REQUEST_STOPPED;
 
     const PartialFile resume = head == 0 && resumeAllowed && forceDownload == 0
                                    ? FindPartialFile(tempFile)
@@ -107,7 +107,7 @@ RequestResult HttpDownloader::SendRequest(int head) {
       }
       return REQUEST_RETRY;
     }
-    if (stopRequested.load() != 0) return REQUEST_STOPPED;
+    if (StopAsked()) return REQUEST_STOPPED;
 
     switch (ReadResponseHeader(*socketReader, Milliseconds(receiveTimeout), responseHeader)) {
       case HeaderRead::kOk:

@@ -12,6 +12,7 @@
 #include "http/http_date.h"
 #include "http/partial_file.h"
 #include "net/event_socket.h"
+#include "net/socket_library.h"
 #include "net/socket_reader.h"
 #include "platform/files.h"
 #include "platform/window.h"
@@ -191,6 +192,10 @@ class HttpDownloader {
   // Writes the body of the accepted response into `file` until contentLength
   // bytes have arrived, the connection breaks, or a stop is asked for.
   Transfer TransferBody(platform::File& file);
+  // Whether the operation is to stop: its own stopRequested, or a stop flag
+  // that the thread's owner put in place around it (net::ScopedStopFlag),
+  // which the start of an operation does not clear.
+  bool StopAsked() const { return stopRequested.load() != 0 || net::StopRequested(); }
   // Applies the retry policy to one transient failure: true to go on.
   bool RetryAllowed();
   // Waits before a retry, returning early when a stop is asked for: retryDelay

@@ -3,7 +3,7 @@
 namespace net {
 namespace {
 thread_local std::int32_t socketLastError = 0;
-thread_local const std::atomic<int>* stopFlag = nullptr;
+thread_local const ScopedStopFlag* innermostStopFlag = nullptr;
 platform::SocketCalls* replacementCalls = nullptr;
 constexpr std::uint16_t kWantedVersion = 0x0202;  // 2.2
 }  // namespace
@@ -34,15 +34,21 @@ platform::SocketCalls& CurrentSocketCalls() {
   return replacementCalls != nullptr ? *replacementCalls : platform::SystemSocketCalls();
 }
 
-ScopedStopFlag::ScopedStopFlag(const std::atomic<int>& flag) : previous_(stopFlag) {
-  stopFlag = &flag;
+ScopedStopFlag::ScopedStopFlag(const std::atomic<int>& flag)
+    : flag_(flag), outer_(innermostStopFlag) {
+  innermostStopFlag = this;
 }
 
-ScopedStopFlag::~ScopedStopFlag() { stopFlag = previous_; }
+ScopedStopFlag::~ScopedStopFlag() { innermostStopFlag = outer_; }
 
-bool StopFlagInPlace() { return stopFlag != nullptr; }
+bool StopFlagInPlace() { return innermostStopFlag != nullptr; }
 
-bool StopRequested() { return stopFlag != nullptr && stopFlag->load() != 0; }
+bool StopRequested() {
+  for (const ScopedStopFlag* f = innermostStopFlag; f != nullptr; f = f->outer_) {
+    if (f->flag_.load() != 0) return true;
+  }
+  return false;
+}
 
 ScopedSocketCalls::ScopedSocketCalls(platform::SocketCalls& calls) : previous_(replacementCalls) {
   replacementCalls = &calls;

@@ -41,7 +41,9 @@ inline constexpr std::uint32_t kStopPollMs = 50;
 // While one is in place, every wait of the transport on the calling thread
 // (socket events, a name look-up) looks at `flag` at least every kStopPollMs
 // and, once it is nonzero, gives up as a time-out would. Another thread sets
-// the flag; the waits need not run out their time-outs first.
+// the flag; the waits need not run out their time-outs first. Flags nest: an
+// inner one (an operation's own) does not hide an outer one (the run's), so
+// whoever owns the thread can stop it whatever the inner flag says.
 class ScopedStopFlag {
  public:
   explicit ScopedStopFlag(const std::atomic<int>& flag);
@@ -50,10 +52,13 @@ class ScopedStopFlag {
   ScopedStopFlag& operator=(const ScopedStopFlag&) = delete;
 
  private:
-  const std::atomic<int>* previous_;
+  friend bool StopRequested();
+  const std::atomic<int>& flag_;
+  const ScopedStopFlag* outer_;
 };
 
-// Whether the calling thread has a stop flag in place, and whether it is set.
+// Whether the calling thread has a stop flag in place, and whether any of
+// its flags is set.
 bool StopFlagInPlace();
 bool StopRequested();
 

@@ -1,5 +1,5 @@
 // The process and its surroundings: command line, own path, system version,
-// sleeping, and leaving at once.
+// sleeping, and the crash of the fault-injection tests.
 #pragma once
 
 #include <string>
@@ -16,8 +16,8 @@ void InitProcess(int argc, char** argv);
 // then the arguments joined by blanks.
 std::string CommandLine();
 
-// Full path of the running executable (at most 259 bytes are meaningful to
-// callers that follow the 260-byte path convention).
+// Full path of the running executable, read whole however long it is; empty
+// when the system cannot say.
 std::string ModulePath();
 
 // Major version of the operating system (Windows: low byte of GetVersion;
@@ -25,11 +25,6 @@ std::string ModulePath();
 unsigned OsMajorVersion();
 
 void SleepMs(unsigned ms);
-
-// Ends the process at once with `code`, without running destructors; used
-// when a worker thread cannot be stopped in time and must not outlive the
-// objects it uses.
-[[noreturn]] void ExitProcessNow(int code);
 
 // Ends the process the way SIGKILL does (Windows: TerminateProcess with exit
 // code 9); for the crash points of the fault-injection tests.

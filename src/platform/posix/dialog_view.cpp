@@ -1,7 +1,6 @@
 #include "platform/posix/dialog_view.h"
 
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/posix/raw_terminal.h"
 #include "platform/window.h"
 
 namespace platform::posix {
@@ -41,19 +41,8 @@ bool SameState(const DialogState& a, const DialogState& b) {
 // Draws caption, status line and bar in place, at most ten times a second.
 class TerminalView final : public DialogView {
  public:
-  TerminalView() {
-    if (tcgetattr(STDIN_FILENO, &saved_) == 0) {
-      termios raw = saved_;
-      raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO | ISIG));
-      raw.c_cc[VMIN] = 0;
-      raw.c_cc[VTIME] = 0;
-      haveSaved_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
-    }
-  }
-  ~TerminalView() override { Restore(); }
-
   void Show(const DialogState& state) override {
-    WriteAll(STDOUT_FILENO, "\x1b[?25l");
+    terminal_.HideCursor();
     Draw(state, /*first=*/true);
   }
 
@@ -96,8 +85,7 @@ class TerminalView final : public DialogView {
 
   void Close(const DialogState& state) override {
     if (!SameState(state, drawn_)) Draw(state, false);
-    WriteAll(STDOUT_FILENO, "\x1b[?25h\n");
-    Restore();
+    terminal_.Restore();
   }
 
  private:
@@ -115,13 +103,7 @@ class TerminalView final : public DialogView {
     WriteAll(STDOUT_FILENO, out);
     drawn_ = state;
   }
-  void Restore() {
-    if (haveSaved_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
-    haveSaved_ = false;
-  }
-
-  termios saved_{};
-  bool haveSaved_ = false;
+  RawTerminal terminal_;
   DialogState drawn_;
   Clock::time_point lastDraw_{};
 };
@@ -150,8 +132,8 @@ class PlainView final : public DialogView {
 
  private:
   void Write(const DialogState& state, Clock::time_point now) {
-    WriteAll(STDOUT_FILENO, state.caption + ": " + state.status + " (" +
-                                std::to_string(Percent(state)) + "%)\n");
+    WriteAll(STDOUT_FILENO,
+             state.caption + ": " + state.status + " (" + std::to_string(Percent(state)) + "%)\n");
     written_ = state;
     lastWrite_ = now;
   }

@@ -34,10 +34,17 @@ std::string CommandLine() {
 }
 
 std::string ModulePath() {
-  std::vector<char> buffer(4096);
-  const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (n <= 0) return {};
-  return std::string(buffer.data(), static_cast<std::size_t>(n));
+  // readlink cuts a name that does not fit without saying so: a result that
+  // fills the buffer is read again into a larger one.
+  for (std::size_t size = 4096; size <= 65536; size *= 2) {
+    std::vector<char> buffer(size);
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0) return {};
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      return std::string(buffer.data(), static_cast<std::size_t>(n));
+    }
+  }
+  return {};
 }
 
 unsigned OsMajorVersion() {
@@ -47,8 +54,6 @@ unsigned OsMajorVersion() {
 }
 
 void SleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-void ExitProcessNow(int code) { _exit(code); }
 
 void KillProcessNow() {
   ::raise(SIGKILL);

@@ -14,22 +14,26 @@ std::string CommandLine() {
 }
 
 std::string ModulePath() {
-  char buffer[MAX_PATH] = {};  // 260 bytes, the terminating NUL included
-  const DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return {};
-  return std::string(buffer, n);
+  // A path of MAX_PATH bytes or more is read whole: a name that does not fit
+  // comes back cut to the buffer's size, so the buffer grows until it fits,
+  // up to the longest path the system knows.
+  constexpr std::size_t kLongestPath = 32768;
+  std::string buffer(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return {};
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return buffer;
+    }
+    if (buffer.size() >= kLongestPath) return {};
+    buffer.resize(buffer.size() * 2);
+  }
 }
 
 unsigned OsMajorVersion() { return LOBYTE(LOWORD(GetVersion())); }
 
 void SleepMs(unsigned ms) { Sleep(ms); }
-
-void ExitProcessNow(int code) {
-  // TerminateProcess, unlike ExitProcess, runs no DLL detach code and no
-  // atexit handlers, so nothing of the process's state is touched on the way.
-  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
-  ExitProcess(static_cast<UINT>(code));
-}
 
 void KillProcessNow() {
   TerminateProcess(GetCurrentProcess(), 9);
