@@ -41,6 +41,25 @@ std::vector<std::string> SplitName(std::string_view name) {
 
 bool IsDotPart(const std::string& part) { return part == "." || part == ".."; }
 
+// Names that Windows opens as a device, whatever their extension ("NUL.txt",
+// "com1.dll"), and names with a stream separator ("a.dll:x"): a package
+// holding one would write to a device or a hidden stream there, so the plan
+// refuses them on every system alike.
+bool IsDeviceOrStreamPart(const std::string& part) {
+  if (part.find(':') != std::string::npos) return true;
+  std::string base = part.substr(0, part.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+      base == "CONOUT$") {
+    return true;
+  }
+  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
 class Planner {
  public:
   Planner(const std::string& programDir, Plan& plan) : programDir_(programDir), plan_(plan) {}
@@ -74,7 +93,7 @@ class Planner {
     }
     const std::vector<std::string> parts = SplitName(item.name);
     for (const std::string& part : parts) {
-      if (IsDotPart(part)) return false;
+      if (IsDotPart(part) || IsDeviceOrStreamPart(part)) return false;
     }
     if ((item.attributes & platform::kAttrDirectory) != 0) {
       return PlanDirectories(parts, parts.size());
