@@ -7,6 +7,7 @@
 #include "app/progress_display.h"
 #include "app/vendor_config.h"
 #include "net/socket_library.h"
+#include "platform/install_files.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 
@@ -118,12 +119,21 @@ bool UpdateDialog::DownloadUpdate(const std::string& url, const std::string& loc
 }
 
 unsigned UpdateDialog::UpdateThreadProc(UpdateDialog* dialog) {
-  const std::string localFile = dialog->m_programDir + "update.zip";
+  // Where the user may not write, the package is downloaded as the user and
+  // installed by an elevated run; without elevation the run fails at once.
+  const bool elevated = !platform::CanWriteIn(dialog->m_programDir);
+  if (elevated && !platform::CanElevate()) {
+    dialog->FinishRun(false);
+    dialog->m_workerDone.store(true);
+    return 0;
+  }
+  const std::string localFile = dialog->PackagePath(elevated);
   const auto downloadAndInstall = [&](bool* upToDate) {
     if (!dialog->DownloadUpdate(dialog->m_url, localFile, upToDate) || dialog->m_closing.load()) {
       return false;
     }
     if (!dialog->CheckPackage(localFile, PackageOrigin::kDownloaded)) return false;
+    if (elevated) return dialog->InstallElevated(localFile);
     dialog->m_installing.store(true);
     const bool installed = dialog->InstallDownloaded(localFile);
     // Rolled back: a download may follow, which a close need not wait for.
@@ -134,7 +144,9 @@ unsigned UpdateDialog::UpdateThreadProc(UpdateDialog* dialog) {
   bool installed = downloadAndInstall(&upToDate);
   // A package found up to date may have been damaged on the disk since it
   // came: it is fetched once more before the run gives up.
-  if (!installed && upToDate && !dialog->m_closing.load()) installed = downloadAndInstall(nullptr);
+  if (!installed && upToDate && !dialog->m_closing.load() && !dialog->m_quietEnd.load()) {
+    installed = downloadAndInstall(nullptr);
+  }
   // A close during a download stopped it on purpose: nothing is reported. An
   // install that was under way finished, and the run ends as after any other.
   if (installed || !dialog->m_closing.load()) dialog->FinishRun(installed);

@@ -66,6 +66,15 @@ class UpdateDialog : public platform::DialogHost {
   // Installs a downloaded package; true when the new set is in place. A
   // package that fails is removed.
   bool InstallDownloaded(const std::string& package);
+  // Waits until no program runs from the program directory, asking the user
+  // when that takes long; false when the user gave up.
+  bool WaitForProgramsToEnd();
+  // Where a package is downloaded: the program directory, or, when the user
+  // may not write there, a directory of the user's own (made when missing).
+  std::string PackagePath(bool elevated) const;
+  // Starts the updater again with administrator rights on the downloaded
+  // package, to install it; false when it was not started (refused).
+  bool InstallElevated(const std::string& package);
 
   platform::WindowHandle window() const { return m_hWnd; }
   const std::string& url() const { return m_url; }
@@ -92,6 +101,10 @@ class UpdateDialog : public platform::DialogHost {
   // Set when the dialog is going away: the worker then ends without any
   // message, install or restart.
   std::atomic<bool> m_closing{false};
+  // The run ends without message 2 and without starting the main
+  // application: the user gave up waiting for it, or an elevated run of the
+  // updater installs the package.
+  std::atomic<bool> m_quietEnd{false};
 };
 
 }  // namespace app
