@@ -143,8 +143,10 @@ unsigned UpdateDialog::UpdateThreadProc(UpdateDialog* dialog) {
   bool upToDate = false;
   bool installed = downloadAndInstall(&upToDate);
   // A package found up to date may have been damaged on the disk since it
-  // came: it is fetched once more before the run gives up.
-  if (!installed && upToDate && !dialog->m_closing.load() && !dialog->m_quietEnd.load()) {
+  // came: it is fetched once more before the run gives up (not after the user
+  // gave up or refused the elevation prompt).
+  if (!installed && upToDate && !elevated && !dialog->m_closing.load() &&
+      !dialog->m_quietEnd.load()) {
     installed = downloadAndInstall(nullptr);
   }
   // A close during a download stopped it on purpose: nothing is reported. An
