@@ -13,9 +13,9 @@ namespace app {
 // ends the run: the main application is started after an install, or when
 // the path names no zip archive (nothing to install: the user's text named
 // something else); an archive that cannot be installed whole leaves the
-// program directory as it was and brings message 2.
-// An archive that the user gives up installing (the main application still
-// runs) is kept, and the run ends without a message.
+// program directory as it was and brings message 2. An archive that the user
+// gives up installing (the main application still runs) is kept, and the run
+// ends without a message.
 int UpdateDialog::InstallAndRelaunch(std::string archivePath) {
   const install::InstallOutcome outcome =
       install::InstallArchive(archivePath, m_programDir, [this] { return WaitForProgramsToEnd(); });
@@ -48,9 +48,8 @@ bool UpdateDialog::InstallDownloaded(const std::string& package) {
 
 std::string UpdateDialog::PackagePath(bool elevated) const {
   if (!elevated) return m_programDir + "update.zip";
-  const std::string directory = platform::TemporaryDirectory() + "korvanta-update";
-  platform::CreateDirectory(directory);  // kept from run to run, for resuming
-  return directory + platform::PathSeparator() + "update.zip";
+  return platform::TemporaryDirectory() + "korvanta-update" + platform::PathSeparator() +
+         "update.zip";
 }
 
 bool UpdateDialog::InstallElevated(const std::string& package) {

@@ -128,6 +128,8 @@ unsigned UpdateDialog::UpdateThreadProc(UpdateDialog* dialog) {
     return 0;
   }
   const std::string localFile = dialog->PackagePath(elevated);
+  // Kept from run to run, so that a download cut short resumes.
+  if (elevated) platform::CreateDirectory(DirectoryOf(localFile));
   const auto downloadAndInstall = [&](bool* upToDate) {
     if (!dialog->DownloadUpdate(dialog->m_url, localFile, upToDate) || dialog->m_closing.load()) {
       return false;

@@ -70,7 +70,7 @@ class UpdateDialog : public platform::DialogHost {
   // when that takes long; false when the user gave up.
   bool WaitForProgramsToEnd();
   // Where a package is downloaded: the program directory, or, when the user
-  // may not write there, a directory of the user's own (made when missing).
+  // may not write there, a directory of the user's own.
   std::string PackagePath(bool elevated) const;
   // Starts the updater again with administrator rights on the downloaded
   // package, to install it; false when it was not started (refused).
