@@ -37,8 +37,11 @@ def make_zip(path, files):
             z.writestr(info, data)
 
 
-def native(path):
-    return "Z:" + path.replace("/", "\\") if EMULATOR else path
+def native(argument):
+    """A path as the Windows program under wine names it; an address stays."""
+    if EMULATOR and argument.startswith("/"):
+        return "Z:" + argument.replace("/", "\\")
+    return argument
 
 
 class RunningApp(unittest.TestCase):
@@ -158,6 +161,7 @@ class RunningApp(unittest.TestCase):
         hold = subprocess.Popen([*EMULATOR, HOLD_FILE, native(self.program.join("z.txt"))],
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL)
+        self.addCleanup(hold.stdout.close)
         self.addCleanup(hold.wait, 60)
         self.addCleanup(hold.stdin.close)
         self.assertEqual(hold.stdout.readline().strip(), b"held")

@@ -4,10 +4,10 @@
 //   Korvanta.exe --stay MS|forever
 // plays an application that is already running when the updater installs:
 // it keeps running until MS milliseconds after the install's staging
-// directory appeared ("forever": until a file Korvanta.stop appears beside
-// it), watching the data file, and at its end records every content it saw
-// ("ran data=..."), so a test sees whether the install changed the files
-// under it.
+// directory appeared, or never ("forever"), but at most until a file
+// Korvanta.stop appears beside it. It watches the data file meanwhile and at
+// its end records every content it saw ("ran data=..."), so a test sees
+// whether the install changed the files under it.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,7 +41,7 @@ void Stay(const std::string& dir, const char* stay) {
   std::string last = ReadData(dir);
   std::string seen = last;
   bool counting = false;
-  while (forever ? !platform::GetEntryStatus(dir + "Korvanta.stop") : leftMs > 0) {
+  while ((forever || leftMs > 0) && !platform::GetEntryStatus(dir + "Korvanta.stop")) {
     platform::SleepMs(kStepMs);
     const std::string now = ReadData(dir);
     if (now != last) seen += "," + now;
