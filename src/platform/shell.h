@@ -10,12 +10,12 @@
 namespace platform {
 
 inline constexpr unsigned kMbOkCancel = 0x0001;
-inline constexpr unsigned kMbRetryCancel = 0x0005;  // answered kIdRetry or kIdCancel
-inline constexpr int kIdRetry = 4;
+inline constexpr unsigned kMbRetryCancel = 0x0005;
 
 // A modal message box owned by `owner` (may be null); returns the button
-// chosen (kIdOk, kIdRetry or kIdCancel; a terminal has only OK and Cancel). Texts are in the active
-// code page.
+// chosen: kIdCancel or another (kIdOk; IDRETRY of a Retry/Cancel box on
+// Windows, where a terminal offers OK for it). Texts are in the active code
+// page.
 int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
                unsigned style);
 
