@@ -2,6 +2,8 @@
 #include "app/update_dialog.h"
 #include "install/install_transaction.h"
 #include "platform/files.h"
+#include "platform/install_files.h"
+#include "platform/path.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 
@@ -11,16 +13,32 @@ namespace app {
 // ends the run: the main application is started after an install, or when
 // the path names no zip archive (nothing to install: the user's text named
 // something else); an archive that cannot be installed whole leaves the
-// program directory as it was and brings message 2.
+// program directory as it was and brings message 2. An archive that the user
+// gives up installing (the main application still runs) is kept, and the run
+// ends without a message.
 int UpdateDialog::InstallAndRelaunch(std::string archivePath) {
-  const install::InstallOutcome outcome = install::InstallArchive(archivePath, m_programDir);
-  FinishRun(outcome != install::InstallOutcome::kFailed);
+  const install::InstallOutcome outcome =
+      install::InstallArchive(archivePath, m_programDir, [this] { return WaitForProgramsToEnd(); });
+  // A package that an unelevated run downloaded for this one is the
+  // updater's own, not the user's: a failed one goes, as after a download.
+  if (outcome == install::InstallOutcome::kFailed && archivePath == PackagePath(true)) {
+    platform::DeleteFile(archivePath);
+  }
+  FinishRun(outcome == install::InstallOutcome::kInstalled ||
+            outcome == install::InstallOutcome::kNoArchive);
   return 0;
 }
 
 bool UpdateDialog::InstallDownloaded(const std::string& package) {
-  if (install::InstallArchive(package, m_programDir) == install::InstallOutcome::kInstalled) {
-    return true;
+  switch (
+      install::InstallArchive(package, m_programDir, [this] { return WaitForProgramsToEnd(); })) {
+    case install::InstallOutcome::kInstalled:
+      return true;
+    case install::InstallOutcome::kDeclined:
+      return false;  // kept for the next run
+    case install::InstallOutcome::kNoArchive:
+    case install::InstallOutcome::kFailed:
+      break;
   }
   // The next download then fetches the package whole instead of finding it
   // up to date.
@@ -28,11 +46,25 @@ bool UpdateDialog::InstallDownloaded(const std::string& package) {
   return false;
 }
 
+std::string UpdateDialog::PackagePath(bool elevated) const {
+  if (!elevated) return m_programDir + "update.zip";
+  return platform::TemporaryDirectory() + "korvanta-update" + platform::PathSeparator() +
+         "update.zip";
+}
+
+bool UpdateDialog::InstallElevated(const std::string& package) {
+  // The elevated run takes the package as a local archive (its 3000 ms wait
+  // gives this run the time to end) and starts the main application itself.
+  if (!platform::StartElevated(m_environment.modulePath, package)) return false;
+  m_quietEnd.store(true);
+  return false;
+}
+
 void UpdateDialog::FinishRun(bool installed) {
   if (installed) {
     const std::string mainApplication = DirectoryOf(m_environment.modulePath) + "Korvanta.exe";
     platform::StartProgram(mainApplication, RelaunchVerb(platform::OsMajorVersion()));
-  } else {
+  } else if (!m_quietEnd.load()) {
     ShowFailureMessage(2);
   }
   platform::SendMessage(m_hWnd, platform::kWmClose, 0, 0);

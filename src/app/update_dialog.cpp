@@ -8,6 +8,7 @@
 #include "app/progress_display.h"
 #include "app/vendor_config.h"
 #include "net/socket_library.h"
+#include "platform/install_files.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 
@@ -131,10 +132,21 @@ unsigned UpdateDialog::UpdateThreadProc(UpdateDialog* dialog) {
   // Every network wait of the run, whichever request makes it, ends as soon
   // as the close is asked, even one asked before the request began.
   const net::ScopedStopFlag closing(shutdown.stopFlag());
-  const std::string localFile = dialog->m_programDir + "update.zip";
+  // Where the user may not write, the package is downloaded as the user and
+  // installed by an elevated run; without elevation the run fails at once.
+  const bool elevated = !platform::CanWriteIn(dialog->m_programDir);
+  if (elevated && !platform::CanElevate()) {
+    dialog->FinishRun(false);
+    shutdown.Finish();
+    return 0;
+  }
+  const std::string localFile = dialog->PackagePath(elevated);
+  // Kept from run to run, so that a download cut short resumes.
+  if (elevated) platform::CreateDirectory(DirectoryOf(localFile));
   const auto downloadAndInstall = [&](bool* upToDate) {
     if (!dialog->DownloadUpdate(dialog->m_url, localFile, upToDate)) return false;
     if (!dialog->CheckPackage(localFile, PackageOrigin::kDownloaded)) return false;
+    if (elevated) return dialog->InstallElevated(localFile);
     if (!shutdown.BeginCommit()) return false;
     const bool installed = dialog->InstallDownloaded(localFile);
     shutdown.EndCommit();
@@ -143,8 +155,12 @@ unsigned UpdateDialog::UpdateThreadProc(UpdateDialog* dialog) {
   bool upToDate = false;
   bool installed = downloadAndInstall(&upToDate);
   // A package found up to date may have been damaged on the disk since it
-  // came: it is fetched once more before the run gives up.
-  if (!installed && upToDate && !shutdown.CloseRequested()) installed = downloadAndInstall(nullptr);
+  // came: it is fetched once more before the run gives up (not after the user
+  // gave up or refused the elevation prompt).
+  if (!installed && upToDate && !elevated && !shutdown.CloseRequested() &&
+      !dialog->m_quietEnd.load()) {
+    installed = downloadAndInstall(nullptr);
+  }
   // A close stopped the run on purpose: nothing is reported, and a partial
   // download stays for the next run. An install that was under way finished,
   // and the run ends as after any other.

@@ -65,6 +65,15 @@ class UpdateDialog : public platform::DialogHost {
   // Installs a downloaded package; true when the new set is in place. A
   // package that fails is removed.
   bool InstallDownloaded(const std::string& package);
+  // Waits until no program runs from the program directory, asking the user
+  // when that takes long; false when the user gave up.
+  bool WaitForProgramsToEnd();
+  // Where a package is downloaded: the program directory, or, when the user
+  // may not write there, a directory of the user's own.
+  std::string PackagePath(bool elevated) const;
+  // Starts the updater again with administrator rights on the downloaded
+  // package, to install it; false when it was not started (refused).
+  bool InstallElevated(const std::string& package);
 
   platform::WindowHandle window() const { return m_hWnd; }
   const std::string& url() const { return m_url; }
@@ -89,6 +98,10 @@ class UpdateDialog : public platform::DialogHost {
   std::string m_programDir;
   std::thread m_worker;
   RunShutdown m_shutdown;
+  // The run ends without message 2 and without starting the main
+  // application: the user gave up waiting for it, or an elevated run of the
+  // updater installs the package.
+  std::atomic<bool> m_quietEnd{false};
 };
 
 }  // namespace app

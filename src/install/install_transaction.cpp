@@ -1,6 +1,7 @@
 #include "install/install_transaction.h"
 
 #include <optional>
+#include <vector>
 
 #include "archive/archive.h"
 #include "install/install_journal.h"
@@ -184,16 +185,24 @@ class Transaction {
 
 }  // namespace
 
-InstallOutcome InstallArchive(const std::string& archivePath, const std::string& programDir) {
+InstallOutcome InstallArchive(const std::string& archivePath, const std::string& programDir,
+                              const std::function<bool()>& mayCommit) {
   if (!RecoverInterruptedInstall(programDir)) return InstallOutcome::kFailed;
   const ArchivePtr archive(ArchiveOpen(archivePath.c_str(), nullptr));
   if (!archive) return InstallOutcome::kNoArchive;
   Plan plan;
   if (!MakePlan(archive.get(), programDir, plan)) return InstallOutcome::kFailed;
+  // The archive is held open while it is read: were it one of the targets,
+  // it could not be moved aside (Windows), and the install would always fail.
+  std::erase_if(plan.entries, [&](const PlannedEntry& entry) {
+    return platform::SameFile(programDir + entry.target, archivePath);
+  });
   Transaction transaction(programDir);
-  const bool installed =
-      transaction.Begin(plan) && transaction.Stage(archive.get(), plan) && transaction.Commit();
-  return installed ? InstallOutcome::kInstalled : InstallOutcome::kFailed;
+  if (!transaction.Begin(plan) || !transaction.Stage(archive.get(), plan)) {
+    return InstallOutcome::kFailed;
+  }
+  if (mayCommit && !mayCommit()) return InstallOutcome::kDeclined;
+  return transaction.Commit() ? InstallOutcome::kInstalled : InstallOutcome::kFailed;
 }
 
 bool RecoverInterruptedInstall(const std::string& programDir) {

@@ -9,6 +9,7 @@
 // wholly as before or wholly new.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace install {
@@ -17,11 +18,16 @@ enum class InstallOutcome {
   kInstalled,  // the new set is in place
   kNoArchive,  // no zip archive at that path (none, or not a zip): nothing was changed
   kFailed,     // the archive cannot be installed whole: nothing was changed
+  kDeclined,   // `mayCommit` said no: nothing was changed
 };
 
 // `programDir` ends in a separator. Finishes or undoes an interrupted install
-// first.
-InstallOutcome InstallArchive(const std::string& archivePath, const std::string& programDir);
+// first. `mayCommit`, when given, is asked once everything is staged and on
+// the disk, right before the first installed entry changes (the caller waits
+// there for the programs that use the files). An item that would replace the
+// archive itself is left out: the package is not part of what it installs.
+InstallOutcome InstallArchive(const std::string& archivePath, const std::string& programDir,
+                              const std::function<bool()>& mayCommit = {});
 
 // Finishes or undoes an install that the journal in `programDir` shows under
 // way, and removes its staging directory. False when that could not be done

@@ -64,4 +64,16 @@ bool RemoveEntry(const std::string& path);
 // The names in a directory, without "." and "..".
 std::optional<std::vector<std::string>> ListDirectory(const std::string& path);
 
+// Whether this process may create files in `directory` (ending in a
+// separator). Windows tries it; POSIX asks access(2).
+bool CanWriteIn(const std::string& directory);
+
+// Whether both paths name the same existing file (the same file under two
+// names included).
+bool SameFile(const std::string& a, const std::string& b);
+
+// A directory of the user's own for temporary files, ending in a separator
+// (Windows: GetTempPathA; POSIX: TMPDIR or /tmp).
+std::string TemporaryDirectory();
+
 }  // namespace platform

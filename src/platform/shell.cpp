@@ -45,4 +45,10 @@ bool StartProgram(const std::string& path, const char* verb) {
   return system::StartProgram(path, verb);
 }
 
+bool CanElevate() { return system::CanElevate(); }
+
+bool StartElevated(const std::string& path, const std::string& parameters) {
+  return system::StartElevated(path, parameters);
+}
+
 }  // namespace platform

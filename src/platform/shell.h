@@ -10,9 +10,12 @@
 namespace platform {
 
 inline constexpr unsigned kMbOkCancel = 0x0001;
+inline constexpr unsigned kMbRetryCancel = 0x0005;
 
-// A modal message box owned by `owner` (may be null); returns kIdOk or
-// kIdCancel. Texts are in the active code page.
+// A modal message box owned by `owner` (may be null); returns the button
+// chosen: kIdCancel or another (kIdOk; IDRETRY of a Retry/Cancel box on
+// Windows, where a terminal offers OK for it). Texts are in the active code
+// page.
 int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
                unsigned style);
 
@@ -24,6 +27,16 @@ void OpenInBrowser(const std::string& url);
 // `verb` may be null; "runas" asks for elevation where the system has it.
 // True when the program was started.
 bool StartProgram(const std::string& path, const char* verb);
+
+// Whether StartElevated can ask for administrator rights here (Windows: the
+// "runas" verb; POSIX has no such prompt).
+bool CanElevate();
+
+// Starts the program at `path` with the argument text `parameters` (passed
+// as it is, blanks included) and administrator rights, asking the user where
+// the system does. False when it was not started: the user refused, or the
+// system cannot elevate.
+bool StartElevated(const std::string& path, const std::string& parameters);
 
 // Replacements used by tests so that no box waits for a person, no browser
 // opens and no program starts. An empty function restores the real call.

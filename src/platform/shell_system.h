@@ -12,5 +12,7 @@ int MessageBox(WindowHandle owner, const std::string& text, const std::string& c
                unsigned style);
 void OpenInBrowser(const std::string& url);
 bool StartProgram(const std::string& path, const char* verb);
+bool CanElevate();
+bool StartElevated(const std::string& path, const std::string& parameters);
 
 }  // namespace platform::system

@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     case install::InstallOutcome::kNoArchive:
       return 1;
     case install::InstallOutcome::kFailed:
+    case install::InstallOutcome::kDeclined:  // not asked for here
       break;
   }
   return 3;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace platform {
 namespace {
@@ -111,6 +112,24 @@ std::optional<std::vector<std::string>> ListDirectory(const std::string& path) {
   }
   ::closedir(dir);
   return names;
+}
+
+bool CanWriteIn(const std::string& directory) {
+  return ::access(directory.c_str(), W_OK | X_OK) == 0;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+std::string TemporaryDirectory() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string path = dir != nullptr && *dir == '/' ? dir : "/tmp";
+  if (path.back() != '/') path += '/';
+  return path;
 }
 
 }  // namespace platform

@@ -32,12 +32,17 @@ bool Spawn(const std::vector<std::string>& args, bool searchPath) {
 }  // namespace
 
 void OpenInBrowser(const std::string& url) {
-  const bool desktop = std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
+  const bool desktop =
+      std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
   if (desktop && Spawn({"xdg-open", url}, true)) return;
   std::fprintf(stderr, "Open %s in a browser.\n", url.c_str());
 }
 
 // POSIX has no elevation verb: "runas" starts the program plainly.
 bool StartProgram(const std::string& path, const char*) { return Spawn({path}, false); }
+
+bool CanElevate() { return false; }
+
+bool StartElevated(const std::string&, const std::string&) { return false; }
 
 }  // namespace platform::system

@@ -3,6 +3,9 @@
 // the system offers no flush of a whole volume to an ordinary user.
 #include "platform/install_files.h"
 
+#include <string>
+
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
@@ -98,6 +101,41 @@ std::optional<std::vector<std::string>> ListDirectory(const std::string& path) {
     if (name != "." && name != "..") names.push_back(name);
   } while (FindNextFileA(search.get(), &data));
   return names;
+}
+
+bool CanWriteIn(const std::string& directory) {
+  // Access rights alone do not tell (inherited ACLs, read-only media): a
+  // file of our own that goes again when its handle closes does.
+  const std::string probe =
+      directory + "update." + std::to_string(GetCurrentProcessId()) + ".probe";
+  const win32::UniqueHandle handle(CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                               nullptr));
+  return static_cast<bool>(handle);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  const auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    const win32::UniqueHandle handle(
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return handle && GetFileInformationByHandle(handle.get(), &info) != FALSE;
+  };
+  BY_HANDLE_FILE_INFORMATION first;
+  BY_HANDLE_FILE_INFORMATION second;
+  return identity(a, first) && identity(b, second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+std::string TemporaryDirectory() {
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD n = GetTempPathA(sizeof buffer, buffer);
+  if (n == 0 || n > MAX_PATH) return {};
+  std::string path(buffer, n);
+  if (path.back() != '\\' && path.back() != '/') path += '\\';
+  return path;
 }
 
 }  // namespace platform

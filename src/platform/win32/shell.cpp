@@ -32,4 +32,19 @@ bool StartProgram(const std::string& path, const char* verb) {
   return reinterpret_cast<INT_PTR>(info.hInstApp) > 32;
 }
 
+bool CanElevate() { return true; }
+
+bool StartElevated(const std::string& path, const std::string& parameters) {
+  SHELLEXECUTEINFOA info;
+  ZeroMemory(&info, sizeof info);
+  info.cbSize = sizeof info;
+  info.lpVerb = "runas";
+  info.lpFile = path.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_SHOW;
+  // A refused prompt fails the call (ERROR_CANCELLED).
+  if (!ShellExecuteExA(&info)) return false;
+  return reinterpret_cast<INT_PTR>(info.hInstApp) > 32;
+}
+
 }  // namespace platform::system

@@ -1,0 +1,217 @@
+"""The install and the programs around it: a main application that still runs
+is waited for; one that never ends brings a question, and giving up installs
+nothing; a file held open without delete sharing rolls the install back; a
+package may replace the updater itself; a directory the user may not write is
+not written without elevation.
+
+Run through tests/peers/with-peers.sh (the packages come from the loopback nginx):
+  running_app_test.py --updater PATH --standin PATH --domain NAME
+                      [--emulator WINE-RUNNER --answer-box PATH --hold-file PATH]
+"""
+import argparse
+import atexit
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from updater_run import MESSAGE_2, ProgramDir, Server, wait_until  # noqa: E402
+
+UPDATER = STANDIN = ANSWER_BOX = HOLD_FILE = None
+EMULATOR = []
+DOMAIN = None
+QUESTION = ("Korvanta程序仍在运行，本次升级无法继续。\n\n"
+            "请关闭Korvanta程序后按\"重试\"继续升级，按\"取消\"放弃本次升级。")
+WAIT_VARIABLE = "UPDATER_TEST_PROGRAM_WAIT_MS"
+
+
+def make_zip(path, files):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in files.items():
+            info = zipfile.ZipInfo(name, (2024, 1, 2, 3, 4, 6))
+            info.create_system = 0  # a replaced file keeps its mode
+            z.writestr(info, data)
+
+
+def native(argument):
+    """A path as the Windows program under wine names it; an address stays."""
+    if EMULATOR and argument.startswith("/"):
+        return "Z:" + argument.replace("/", "\\")
+    return argument
+
+
+class RunningApp(unittest.TestCase):
+    def setUp(self):
+        self.port = os.environ.get("UPDATER_TEST_HTTP_PORT")
+        if not self.port:
+            self.fail("loopback peers missing: run through tests/peers/with-peers.sh")
+        self.program = ProgramDir(UPDATER, STANDIN, emulator=EMULATOR)
+        self.addCleanup(self.program.remove)
+        self.program.write("korvanta-data.txt", "version 1\n")
+
+    def serve(self, case, files):
+        served = os.path.join(os.environ["UPDATER_TEST_DOCROOT"], "files", DOMAIN, "running",
+                              case, "update.zip")
+        make_zip(served, files)
+        return served, "http://127.0.0.1:%s/files/%s/running/%s/update.zip" % (
+            self.port, DOMAIN, case)
+
+    def set_wait(self, ms):
+        os.environ[WAIT_VARIABLE] = str(ms)
+        self.addCleanup(os.environ.pop, WAIT_VARIABLE, None)
+
+    def start_standin(self, stay):
+        """The main application, already running from the program directory."""
+        proc = subprocess.Popen([*EMULATOR, self.program.join("Korvanta.exe"), "--stay", stay],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+        def stop():
+            self.program.write("Korvanta.stop", "")
+            proc.wait(timeout=60)
+        self.addCleanup(stop)
+        self.assertTrue(wait_until(lambda: "running\n" in self.log(), 60), "stand-in not up")
+
+    def log(self):
+        try:
+            return self.program.read("Korvanta.log")
+        except FileNotFoundError:
+            return ""
+
+    def run_updater(self, argument, box=False):
+        """The exit status and the boxes' texts (standard error on Linux)."""
+        if not EMULATOR:
+            return self.program.run(argument, timeout=120)
+        proc = subprocess.Popen([*EMULATOR, self.program.join(self.program.name), native(argument)],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        shown = ""
+        if box:
+            answer = subprocess.run([*EMULATOR, ANSWER_BOX, "120"], stdin=subprocess.DEVNULL,
+                                    capture_output=True, timeout=240)
+            shown = answer.stdout.decode("gbk", "replace").replace("\r\n", "\n")
+        return proc.wait(timeout=120), shown
+
+    def leftovers(self):
+        return sorted(n for n in os.listdir(self.program.path)
+                      if n.startswith("update.") and n != "update.zip")
+
+    def test_a_running_application_is_waited_for_then_the_update_installs(self):
+        _, url = self.serve("waited", {"korvanta-data.txt": "version 2\n"})
+        self.start_standin("2000")
+        status, shown = self.run_updater(url)
+        self.assertEqual(status, 0, shown)
+        self.assertNotIn(QUESTION, shown)
+        self.assertNotIn(MESSAGE_2, shown)
+        self.assertTrue(wait_until(lambda: "started" in self.log(), 30))
+        # The data file never changed under the running application, and the
+        # new one was in place when the main application started again.
+        lines = [line.split(" ")[0] + " " + line.split("data=")[1] for line in
+                 self.log().splitlines() if "data=" in line]
+        self.assertEqual(lines, ["ran version 1", "started version 2"])
+        self.assertEqual(self.leftovers(), [])
+
+    def test_an_application_that_never_ends_brings_the_question_and_nothing_installs(self):
+        self.set_wait(1000)
+        served, url = self.serve("never", {"korvanta-data.txt": "version 2\n"})
+        self.start_standin("forever")
+        status, shown = self.run_updater(url, box=True)
+        self.assertEqual(status, 0, shown)
+        self.assertIn(QUESTION, shown)
+        self.assertNotIn(MESSAGE_2, shown)
+        self.assertEqual(self.program.read("korvanta-data.txt"), "version 1\n")
+        self.assertNotIn("started", self.log())
+        self.assertEqual(self.leftovers(), [])
+        with open(served, "rb") as f:  # kept for the next run
+            self.assertEqual(self.program.read("update.zip", "rb"), f.read())
+
+    def test_a_package_holding_the_updater_replaces_it_and_the_next_start_clears_the_old(self):
+        name = self.program.name
+        new = self.program.read(name, "rb") + b"\0a newer build"
+        served, url = self.serve("self", {name: new, "update.zip": b"an item, not the package",
+                                          "korvanta-data.txt": "version 2\n"})
+        status, shown = self.run_updater(url)
+        self.assertEqual(status, 0, shown)
+        self.assertNotIn(MESSAGE_2, shown)
+        self.assertEqual(self.program.read(name, "rb"), new)
+        self.assertEqual(self.program.read("korvanta-data.txt"), "version 2\n")
+        with open(served, "rb") as f:
+            self.assertEqual(self.program.read("update.zip", "rb"), f.read())
+        self.assertTrue(wait_until(lambda: "started" in self.log(), 30))
+        # The next start, with a path that names no archive, removes what is
+        # left of the old program and starts the main application.
+        status, shown = self.run_updater(self.program.join("no-such.zip"))
+        self.assertEqual(status, 0, shown)
+        self.assertEqual(self.leftovers(), [])
+        self.assertTrue(wait_until(lambda: self.log().count("started") == 2, 30))
+
+    def test_a_file_held_without_delete_sharing_rolls_the_install_back(self):
+        if not EMULATOR:
+            self.skipTest("Linux has no share modes")
+        old = {"a.txt": "old a\n", "korvanta-data.txt": "version 1\n", "z.txt": "old z\n"}
+        for item, text in old.items():
+            self.program.write(item, text)
+        archive = os.path.join(tempfile.mkdtemp(prefix="updater-held-"), "local.zip")
+        make_zip(archive, {"a.txt": "new a\n", "korvanta-data.txt": "version 2\n",
+                           "z.txt": "new z\n"})
+        hold = subprocess.Popen([*EMULATOR, HOLD_FILE, native(self.program.join("z.txt"))],
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
+        self.addCleanup(hold.stdout.close)
+        self.addCleanup(hold.wait, 60)
+        self.addCleanup(hold.stdin.close)
+        self.assertEqual(hold.stdout.readline().strip(), b"held")
+        status, shown = self.run_updater(archive, box=True)
+        self.assertEqual(status, 0, shown)
+        self.assertIn(MESSAGE_2, shown)
+        for item, text in old.items():
+            self.assertEqual(self.program.read(item), text, item)
+        self.assertEqual(self.leftovers(), [])
+        self.assertNotIn("started", self.log())
+
+    def test_a_directory_the_user_may_not_write_fails_before_any_download(self):
+        if EMULATOR:
+            self.skipTest("wine runs \"runas\" without a prompt, as the same user")
+        server = Server(lambda conn, index: conn.recv(65536))
+        self.addCleanup(server.close)
+        url = "http://127.0.0.1:%d/%s/update.zip" % (server.port, DOMAIN)
+        os.chmod(self.program.path, 0o555)
+        self.addCleanup(os.chmod, self.program.path, 0o755)
+
+        def as_another_user():
+            if os.getuid() == 0:  # root writes anywhere: the run is nobody's
+                os.setgid(65534)
+                os.setuid(65534)
+        status, err = self.program.run(url, preexec=as_another_user)
+        self.assertEqual(status, 0, err)
+        self.assertIn(MESSAGE_2, err)
+        self.assertEqual(server.connections, 0)
+        self.assertEqual(self.program.read("korvanta-data.txt"), "version 1\n")
+        self.assertFalse(os.path.exists(self.program.join("update.zip")))
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--updater", required=True)
+    parser.add_argument("--standin", required=True)
+    parser.add_argument("--domain", required=True)
+    parser.add_argument("--emulator")
+    parser.add_argument("--answer-box")
+    parser.add_argument("--hold-file")
+    args, rest = parser.parse_known_args()
+    DOMAIN = args.domain
+    UPDATER, STANDIN = os.path.abspath(args.updater), os.path.abspath(args.standin)
+    ANSWER_BOX, HOLD_FILE = args.answer_box, args.hold_file
+    EMULATOR = [args.emulator] if args.emulator else []
+    if EMULATOR and not os.environ.get("DISPLAY"):
+        xvfb = os.path.join(os.path.dirname(os.path.abspath(args.emulator)), "xvfb.sh")
+        display, xvfb_pid = subprocess.run(
+            ["bash", "-c", '. "$1" && start_xvfb && echo "$DISPLAY $XVFB_PID"', "-", xvfb],
+            stdin=subprocess.DEVNULL, capture_output=True, text=True, check=True).stdout.split()
+        os.environ["DISPLAY"] = display
+        atexit.register(os.kill, int(xvfb_pid), 15)
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
