@@ -12,7 +12,6 @@ Random choices (cut offsets, kill points, garbage) come from one seed,
 UPDATER_FAULTS_SEED (default 20240611), printed at the start; every wait is
 bounded.
 """
-import argparse
 import os
 import random
 import re
@@ -22,23 +21,18 @@ import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
-import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from updater_run import MESSAGE_2, ProgramDir, Server, read_request, wait_until  # noqa: E402
+from updater_run import (ARGS, EXIT_FAILED, EXIT_OK, MESSAGE_2, ProgramDir, Server,  # noqa: E402
+                         loopback, main, make_zip, read_if_there, read_request, scratch, wait_until, zip_item)
 
-FETCH = UPDATER = STANDIN = None
 SEED = int(os.environ.get("UPDATER_FAULTS_SEED", "20240611"))
-DOMAIN = None  # the vendor domain the updater under test was built with
-EXIT_OK, EXIT_FAILED = 0, 3
 
 
 def same_file(a, b):
-    with open(a, "rb") as f, open(b, "rb") as g:
-        return f.read() == g.read()
+    return read_if_there(a) == read_if_there(b)
 
 
 class RelayProxy:
@@ -100,23 +94,9 @@ class RelayProxy:
 
 class FaultCase(unittest.TestCase):
     def setUp(self):
-        port = os.environ.get("UPDATER_TEST_HTTP_PORT")
-        if not port:
-            self.fail("loopback peers missing: run through tests/peers/with-peers.sh")
-        self.http_port = int(port)
-        self.docroot = os.environ["UPDATER_TEST_DOCROOT"]
+        self.http_port, self.docroot = loopback(self)
         self.rng = random.Random("%d-%s" % (SEED, self.id()))
-        self.scratch = tempfile.mkdtemp(prefix="updater-faults-")
-        self.addCleanup(self._remove_scratch)
-
-    def _remove_scratch(self):
-        for root, dirs, files in os.walk(self.scratch):
-            for name in dirs + files:
-                try:
-                    os.chmod(os.path.join(root, name), 0o755)
-                except OSError:
-                    pass
-        shutil.rmtree(self.scratch, ignore_errors=True)
+        self.scratch = scratch(self, "updater-faults-")
 
     def path(self, *parts):
         return os.path.join(self.scratch, *parts)
@@ -124,8 +104,9 @@ class FaultCase(unittest.TestCase):
     def fetch(self, url, target, *options, timeout=120, preexec=None, quiet=True):
         started = time.monotonic()
         quiet = ["--quiet"] if quiet else []
-        result = subprocess.run([FETCH, *quiet, *options, url, target], stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=timeout, preexec_fn=preexec)
+        result = subprocess.run([ARGS.fetch, *quiet, *options, url, target],
+                                stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout,
+                                preexec_fn=preexec)
         return result, time.monotonic() - started
 
     def serve(self, handle):
@@ -137,10 +118,6 @@ class FaultCase(unittest.TestCase):
         p = RelayProxy(self.http_port, **kw)
         self.addCleanup(p.close)
         return p
-
-
-def program_dir(path):
-    return ProgramDir(UPDATER, STANDIN, path)
 
 
 # --- cuts ------------------------------------------------------------------
@@ -177,15 +154,13 @@ class CutConnections(FaultCase):
 
 class KillDuringDownload(FaultCase):
     def test_updater_killed_mid_download_resumes_and_installs(self):
-        served = os.path.join(self.docroot, "files", DOMAIN, "faults-kill", "update.zip")
-        os.makedirs(os.path.dirname(served), exist_ok=True)
+        served = os.path.join(self.docroot, "files", ARGS.domain, "faults-kill", "update.zip")
         payload = self.rng.randbytes(12 << 20)
-        with zipfile.ZipFile(served, "w", zipfile.ZIP_STORED) as z:
-            z.writestr("payload.bin", payload)
-            z.writestr("korvanta-data.txt", "version 2\n")
+        make_zip(served, [zip_item("payload.bin", payload),
+                          zip_item("korvanta-data.txt", b"version 2\n")])
         proxy = self.proxy(slow=2)  # HEAD and the first GET
-        url = "http://127.0.0.1:%d/files/%s/faults-kill/update.zip" % (proxy.port, DOMAIN)
-        program = program_dir(self.path("program"))
+        url = "http://127.0.0.1:%d/files/%s/faults-kill/update.zip" % (proxy.port, ARGS.domain)
+        program = ProgramDir(self.path("program"))
         temp = program.join("update.zip.down")
         kill_at = self.rng.randrange(2 << 20, 6 << 20)
         proc = program.start(url)
@@ -325,21 +300,33 @@ class HostileServers(FaultCase):
                 finally:
                     server.close()
 
-    def test_ctrl_c_ends_a_wait_for_a_header_that_never_comes(self):
-        server = self.serve(silent)
-        proc = subprocess.Popen([FETCH, "--quiet", "--receive-timeout", "600000",
-                                 "http://127.0.0.1:%d/f" % server.port, self.path("waiting")],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.PIPE)
-        try:
-            self.assertTrue(wait_until(lambda: server.connections >= 1, 10))
-            proc.send_signal(signal.SIGINT)
-            proc.communicate(timeout=20)  # far less than the receive time-out
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
-        self.assertEqual(proc.returncode, 2)  # stopped
+    def test_a_signal_ends_a_wait_or_retries_at_once_and_keeps_nothing(self):
+        # SIGINT while a header never comes (far within the receive time-out),
+        # SIGTERM while retrying forever against garbage without a NUL byte
+        # (which would make the failure final).
+        garbage = bytes(self.rng.randrange(1, 256) for _ in range(500))
+        for handler, options, connections, sig in [
+                (silent, ["--receive-timeout", "600000"], 1, signal.SIGINT),
+                (answer(garbage), ["--retry", "forever", "--retry-delay", "50"], 3, signal.SIGTERM)]:
+            with self.subTest(sig):
+                server = self.serve(handler)
+                target = self.path("stopped-%d" % sig)
+                proc = subprocess.Popen([ARGS.fetch, "--quiet", *options,
+                                         "http://127.0.0.1:%d/f" % server.port, target],
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.PIPE)
+                try:
+                    self.assertTrue(wait_until(lambda: server.connections >= connections, 10))
+                    stopped = time.monotonic()
+                    proc.send_signal(sig)
+                    proc.communicate(timeout=20)
+                finally:
+                    if proc.poll() is None:
+                        proc.kill()
+                        proc.wait()
+                self.assertEqual(proc.returncode, 2)  # stopped
+                self.assertLess(time.monotonic() - stopped, 2)
+                self.assertFalse(os.path.exists(target))
 
     def test_head_prints_only_a_last_modified_the_server_gave(self):
         for last_modified, printed in [(b"", b""),
@@ -349,31 +336,10 @@ class HostileServers(FaultCase):
             with self.subTest(last_modified):
                 server = self.serve(answer(b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n" +
                                            last_modified + b"\r\n"))
-                result = subprocess.run([FETCH, "--head", "http://127.0.0.1:%d/f" % server.port],
+                result = subprocess.run([ARGS.fetch, "--head", "http://127.0.0.1:%d/f" % server.port],
                                         stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
                 self.assertEqual(result.returncode, EXIT_OK, result.stderr)
                 self.assertEqual(result.stdout, b"Content-Length: 5\n" + printed)
-
-    def test_retrying_forever_against_garbage_ends_when_stopped(self):
-        # Without a NUL byte, which would make the failure final.
-        server = self.serve(answer(bytes(self.rng.randrange(1, 256) for _ in range(500))))
-        target = self.path("stopped")
-        proc = subprocess.Popen([FETCH, "--quiet", "--retry", "forever", "--retry-delay", "50",
-                                 "http://127.0.0.1:%d/f" % server.port, target],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.PIPE)
-        try:
-            self.assertTrue(wait_until(lambda: server.connections >= 3, 10))
-            stopped = time.monotonic()
-            proc.send_signal(signal.SIGTERM)
-            proc.communicate(timeout=10)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
-        self.assertEqual(proc.returncode, 2)  # stopped
-        self.assertLess(time.monotonic() - stopped, 2)
-        self.assertFalse(os.path.exists(target))
 
     def test_a_slow_but_steady_server_is_not_cut_off(self):
         # Each wait is bounded, not the transfer: a body that drips one byte
@@ -400,9 +366,9 @@ class HostileServers(FaultCase):
 
     def test_the_updater_facing_garbage_shows_message_two_and_installs_nothing(self):
         server = self.serve(answer(b"\x00\xff garbage \r\n\r\n" * 10))
-        program = program_dir(self.path("program"))
+        program = ProgramDir(self.path("program"))
         started = time.monotonic()
-        status, err = program.run("http://127.0.0.1:%d/%s/update.zip" % (server.port, DOMAIN),
+        status, err = program.run("http://127.0.0.1:%d/%s/update.zip" % (server.port, ARGS.domain),
                                   timeout=30)
         self.assertEqual(status, 0, err)
         self.assertIn(MESSAGE_2, err)
@@ -451,60 +417,6 @@ class SignedFetch(FaultCase):
                     self.assertEqual(kept, [])
 
 
-# --- hostile names through the updater ---------------------------------------
-
-
-def hostile_names():
-    prefixes = ["", "/", "\\", "//", "\\\\", "C:", "C:\\", "C:/", "\\\\srv\\share\\",
-                "//srv/share/", "\\\\?\\C:\\", "::"]
-    climbs = ["", "../", "..\\", "../../", "..\\..\\", "./../", "a/../../", "a\\..\\..\\",
-              "x/..\\../", "..//", "....//", ".. /", "../" * 12]
-    endings = ["slip.txt", "d/slip.txt", "d\\slip.txt"]
-    names = [p + c + e for p in prefixes for c in climbs for e in endings]
-    names += ["../" * 80 + "deep.txt", "n" * 250 + "/../../x"]
-    return names
-
-
-class HostileNames(FaultCase):
-    def test_the_updater_writes_nothing_outside_its_directory(self):
-        names = hostile_names()
-        archive = self.path("hostile.zip")
-        with zipfile.ZipFile(archive, "w") as z:
-            for i, name in enumerate(names):
-                info = zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6))
-                info.create_system = 3
-                info.external_attr = 0o100644 << 16
-                z.writestr(info, b"item %d" % i)
-        # The program directory sits two levels below the scratch directory,
-        # beside the archive's directory, where a climb would land.
-        program = program_dir(self.path("p", "program"))
-        status, err = program.run(archive)
-        self.assertEqual(status, 0, err)
-        self.assertTrue(wait_until(lambda: program.starts(), 10))
-        inside = os.path.join("p", "program") + os.sep
-        outside = []
-        written = 0
-        for root, dirs, files in os.walk(self.scratch):
-            for name in dirs + files:
-                rel = os.path.relpath(os.path.join(root, name), self.scratch)
-                if rel.startswith(inside):
-                    written += name.endswith("slip.txt") or name == "deep.txt"
-                elif rel not in ("hostile.zip", "p", os.path.join("p", "program")):
-                    outside.append(rel)
-        self.assertEqual(outside, [])
-        self.assertGreater(written, 0)
-
-
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--fetch", required=True)
-    parser.add_argument("--updater", required=True)
-    parser.add_argument("--standin", required=True)
-    parser.add_argument("--domain", required=True)
-    args, rest = parser.parse_known_args()
-    DOMAIN = args.domain
-    FETCH = os.path.abspath(args.fetch)
-    UPDATER = os.path.abspath(args.updater)
-    STANDIN = os.path.abspath(args.standin)
     print("fault injection: seed %d (UPDATER_FAULTS_SEED)" % SEED, file=sys.stderr)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    main("--fetch")
