@@ -242,44 +242,35 @@ class SignedRun(unittest.TestCase):
         subprocess.run(["minisign", "-G", "-W", "-s", other, "-p", other + ".pub"], check=True,
                        stdout=subprocess.DEVNULL)
 
-        def changed_byte(package, sig):
-            sign(package, sig)
-            with open(package, "r+b") as f:
-                f.seek(os.path.getsize(package) // 2)
-                byte = f.read(1)
-                f.seek(-1, os.SEEK_CUR)
-                f.write(bytes([byte[0] ^ 1]))
+        def then(change, which):
+            """Signs, then rewrites the package (0) or the signature (1)."""
+            def make(package, sig):
+                sign(package, sig)
+                path = (package, sig)[which]
+                with open(path, "rb") as f:
+                    data = f.read()
+                with open(path, "wb") as f:
+                    f.write(change(data))
+            return make
 
-        def cut(package, sig):
-            sign(package, sig)
-            with open(sig, "r+b") as f:
-                f.truncate(os.path.getsize(sig) * 2 // 3)
+        def flip(data):
+            return data[:len(data) // 2] + bytes([data[len(data) // 2] ^ 1]) + data[len(data) // 2 + 1:]
 
-        def newer_comment(package, sig):
-            sign(package, sig)
-            with open(sig, "rb") as f:
-                lines = f.read().split(b"\n")
-            lines[2] = b"trusted comment: timestamp:9999999999\tfile:update.zip\thashed"
-            with open(sig, "wb") as f:
-                f.write(b"\n".join(lines))
-
-        def garbage(package, sig):
-            with open(sig, "wb") as f:
-                f.write(os.urandom(10 * 1024 * 1024))
-
+        newer = b"trusted comment: timestamp:9999999999\tfile:update.zip\thashed"
         # name: (makes the signature, timestamp of the installed release or
         # None, installed?)
         self.cases = {
-            "good": (lambda p, s: sign(p, s), None, True),
+            "good": (sign, None, True),
             "same release again": (lambda p, s: sign(p, s, None, *release(2000)), 2000, True),
-            "one changed byte": (changed_byte, None, False),
+            "one changed byte": (then(flip, 0), None, False),
             "another key": (lambda p, s: sign(p, s, other), None, False),
             "legacy signature": (lambda p, s: sign(p, s, None, "-l"), None, False),
             "older release": (lambda p, s: sign(p, s, None, *release(1000)), 2000, False),
-            "trusted comment changed": (newer_comment, None, False),
+            "trusted comment changed": (then(lambda d: b"\n".join(
+                d.split(b"\n")[:2] + [newer] + d.split(b"\n")[3:]), 1), None, False),
             "no signature": (None, None, False),
-            "cut short": (cut, None, False),
-            "10 MB of garbage": (garbage, None, False),
+            "cut short": (then(lambda d: d[:len(d) * 2 // 3], 1), None, False),
+            "10 MB of garbage": (then(lambda d: os.urandom(10 << 20), 1), None, False),
         }
 
     def run_updater(self, program, argument, refused):

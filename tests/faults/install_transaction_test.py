@@ -22,7 +22,7 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from updater_run import (ARGS, EXIT_FAILED, MESSAGE_2, ProgramDir, emulator, loopback,  # noqa: E402
-                         main, make_zip, scratch, wait_until, zip_item)
+                         main, make_zip, remove_tree, scratch, zip_item)
 
 OWN = {"updater", "updater.exe", "Korvanta.exe", "Korvanta.log", "update.zip", "update.zip.down"}
 
@@ -80,21 +80,11 @@ class Program(ProgramDir):
         self.reset()
 
     def reset(self):
-        for name in os.listdir(self.path):
-            if name not in OWN:
-                path = self.join(name)
-                if os.path.isdir(path) and not os.path.islink(path):
-                    for here, dirs, files in os.walk(path):
-                        for d in dirs:
-                            os.chmod(os.path.join(here, d), 0o755)
-                    shutil.rmtree(path)
-                else:
-                    os.chmod(path, 0o644) if not os.path.islink(path) else None
-                    os.remove(path)
+        for name in set(os.listdir(self.path)) - OWN:
+            path = self.join(name)
+            remove_tree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
         for name, (data, mode) in self.OLD.items():
-            os.makedirs(os.path.dirname(self.join(name)) or self.path, exist_ok=True)
-            with open(self.join(name), "wb") as f:
-                f.write(data)
+            self.write(name, data)
             os.chmod(self.join(name), mode)
 
     def install(self, archive, crash_at=None, recover_only=False):
