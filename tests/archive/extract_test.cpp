@@ -47,30 +47,19 @@ TEST_F(ExtractTest, PlacesRelativeNamesBelowTheTargetAndAbsoluteOnesAsGiven) {
   EXPECT_EQ(ReadFileBytes(absolute), "item 3");
 }
 
-TEST_F(ExtractTest, WritesEveryKindOfItemWithItsSizeAttributesAndTime) {
+// What each kind of item carries is checked on the peers' archives; here a
+// read-only file is not replaced, a writable one is, and no temporary file stays.
+TEST_F(ExtractTest, ReplacesWritableFilesOnly) {
   const ArchivePtr handle = OpenCrafted("sizes.zip");
   ASSERT_TRUE(handle);
-  for (const auto& [name, result] : archivetest::ExtractAll(handle.get(), target_)) {
-    EXPECT_EQ(result, ARCHIVE_OK) << name;
-  }
-  for (const ArchiveItem& item : archivetest::DescribeAll(handle.get())) {
-    SCOPED_TRACE(item.name);
-    const auto status = platform::GetFileStatus(target_ + "/" + item.name);
-    ASSERT_TRUE(status);
-    EXPECT_EQ(status->attributes & (platform::kAttrReadOnly | platform::kAttrDirectory),
-              item.attributes & (platform::kAttrReadOnly | platform::kAttrDirectory));
-    if ((item.attributes & platform::kAttrDirectory) != 0) continue;
-    // Set after the last byte: 2020-01-02 03:04:06 from the DOS time.
-    EXPECT_EQ(archivetest::UnixSeconds(status->modificationTime), 1577934246);
-    EXPECT_EQ(status->size, item.uncompressedSize);
-  }
-  // A read-only file is not replaced; a writable one is.
+  WriteFileBytes(target_ + "/ro.txt", "old");
+  platform::SetReadOnly(target_ + "/ro.txt", true);
   WriteFileBytes(target_ + "/big_stored.bin", "old");
   EXPECT_EQ(ArchiveExtractItem(handle.get(), 4, "ro.txt"), ARCHIVE_FILE_OPEN_FAILED);
   EXPECT_EQ(ArchiveExtractItem(handle.get(), 2, "big_stored.bin"), ARCHIVE_OK);
+  EXPECT_EQ(ReadFileBytes(target_ + "/ro.txt"), "old");
   EXPECT_EQ(fs::file_size(target_ + "/big_stored.bin"), 70000u);
-  EXPECT_EQ(ReadFileBytes(target_ + "/ro.txt"), "read only");
-  EXPECT_EQ(ListTree(target_).count("ro.txt.part"), 0u);
+  EXPECT_EQ(ListTree(target_), (std::set<std::string>{"big_stored.bin", "ro.txt"}));
 }
 
 TEST_F(ExtractTest, AFailedItemLeavesTheFileItWouldReplace) {

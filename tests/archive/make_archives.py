@@ -1,10 +1,10 @@
-"""Writes the crafted zip archives of the archive tests into the given directory.
-
-One table names every archive and its items. Python's zipfile writes them;
-what it will not write (a wrong CRC-32, damaged sizes, headers that disagree,
-a time block in one copy of the extra field only) is each item's list of
-patches, applied to the finished file.
-"""
+# Writes the crafted zip archives of the archive tests into the given directory.
+#
+# One table names every archive and its items. Python's zipfile writes them;
+# what it will not write (a wrong CRC-32, damaged sizes, headers that disagree,
+# a time block in one copy of the extra field only) is each item's list of
+# patches, applied to the finished file.
+#
 import os
 import struct
 import sys

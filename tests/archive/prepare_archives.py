@@ -1,16 +1,16 @@
-"""Prepares the archives that the archive tests read, into the given directory
-(emptied first):
-
-    crafted/NAME.zip           the archives of make_archives.py
-    peers/source/...           files with known bytes and times
-    peers/PEER.zip, PEER.list  the source tree archived by one real archiver, and
-                               what `unzip -Z -T -l` lists for it, one item a line:
-                               mode size compressed-size UTC-seconds name
-    peers/PEER.missing         instead, when the archiver is not installed
-
-Everything runs in UTC, so the DOS times in the archives are UTC times. A peer
-whose archiver fails leaves neither file (its test then fails).
-"""
+# Prepares the archives that the archive tests read, into the given directory
+# (emptied first):
+#
+#     crafted/NAME.zip           the archives of make_archives.py
+#     peers/source/...           files with known bytes and times
+#     peers/PEER.zip, PEER.list  the source tree archived by one real archiver, and
+#                                what `unzip -Z -T -l` lists for it, one item a line:
+#                                mode size compressed-size UTC-seconds name
+#     peers/PEER.missing         instead, when the archiver is not installed
+#
+# Everything runs in UTC, so the DOS times in the archives are UTC times. A peer
+# whose archiver fails leaves neither file (its test then fails).
+#
 import calendar
 import os
 import random

@@ -1,17 +1,17 @@
-"""Fault injection end to end: updater-fetch and the updater against loopback
-servers that cut connections, stall, drip and lie, processes killed with
-SIGKILL in the middle of a download, a file-size limit that fills the "disk"
-during a download, hostile item names, and --public-key against signatures
-minisign makes here. (The install's own faults are in
-install_transaction_test.py.)
-
-Run through tests/peers/with-peers.sh with UPDATER_TEST_BIG_FILE_MIB=64:
-  fault_injection_test.py --fetch PATH --updater PATH --standin PATH --domain NAME
-                          [unittest args]
-Random choices (cut offsets, kill points, garbage) come from one seed,
-UPDATER_FAULTS_SEED (default 20240611), printed at the start; every wait is
-bounded.
-"""
+# Fault injection end to end: updater-fetch and the updater against loopback
+# servers that cut connections, stall, drip and lie, processes killed with
+# SIGKILL in the middle of a download, a file-size limit that fills the "disk"
+# during a download, hostile item names, and --public-key against signatures
+# minisign makes here. (The install's own faults are in
+# install_transaction_test.py.)
+#
+# Run through tests/peers/with-peers.sh with UPDATER_TEST_BIG_FILE_MIB=64:
+#   fault_injection_test.py --fetch PATH --updater PATH --standin PATH --domain NAME
+#                           [unittest args]
+# Random choices (cut offsets, kill points, garbage) come from one seed,
+# UPDATER_FAULTS_SEED (default 20240611), printed at the start; every wait is
+# bounded.
+#
 import os
 import random
 import re
@@ -253,11 +253,6 @@ START = b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n"
 AT_THE_LIMIT = START + b"X: " + b"v" * (65536 - len(START) - 3) + b"\r\n"
 
 
-def redirect_to_self(conn, index):
-    read_request(conn)
-    conn.sendall(b"HTTP/1.1 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\n\r\n")
-
-
 class HostileServers(FaultCase):
     def test_each_ends_within_its_time_outs_with_the_named_result(self):
         garbage = bytes(self.rng.randrange(256) for _ in range(3000))
@@ -280,7 +275,9 @@ class HostileServers(FaultCase):
             ("sends a chunked body", answer(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
                                            b"4\r\nbody\r\n0\r\n\r\n"), ["--retry", "forever"],
              EXIT_FAILED, 1, 5),
-            ("redirects to itself", redirect_to_self, ["--retry", "forever"], EXIT_FAILED, 21, 10),
+            ("redirects to itself",
+             answer(b"HTTP/1.1 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\n\r\n"),
+             ["--retry", "forever"], EXIT_FAILED, 21, 10),
             ("ignores Range and cuts short", answer(b"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"),
              [], EXIT_FAILED, 4, 10),
             ("closes at once", answer(b""), ["--retry", "3"], EXIT_FAILED, 4, 10),

@@ -1,14 +1,14 @@
-"""The install is all or nothing: after kill -9 at any step of staging, commit
-and recovery, a full disk, or a damaged item, the program directory ends
-wholly old or wholly new.
-
-  install_transaction_test.py --install PATH --updater PATH --standin PATH --domain NAME
-                              [--emulator PATH] [unittest args]
-
-The steps come from the install's crash points (UPDATER_TEST_CRASH_AT=N ends
-the process at its Nth step as SIGKILL would), so every step is hit once. The
-download cases need the loopback nginx (tests/peers/with-peers.sh).
-"""
+# The install is all or nothing: after kill -9 at any step of staging, commit
+# and recovery, a full disk, or a damaged item, the program directory ends
+# wholly old or wholly new.
+#
+#   install_transaction_test.py --install PATH --updater PATH --standin PATH --domain NAME
+#                               [--emulator PATH] [unittest args]
+#
+# The steps come from the install's crash points (UPDATER_TEST_CRASH_AT=N ends
+# the process at its Nth step as SIGKILL would), so every step is hit once. The
+# download cases need the loopback nginx (tests/peers/with-peers.sh).
+#
 import hashlib
 import os
 import resource

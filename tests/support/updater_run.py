@@ -1,7 +1,7 @@
-"""What the end-to-end and the fault suites share: their command line, a
-program directory holding a copy of the updater and the Korvanta.exe
-stand-in, the loopback peers, a loopback server that runs a handler per
-connection, zip items, and bounded waits."""
+# What the end-to-end and the fault suites share: their command line, a
+# program directory holding a copy of the updater and the Korvanta.exe
+# stand-in, the loopback peers, a loopback server that runs a handler per
+# connection, zip items, and bounded waits.
 import argparse
 import os
 import shutil
@@ -25,17 +25,15 @@ ARGS = argparse.Namespace(emulator=None)
 
 
 def main(*options):
-    """Reads --updater, --standin, --domain, [--emulator] and `options` (paths
-    made absolute) into ARGS, then runs the calling module's tests."""
+    """Reads --updater, --standin, --domain, [--emulator] and `options` into
+    ARGS, then runs the calling module's tests."""
     parser = argparse.ArgumentParser()
     for name in ("--updater", "--standin", "--domain"):
         parser.add_argument(name, required=True)
     for name in ("--emulator",) + options:
         parser.add_argument(name)
     args, rest = parser.parse_known_args()
-    for key, value in vars(args).items():
-        setattr(ARGS, key, os.path.abspath(value) if value and key not in ("domain", "secret_key",
-                                                                            "emulator") else value)
+    vars(ARGS).update(vars(args))
     unittest.main(module="__main__", argv=[sys.argv[0], *rest], verbosity=2)
 
 
