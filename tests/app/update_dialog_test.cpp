@@ -25,37 +25,34 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct ShellRecord {
-  std::mutex mutex;
-  std::vector<std::string> boxes;
-  std::vector<std::string> pages;
-  std::vector<std::pair<std::string, std::string>> started;  // path, verb
-  int answer = platform::kIdCancel;
-};
-
-class ShellRecorder {
- public:
+// Records what the run asks of the shell; message boxes get `answer`.
+struct ShellRecorder {
   ShellRecorder() {
     platform::ShellOverrides o;
     o.messageBox = [this](platform::WindowHandle, const std::string& text,
                           const std::string& caption, unsigned) {
-      std::lock_guard<std::mutex> lock(record.mutex);
-      record.boxes.push_back(caption + "|" + text);
-      return record.answer;
+      std::lock_guard<std::mutex> lock(mutex);
+      boxes.push_back(caption + "|" + text);
+      return answer;
     };
     o.openInBrowser = [this](const std::string& url) {
-      std::lock_guard<std::mutex> lock(record.mutex);
-      record.pages.push_back(url);
+      std::lock_guard<std::mutex> lock(mutex);
+      pages.push_back(url);
     };
     o.startProgram = [this](const std::string& path, const char* verb) {
-      std::lock_guard<std::mutex> lock(record.mutex);
-      record.started.emplace_back(path, verb != nullptr ? verb : "");
+      std::lock_guard<std::mutex> lock(mutex);
+      started.emplace_back(path, verb != nullptr ? verb : "");
       return true;
     };
     platform::SetShellOverrides(o);
   }
   ~ShellRecorder() { platform::SetShellOverrides({}); }
-  ShellRecord record;
+
+  std::mutex mutex;
+  std::vector<std::string> boxes;
+  std::vector<std::string> pages;
+  std::vector<std::pair<std::string, std::string>> started;  // path, verb
+  int answer = platform::kIdCancel;
 };
 
 // Tells the test thread the dialog's window once it exists.
@@ -90,19 +87,19 @@ class UpdateDialogFlow : public ::testing::Test {
 // and the end-to-end suite) and OK opens the download page.
 TEST_F(UpdateDialogFlow, AloneItShowsMessageOneAndOffersThePage) {
   for (int answer : {platform::kIdCancel, platform::kIdOk}) {
-    shell.record.answer = answer;
-    shell.record.boxes.clear();
+    shell.answer = answer;
+    shell.boxes.clear();
     ObservedDialog dialog(Environment(""));
     dialog.DoModal();
-    EXPECT_EQ(shell.record.boxes,
+    EXPECT_EQ(shell.boxes,
               std::vector<std::string>{std::string("提示|") +
                                        app::MessageText(app::FailureMessage::kNoArgument)});
-    EXPECT_EQ(shell.record.pages.size(), answer == platform::kIdOk ? 1u : 0u);
+    EXPECT_EQ(shell.pages.size(), answer == platform::kIdOk ? 1u : 0u);
     EXPECT_FALSE(dialog.workerStarted());
-    EXPECT_TRUE(shell.record.started.empty());
+    EXPECT_TRUE(shell.started.empty());
   }
-  EXPECT_EQ(shell.record.pages, std::vector<std::string>{std::string("http://") + app::kPageHost +
-                                                         "/update/download.php"});
+  EXPECT_EQ(shell.pages, std::vector<std::string>{std::string("http://") + app::kPageHost +
+                                                  "/update/download.php"});
 }
 
 TEST_F(UpdateDialogFlow, ALocalPathThatIsNoArchiveStillStartsTheMainApplication) {
@@ -110,14 +107,13 @@ TEST_F(UpdateDialogFlow, ALocalPathThatIsNoArchiveStillStartsTheMainApplication)
   const auto start = Clock::now();
   dialog.DoModal();
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2950));
-  ASSERT_EQ(shell.record.started.size(), 1u);
-  EXPECT_EQ(shell.record.started[0].first,
-            scratch.path() + platform::PathSeparator() + "Korvanta.exe");
+  ASSERT_EQ(shell.started.size(), 1u);
+  EXPECT_EQ(shell.started[0].first, scratch.path() + platform::PathSeparator() + "Korvanta.exe");
   // Linux kernels and every Windows the updater meets today report 6 or more.
-  EXPECT_EQ(shell.record.started[0].second, platform::OsMajorVersion() >= 6 ? "runas" : "")
+  EXPECT_EQ(shell.started[0].second, platform::OsMajorVersion() >= 6 ? "runas" : "")
       << platform::OsMajorVersion();
   EXPECT_FALSE(dialog.workerStarted());
-  EXPECT_TRUE(shell.record.boxes.empty());
+  EXPECT_TRUE(shell.boxes.empty());
 }
 
 TEST_F(UpdateDialogFlow, ClosingDuringADownloadStopsTheWorkerAndKeepsThePartialFile) {
@@ -157,8 +153,8 @@ TEST_F(UpdateDialogFlow, ClosingDuringADownloadStopsTheWorkerAndKeepsThePartialF
   // The worker starts about a second after the dialog is initialised.
   EXPECT_GE(Clock::time_point(Clock::duration(firstRequest.load())) - dialog.initialisedAt,
             std::chrono::milliseconds(950));
-  EXPECT_TRUE(shell.record.boxes.empty());
-  EXPECT_TRUE(shell.record.started.empty());
+  EXPECT_TRUE(shell.boxes.empty());
+  EXPECT_TRUE(shell.started.empty());
   const std::string partial = testsupport::ReadFileBytes(scratch.Join("update.zip.down"));
   EXPECT_GT(partial.size(), 0u);
   EXPECT_LT(partial.size(), kSize);

@@ -22,7 +22,8 @@ def item(name, data=b"", method=STORED, date=STAMP, host=3, attrs=0o100644 << 16
     """`patches`: (header, offset, format, value) with header "local", "central" or "data" (the
     item's first data byte); a callable value is given the item's ZipInfo."""
     info = zipfile.ZipInfo(name, date)
-    info.compress_type, info.create_system, info.external_attr, info.extra = method, host, attrs, extra
+    info.compress_type, info.create_system = method, host
+    info.external_attr, info.extra = attrs, extra
     return info, data, patches
 
 

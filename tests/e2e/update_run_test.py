@@ -244,7 +244,8 @@ class SignedRun(unittest.TestCase):
             return make
 
         def flip(data):
-            return data[:len(data) // 2] + bytes([data[len(data) // 2] ^ 1]) + data[len(data) // 2 + 1:]
+            middle = len(data) // 2
+            return data[:middle] + bytes([data[middle] ^ 1]) + data[middle + 1:]
 
         newer = b"trusted comment: timestamp:9999999999\tfile:update.zip\thashed"
         # name: (makes the signature, timestamp of the installed release or

@@ -11,7 +11,6 @@
 #
 import hashlib
 import os
-import resource
 import shutil
 import signal
 import stat
@@ -21,8 +20,8 @@ import unittest
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from updater_run import (ARGS, EXIT_FAILED, MESSAGE_2, ProgramDir, emulator, loopback,  # noqa: E402
-                         main, make_zip, remove_tree, scratch, zip_item)
+from updater_run import (ARGS, EXIT_FAILED, MESSAGE_2, ProgramDir, emulator,  # noqa: E402
+                         file_size_limit, loopback, main, make_zip, remove_tree, scratch, zip_item)
 
 OWN = {"updater", "updater.exe", "Korvanta.exe", "Korvanta.log", "update.zip", "update.zip.down"}
 
@@ -82,7 +81,10 @@ class Program(ProgramDir):
     def reset(self):
         for name in set(os.listdir(self.path)) - OWN:
             path = self.join(name)
-            remove_tree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
+            if os.path.isdir(path) and not os.path.islink(path):
+                remove_tree(path)
+            else:
+                os.remove(path)
         for name, (data, mode) in self.OLD.items():
             self.write(name, data)
             os.chmod(self.join(name), mode)
@@ -237,13 +239,10 @@ class InstallTransaction(unittest.TestCase):
         if ARGS.emulator:
             self.skipTest("no file-size limit under the emulator")
 
-        def limit():
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
         big = os.path.join(self.scratch, "big.zip")
         make_zip(big, [zip_item("korvanta-data.txt", b"version 2\n"),
                        zip_item("big.bin", os.urandom(3 << 20))])
-        status, err = self.program.run(big, preexec=limit)
+        status, err = self.program.run(big, preexec=file_size_limit(1 << 20))
         self.assertEqual(status, 0, err)
         self.assertIn(MESSAGE_2, err)
         self.assertEqual(self.program.starts(), [])

@@ -4,7 +4,9 @@
 # connection, zip items, and bounded waits.
 import argparse
 import os
+import resource
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -85,6 +87,14 @@ def read_if_there(path, mode="rb"):
             return f.read()
     except FileNotFoundError:
         return None
+
+
+def file_size_limit(limit):
+    """For preexec_fn: a "disk" that is full after `limit` bytes of a file."""
+    def apply():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+    return apply
 
 
 def wait_until(predicate, timeout, step=0.01):
