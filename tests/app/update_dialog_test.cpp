@@ -102,6 +102,34 @@ TEST_F(UpdateDialogFlow, AloneItShowsMessageOneAndOffersThePage) {
                                                   "/update/download.php"});
 }
 
+TEST_F(UpdateDialogFlow, AnotherDomainStaysIdleAndShowsProgressRecords) {
+  ObservedDialog dialog(Environment("http://other.example.test/update.zip"));
+  auto window = dialog.window.get_future();
+  std::thread sender([&] {
+    const platform::WindowHandle w = window.get();
+    // Past the start delay nothing has happened: the initial text stands.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    EXPECT_EQ(platform::GetDlgItemText(w, app::IDC_STATUS_TEXT), "链接服务器，请等待...");
+    EXPECT_EQ(platform::SendMessage(w, app::WM_UPDATE_PROGRESS, 2, 0), 1);  // null record
+    EXPECT_EQ(platform::GetDlgItemText(w, app::IDC_STATUS_TEXT), "链接服务器，请等待...");
+    http::DownloadProgress record;
+    record.code = http::NOTIFY_PROGRESS;
+    record.totalSize = 1000;
+    record.receivedSize = 500;
+    EXPECT_EQ(platform::SendMessage(w, app::WM_UPDATE_PROGRESS, 2,
+                                    reinterpret_cast<platform::LParam>(&record)),
+              0);
+    EXPECT_EQ(platform::GetDlgItemText(w, app::IDC_STATUS_TEXT), "已经下载500字节/共1000字节");
+    const platform::WindowHandle bar = platform::GetDlgItem(w, app::IDC_DOWNLOAD_PROGRESS);
+    EXPECT_EQ(platform::SendMessage(bar, platform::kPbmGetPos, 0, 0), 50);
+    platform::SendMessage(w, platform::kWmClose, 0, 0);
+  });
+  dialog.DoModal();
+  sender.join();
+  EXPECT_FALSE(dialog.workerStarted());
+  EXPECT_TRUE(shell.boxes.empty());
+}
+
 TEST_F(UpdateDialogFlow, ALocalPathThatIsNoArchiveStillStartsTheMainApplication) {
   ObservedDialog dialog(Environment(scratch.Join("missing.zip")));
   const auto start = Clock::now();

@@ -277,8 +277,10 @@ class HostileServers(FaultCase):
                 server = self.serve(handler)
                 target = self.path("out-%d" % server.port)
                 result, elapsed = self.fetch("http://127.0.0.1:%d/f" % server.port, target,
-                                             *options, timeout=most + 20)
+                                             *options, timeout=most + 20, quiet=False)
                 self.assertEqual(result.returncode, status, result.stderr)
+                if status == EXIT_OK:
+                    self.assertNotEqual(result.stderr, b"")  # progress lines, without a terminal
                 self.assertLess(elapsed, most)
                 self.assertEqual(server.connections, connections)
                 self.assertEqual(read_if_there(target), b"abc" if status == EXIT_OK else None)
