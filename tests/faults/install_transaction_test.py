@@ -221,7 +221,10 @@ class InstallTransaction(unittest.TestCase):
                            for i, n in enumerate(names)])
         # Two levels below the scratch directory, where a climb would land.
         program = Program(os.path.join(self.scratch, "p", "program"))
-        self.assertEqual(program.install(hostile), 0)
+        status = program.install(hostile)
+        # Windows cannot make some of these names (it trims trailing dots and
+        # blanks): there the install may refuse the archive whole.
+        self.assertIn(status, (0, EXIT_FAILED) if ARGS.emulator else (0,))
         inside, written, outside = os.path.join("p", "program") + os.sep, 0, []
         for here, dirs, files in os.walk(self.scratch):
             for name in dirs + files:
@@ -232,7 +235,7 @@ class InstallTransaction(unittest.TestCase):
                         "hostile.zip", "update-local.zip", "p", os.path.join("p", "program")):
                     outside.append(rel)
         self.assertEqual(outside, [])
-        self.assertGreater(written, 0)
+        self.assertEqual(written > 0, status == 0)
 
     @unittest.skipIf(os.name != "posix", "file-size limit")
     def test_a_full_disk_leaves_the_old_set_and_shows_message_two(self):
