@@ -22,20 +22,6 @@ namespace {
 constexpr char kDirectoryName[] = "\xC9\xFD\xBC\xB6\x9C\x5C\xBB\x5C";
 constexpr char kChildTest[] = "ProgramDirectoryChild.ReportsWhatItMakesOfItsPath";
 
-const char* KindName(app::RunKind kind) {
-  switch (kind) {
-    case app::RunKind::kNoArgument:
-      return "no-argument";
-    case app::RunKind::kDownload:
-      return "download";
-    case app::RunKind::kLocalArchive:
-      return "local-archive";
-    case app::RunKind::kIdle:
-      return "idle";
-  }
-  return "?";
-}
-
 // The child's side: runs only as a copy started by the test below.
 TEST(ProgramDirectoryChild, ReportsWhatItMakesOfItsPath) {
   const std::string reportPath = testsupport::ChildReportPath();
@@ -58,8 +44,8 @@ TEST(ProgramDirectoryChild, ReportsWhatItMakesOfItsPath) {
 
   std::string report =
       "module=" + modulePath + "\n" + "directory=" + directory + "\n" +
-      "kind=" + KindName(plan.kind) + "\n" + "argument=" + plan.argument + "\n" +
-      "gbk=" + (platform::ActiveCodePage() == platform::CodePage::kGbk ? "1" : "0") + "\n" +
+      "kind=" + std::to_string(static_cast<int>(plan.kind)) + "\n" + "argument=" + plan.argument +
+      "\n" + "gbk=" + (platform::ActiveCodePage() == platform::CodePage::kGbk ? "1" : "0") + "\n" +
       "files=" + (filesOk ? "1" : "0") + "\n";
   platform::File out = platform::File::Open(reportPath, platform::OpenMode::kCreateTruncate);
   ASSERT_TRUE(out.IsOpen());
@@ -83,13 +69,13 @@ TEST(GbkProgramDirectory, PathAndCommandLineAreSplitOnRealSeparatorsOnly) {
     const std::string quoted = "\"" + program + "\" ";
     struct Case {
       std::string commandLine;
-      const char* kind;
+      app::RunKind kind;
       std::string argument;
     };
     const Case cases[] = {
-        {quoted + localArchive, "local-archive", localArchive},
-        {quoted + vendorUrl, "download", vendorUrl},
-        {quoted, "no-argument", ""},
+        {quoted + localArchive, app::RunKind::kLocalArchive, localArchive},
+        {quoted + vendorUrl, app::RunKind::kDownload, vendorUrl},
+        {quoted, app::RunKind::kNoArgument, ""},
     };
     for (const Case& c : cases) {
       SCOPED_TRACE(c.commandLine);
@@ -100,7 +86,7 @@ TEST(GbkProgramDirectory, PathAndCommandLineAreSplitOnRealSeparatorsOnly) {
       ASSERT_FALSE(report.empty());
       EXPECT_EQ(testsupport::ReportValue(report, "module"), program);
       EXPECT_EQ(testsupport::ReportValue(report, "directory"), directory + "\\");
-      EXPECT_EQ(testsupport::ReportValue(report, "kind"), c.kind);
+      EXPECT_EQ(testsupport::ReportValue(report, "kind"), std::to_string(static_cast<int>(c.kind)));
       EXPECT_EQ(testsupport::ReportValue(report, "argument"), c.argument);
       EXPECT_EQ(testsupport::ReportValue(report, "gbk"), "1");
       EXPECT_EQ(testsupport::ReportValue(report, "files"), "1");

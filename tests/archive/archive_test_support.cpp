@@ -1,9 +1,9 @@
 #include "archive_test_support.h"
 
 #include <filesystem>
-#include <sstream>
+#include <fstream>
 
-#include "support/scratch_dir.h"
+#include "support/environment.h"
 
 namespace archivetest {
 namespace fs = std::filesystem;
@@ -19,24 +19,18 @@ bool Exists(const std::string& path) {
   return !path.empty() && fs::exists(path, ec);
 }
 
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar (the
-// civil-from-days inverse: years start in March, so a leap day ends one).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2 ? 1 : 0;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yearOfEra = static_cast<unsigned>(y - era * 400);
-  const unsigned dayOfYear = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
-}
-
 }  // namespace
 
-std::string CraftedArchive(const std::string& name) { return InPrepared("crafted/" + name); }
-
-std::string UnzippedBytes(const std::string& archive, const std::string& item) {
-  return testsupport::ReadFileBytes(InPrepared("unzipped/" + archive + "/" + item));
+const std::string& PreparedDir() {
+  static const std::string dir = [] {
+    const std::string given = testsupport::GetEnvVar("UPDATER_TEST_ARCHIVES").value_or("");
+    std::error_code ec;
+    return !given.empty() && fs::is_directory(given, ec) ? given : std::string();
+  }();
+  return dir;
 }
+
+std::string CraftedArchive(const std::string& name) { return InPrepared("crafted/" + name); }
 
 std::string PeerSourceDir() { return InPrepared("peers/source"); }
 
@@ -49,34 +43,15 @@ bool PeerToolMissing(const std::string& peer) {
   return Exists(InPrepared("peers/" + peer + ".missing"));
 }
 
-std::int64_t UnixTimeOf(int year, int month, int day, int hour, int minute, int second) {
-  return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-         hour * 3600 + minute * 60 + second;
-}
-
-std::map<std::string, ListedEntry> ParseUnzipListing(const std::string& text) {
+std::map<std::string, ListedEntry> PeerListing(const std::string& peer) {
   std::map<std::string, ListedEntry> entries;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream in(line);
-    ListedEntry entry;
-    std::string version, host, kind, method, stamp, name;
-    if (!(in >> entry.mode >> version >> host >> entry.size >> kind >> entry.compressedSize >>
-          method >> stamp >> name) ||
-        stamp.size() != 15) {
-      continue;  // a header or summary line
-    }
-    // yyyymmdd.hhmmss
-    entry.unixTime = UnixTimeOf(std::stoi(stamp.substr(0, 4)), std::stoi(stamp.substr(4, 2)),
-                                std::stoi(stamp.substr(6, 2)), std::stoi(stamp.substr(9, 2)),
-                                std::stoi(stamp.substr(11, 2)), std::stoi(stamp.substr(13, 2)));
+  std::ifstream lines(InPrepared("peers/" + peer + ".list"));
+  ListedEntry entry;
+  for (std::string name;
+       lines >> entry.mode >> entry.size >> entry.compressedSize >> entry.unixTime >> name;) {
     entries[name] = entry;
   }
   return entries;
-}
-
-std::map<std::string, ListedEntry> PeerListing(const std::string& peer) {
-  return ParseUnzipListing(testsupport::ReadFileBytes(InPrepared("peers/" + peer + ".list")));
 }
 
 ArchivePtr Open(const std::string& archive, const char* password) {

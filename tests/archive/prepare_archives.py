@@ -1,28 +1,30 @@
-"""Prepares the archives that the archive tests read, into the given directory.
-
-    crafted/NAME.zip           the archives of make_archives.py
-    unzipped/NAME.zip/ITEM     what `unzip` extracts from some of them
-    peers/source/...           files with known bytes and times
-    peers/PEER.zip, PEER.list  the source tree archived by one real archiver,
-                               and what `unzip -Z -T -l` lists for that archive
-    peers/PEER.missing         instead, when the archiver is not installed
-
-Everything runs in UTC, so the DOS times in the archives are UTC times. A
-peer whose archiver fails leaves neither file (its test then fails); the
-script itself fails when the crafted archives cannot be made.
-"""
+# Prepares the archives that the archive tests read, into the given directory
+# (emptied first):
+#
+#     crafted/NAME.zip           the archives of make_archives.py
+#     peers/source/...           files with known bytes and times
+#     peers/PEER.zip, PEER.list  the source tree archived by one real archiver, and
+#                                what `unzip -Z -T -l` lists for it, one item a line:
+#                                mode size compressed-size UTC-seconds name
+#     peers/PEER.missing         instead, when the archiver is not installed
+#
+# Everything runs in UTC, so the DOS times in the archives are UTC times. A peer
+# whose archiver fails leaves neither file (its test then fails).
+#
+import calendar
 import os
 import random
 import shutil
 import subprocess
 import sys
+import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import make_archives  # noqa: E402
+
 OUT = os.path.abspath(sys.argv[1])
 os.environ["TZ"] = "UTC"
-
-# Crafted archives whose items the tests compare with what unzip extracts.
-UNZIPPED = ["sizes.zip"]
+time.tzset()
 
 PYTHON_ZIPFILE = (
     "import os,sys,zipfile\n"
@@ -46,10 +48,6 @@ PEERS = [
 ]
 
 
-def run(argv, cwd=None):
-    subprocess.run(argv, cwd=cwd, check=True, stdout=subprocess.DEVNULL)
-
-
 def make_source(root):
     """The tree the peers archive: subdirectories, an empty directory, an empty
     file, a read-only file, incompressible and compressible data, and times of
@@ -67,20 +65,27 @@ def make_source(root):
             f.write(data)
         stamp += 86401
         os.utime(path, ns=((stamp + 3) * 10**9, stamp * 10**9))  # access, modification
-    ro = os.path.join(root, "ro.txt")
-    os.chmod(ro, os.stat(ro).st_mode & ~0o222)
+    os.chmod(os.path.join(root, "ro.txt"), 0o444)
+
+
+def listing(archive):
+    """What `unzip -Z -T -l` lists, with its yyyymmdd.hhmmss times as UTC seconds."""
+    text = subprocess.run(["unzip", "-Z", "-T", "-l", archive], check=True, text=True,
+                          stdout=subprocess.PIPE).stdout
+    rows = []
+    for f in (line.split() for line in text.splitlines()):
+        if len(f) == 9 and len(f[7]) == 15 and f[7][8] == ".":  # not a header or summary line
+            seconds = calendar.timegm(time.strptime(f[7], "%Y%m%d.%H%M%S"))
+            rows.append("%s %s %s %d %s\n" % (f[0], f[3], f[5], seconds, f[8]))
+    return "".join(rows)
 
 
 def main():
-    crafted = os.path.join(OUT, "crafted")
-    os.makedirs(crafted, exist_ok=True)
-    run([sys.executable, os.path.join(HERE, "make_archives.py"), crafted])
-    for name in UNZIPPED:
-        unzipped = os.path.join(OUT, "unzipped", name)
-        os.makedirs(unzipped)
-        run(["unzip", "-q", "-o", os.path.join(crafted, name), "-d", unzipped])
-
-    peers = os.path.join(OUT, "peers")
+    shutil.rmtree(OUT, ignore_errors=True)
+    crafted, peers = os.path.join(OUT, "crafted"), os.path.join(OUT, "peers")
+    os.makedirs(crafted)
+    for name, items in make_archives.ARCHIVES.items():
+        make_archives.write(os.path.join(crafted, name), items)
     source = os.path.join(peers, "source")
     make_source(source)
     for name, tool, command in PEERS:
@@ -89,16 +94,16 @@ def main():
             continue
         archive = os.path.join(peers, name + ".zip")
         try:
-            run([archive if part == "{}" else part for part in command], cwd=source)
-            listing = subprocess.run(["unzip", "-Z", "-T", "-l", archive], check=True,
-                                     stdout=subprocess.PIPE).stdout
+            subprocess.run([archive if part == "{}" else part for part in command], cwd=source,
+                           check=True, stdout=subprocess.DEVNULL)
+            listed = listing(archive)
         except (OSError, subprocess.CalledProcessError) as error:
             print("prepare_archives: %s: %s" % (name, error), file=sys.stderr)
             if os.path.exists(archive):
                 os.remove(archive)
             continue
-        with open(os.path.join(peers, name + ".list"), "wb") as f:
-            f.write(listing)
+        with open(os.path.join(peers, name + ".list"), "w") as f:
+            f.write(listed)
 
 
 if __name__ == "__main__":

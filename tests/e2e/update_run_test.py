@@ -1,20 +1,18 @@
-"""End-to-end runs of the real updater binary in a temporary program directory.
-
-Run through tests/peers/with-peers.sh (nginx on loopback):
-  update_run_test.py --updater PATH --standin PATH --domain NAME [--emulator WINE-RUNNER]
-                     [--signed-updater PATH --secret-key MINISIGN-KEY [--answer-box PATH]]
-With --emulator (the Windows build under wine) only the whole download run and
-the signed runs are made: the other cases read the POSIX dialog's output. The
-signed runs use an updater built with the public key of MINISIGN-KEY and sign
-their packages with minisign as they go.
-"""
-import argparse
+# End-to-end runs of the real updater binary in a temporary program directory.
+#
+# Run through tests/peers/with-peers.sh (nginx on loopback):
+#   update_run_test.py --updater PATH --standin PATH --domain NAME [--emulator WINE-RUNNER]
+#                      [--signed-updater PATH --secret-key MINISIGN-KEY [--answer-box PATH]]
+# With --emulator (the Windows build under wine) only the whole download run and
+# the signed runs are made: the other cases read the POSIX dialog's output. The
+# signed runs use an updater built with the public key of MINISIGN-KEY and sign
+# their packages with minisign as they go.
+#
 import atexit
 import os
 import pty
 import re
 import select
-import shutil
 import stat
 import subprocess
 import sys
@@ -23,11 +21,9 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from updater_run import MESSAGE_1, MESSAGE_2, ProgramDir, Server, read_request, wait_until  # noqa: E402
+from updater_run import (ARGS, MESSAGE_1, MESSAGE_2, ProgramDir, Server, emulator,  # noqa: E402
+                         loopback, main, read_if_there, read_request, scratch, wait_until)
 
-UPDATER = STANDIN = SIGNED_UPDATER = SECRET_KEY = ANSWER_BOX = None
-EMULATOR = []
-DOMAIN = None  # the vendor domain the updater under test was built with
 UPDATE_FILES = {
     "korvanta-data.txt": "version 2\n",
     "sub/old.txt": "replaced\n",
@@ -57,7 +53,7 @@ class PtyRun:
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
         env.update(UPDATER_UI="terminal", TERM="xterm")
         self.master, slave = pty.openpty()
-        self.proc = subprocess.Popen([program.join("updater"), *args], stdin=slave, stdout=slave,
+        self.proc = subprocess.Popen([program.join(program.name), *args], stdin=slave, stdout=slave,
                                      stderr=slave, env=env, close_fds=True)
         os.close(slave)
         self.output = b""
@@ -91,7 +87,7 @@ class PtyRun:
 
 def posix_only(test):
     def run(self):
-        if EMULATOR:
+        if ARGS.emulator:
             self.skipTest("reads the POSIX dialog's output")
         test(self)
     run.__name__ = test.__name__
@@ -100,16 +96,13 @@ def posix_only(test):
 
 class UpdateRun(unittest.TestCase):
     def setUp(self):
-        self.http_port = os.environ.get("UPDATER_TEST_HTTP_PORT")
-        if not self.http_port:
-            self.fail("loopback peers missing: run through tests/peers/with-peers.sh")
-        self.program = ProgramDir(UPDATER, STANDIN, emulator=EMULATOR)
-        self.addCleanup(self.program.remove)
+        self.http_port, self.docroot = loopback(self)
+        self.program = ProgramDir(scratch(self, "updater-run-"))
 
     def test_download_extracts_over_the_installed_files_and_restarts_once(self):
-        served = os.path.join(os.environ["UPDATER_TEST_DOCROOT"], "files", DOMAIN, "update.zip")
+        served = os.path.join(self.docroot, "files", ARGS.domain, "update.zip")
         make_update_zip(served, UPDATE_FILES, ("readonly.txt",))
-        url = "http://127.0.0.1:%s/files/%s/update.zip" % (self.http_port, DOMAIN)
+        url = "http://127.0.0.1:%d/files/%s/update.zip" % (self.http_port, ARGS.domain)
         self.program.write("korvanta-data.txt", "version 1\n")
         self.program.write("sub/old.txt", "old\n")
         self.program.write("keep.txt", "not in the update\n")
@@ -123,7 +116,7 @@ class UpdateRun(unittest.TestCase):
         for name, content in UPDATE_FILES.items():
             self.assertEqual(self.program.read(name), content, name)
         self.assertEqual(self.program.read("keep.txt"), "not in the update\n")
-        if not EMULATOR:
+        if not ARGS.emulator:
             mode = os.stat(self.program.join("readonly.txt")).st_mode
             self.assertEqual(mode & (stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH), 0)
         self.assertTrue(wait_until(lambda: self.program.starts(), 10))
@@ -149,7 +142,7 @@ class UpdateRun(unittest.TestCase):
         # their other checks here.
         result = subprocess.run(
             ["strace", "-f", "-qq", "-e", "trace=socket,connect", "-o", trace,
-             self.program.join("updater"), archive], stdin=subprocess.DEVNULL, capture_output=True,
+             self.program.join(self.program.name), archive], stdin=subprocess.DEVNULL, capture_output=True,
             timeout=60, env=dict(os.environ, UPDATER_UI="plain",
                                  ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0"))
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -169,16 +162,6 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.program.path)), before)
 
     @posix_only
-    def test_the_messages_are_shown_whole_and_nothing_is_installed(self):
-        failing = "http://127.0.0.1:%s/status/503?%s" % (self.http_port, DOMAIN)
-        for argument, message in (([], MESSAGE_1), ([failing], MESSAGE_2)):
-            status, err = self.program.run(*argument)
-            self.assertEqual(status, 0)
-            self.assertIn("[提示] " + message + "\n", err)
-            self.assertFalse(os.path.exists(self.program.join("update.zip")))
-            self.assertEqual(self.program.starts(), [])
-
-    @posix_only
     def test_message_one_in_the_terminal_opens_the_page_on_enter(self):
         run = PtyRun(self.program)
         self.addCleanup(run.close)
@@ -190,7 +173,7 @@ class UpdateRun(unittest.TestCase):
 
     @posix_only
     def test_another_domain_stays_idle_until_closed(self):
-        run = PtyRun(self.program, "http://127.0.0.1:%s/files/small.txt" % self.http_port)
+        run = PtyRun(self.program, "http://127.0.0.1:%d/files/small.txt" % self.http_port)
         self.addCleanup(run.close)
         self.assertTrue(run.read_until("链接服务器，请等待", 10), run.output)
         self.assertFalse(run.read_until("提示", 1.5))  # past the start delay nothing happens
@@ -212,7 +195,7 @@ class UpdateRun(unittest.TestCase):
 
         server = Server(drip)
         self.addCleanup(server.close)
-        run = PtyRun(self.program, "http://127.0.0.1:%d/%s/update.zip" % (server.port, DOMAIN))
+        run = PtyRun(self.program, "http://127.0.0.1:%d/%s/update.zip" % (server.port, ARGS.domain))
         self.addCleanup(run.close)
         self.assertTrue(run.read_until("已经下载[1-9]", 15), run.output)  # bytes have arrived
         self.assertEqual(run.press(b"\x1b"), 0)
@@ -224,16 +207,8 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual(self.program.starts(), [])
 
 
-def read_if_there(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return None
-
-
 def sign(package, signature, key=None, *extra):
-    subprocess.run(["minisign", "-S", "-s", key or SECRET_KEY, "-m", package, "-x", signature,
+    subprocess.run(["minisign", "-S", "-s", key or ARGS.secret_key, "-m", package, "-x", signature,
                     *extra], check=True, stdout=subprocess.DEVNULL)
 
 
@@ -247,82 +222,80 @@ class SignedRun(unittest.TestCase):
     message 2 with nothing installed and nothing started."""
 
     def setUp(self):
-        if not SIGNED_UPDATER:
+        if not ARGS.signed_updater:
             if os.environ.get("CI") == "true":
                 self.fail("no updater built with a test key (minisign missing at configure time)")
             self.skipTest("no updater built with a test key")
-        self.http_port = os.environ["UPDATER_TEST_HTTP_PORT"]
-        self.docroot = os.environ["UPDATER_TEST_DOCROOT"]
-        self.work = tempfile.mkdtemp(prefix="updater-signed-")
-        self.addCleanup(shutil.rmtree, self.work, True)
+        self.http_port, self.docroot = loopback(self)
+        self.work = scratch(self, "updater-signed-")
         other = os.path.join(self.work, "other.key")
         subprocess.run(["minisign", "-G", "-W", "-s", other, "-p", other + ".pub"], check=True,
                        stdout=subprocess.DEVNULL)
 
-        def changed_byte(package, sig):
-            sign(package, sig)
-            with open(package, "r+b") as f:
-                f.seek(os.path.getsize(package) // 2)
-                byte = f.read(1)
-                f.seek(-1, os.SEEK_CUR)
-                f.write(bytes([byte[0] ^ 1]))
+        def then(change, which):
+            """Signs, then rewrites the package (0) or the signature (1)."""
+            def make(package, sig):
+                sign(package, sig)
+                path = (package, sig)[which]
+                with open(path, "rb") as f:
+                    data = f.read()
+                with open(path, "wb") as f:
+                    f.write(change(data))
+            return make
 
-        def cut(package, sig):
-            sign(package, sig)
-            with open(sig, "r+b") as f:
-                f.truncate(os.path.getsize(sig) * 2 // 3)
+        def flip(data):
+            middle = len(data) // 2
+            return data[:middle] + bytes([data[middle] ^ 1]) + data[middle + 1:]
 
-        def newer_comment(package, sig):
-            sign(package, sig)
-            with open(sig, "rb") as f:
-                lines = f.read().split(b"\n")
-            lines[2] = b"trusted comment: timestamp:9999999999\tfile:update.zip\thashed"
-            with open(sig, "wb") as f:
-                f.write(b"\n".join(lines))
-
-        def garbage(package, sig):
-            with open(sig, "wb") as f:
-                f.write(os.urandom(10 * 1024 * 1024))
-
+        newer = b"trusted comment: timestamp:9999999999\tfile:update.zip\thashed"
         # name: (makes the signature, timestamp of the installed release or
         # None, installed?)
         self.cases = {
-            "good": (lambda p, s: sign(p, s), None, True),
+            "good": (sign, None, True),
             "same release again": (lambda p, s: sign(p, s, None, *release(2000)), 2000, True),
-            "one changed byte": (changed_byte, None, False),
+            "one changed byte": (then(flip, 0), None, False),
             "another key": (lambda p, s: sign(p, s, other), None, False),
             "legacy signature": (lambda p, s: sign(p, s, None, "-l"), None, False),
             "older release": (lambda p, s: sign(p, s, None, *release(1000)), 2000, False),
-            "trusted comment changed": (newer_comment, None, False),
-            "no signature": (lambda p, s: None, None, False),
-            "cut short": (cut, None, False),
-            "10 MB of garbage": (garbage, None, False),
+            "trusted comment changed": (then(lambda d: b"\n".join(
+                d.split(b"\n")[:2] + [newer] + d.split(b"\n")[3:]), 1), None, False),
+            "no signature": (None, None, False),
+            "cut short": (then(lambda d: d[:len(d) * 2 // 3], 1), None, False),
+            "10 MB of garbage": (then(lambda d: os.urandom(10 << 20), 1), None, False),
         }
 
     def run_updater(self, program, argument, refused):
         """Runs the updater; returns its exit status and the messages it showed."""
-        if not EMULATOR:
+        if not ARGS.emulator:
             return program.run(argument)
         # Under wine message 2 is a real message box, which a helper in the
         # same wine session and on the same display reads and cancels.
         if argument.startswith("/"):
             argument = "Z:" + argument.replace("/", "\\")
-        proc = subprocess.Popen([*EMULATOR, program.join(program.name), argument],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+        proc = program.start(argument, stderr=subprocess.DEVNULL)
         shown = ""
         if refused:
-            answer = subprocess.run([*EMULATOR, ANSWER_BOX, "60"], stdin=subprocess.DEVNULL,
+            answer = subprocess.run([*emulator(), ARGS.answer_box, "60"], stdin=subprocess.DEVNULL,
                                     capture_output=True, timeout=120)
             # The helper's console stream writes each line break as CR LF.
             shown = answer.stdout.decode("gbk", "replace").replace("\r\n", "\n")
         return proc.wait(timeout=60), shown
 
-    def prepare(self, name, package_path):
-        make_signature, installed, accepted = self.cases[name]
-        program = ProgramDir(SIGNED_UPDATER, STANDIN, emulator=EMULATOR,
-                             name=os.path.basename(UPDATER))
-        self.addCleanup(program.remove)
+    def test_downloaded_and_local_packages(self):
+        for name, (make_signature, installed, accepted) in self.cases.items():
+            for local in (False, True):
+                with self.subTest(name, local=local):
+                    self.check(name.replace(" ", "-"), make_signature, installed, accepted, local)
+
+    def check(self, case, make_signature, installed, accepted, local):
+        if local:
+            package = argument = os.path.join(self.work, case, "local.zip")
+        else:
+            package = os.path.join(self.docroot, "files", ARGS.domain, "signed", case,
+                                   "update.zip")
+            argument = "http://127.0.0.1:%d/files/%s/signed/%s/update.zip" % (
+                self.http_port, ARGS.domain, case)
+        program = ProgramDir(os.path.join(self.work, "%s-%d" % (case, local)), ARGS.signed_updater)
         program.write("korvanta-data.txt", "version 1\n")
         kept = program.join("installed-release.minisig")
         if installed is not None:
@@ -330,79 +303,43 @@ class SignedRun(unittest.TestCase):
             with open(dummy, "wb") as f:
                 f.write(b"the installed release")
             sign(dummy, kept, None, *release(installed))
-        make_update_zip(package_path, {"korvanta-data.txt": "version 2\n"})
-        signature = package_path + ".minisig"
-        if os.path.exists(signature):
-            os.remove(signature)
-        make_signature(package_path, signature)
-        return program, signature, accepted, kept, read_if_there(kept)
+        kept_before = read_if_there(kept)
+        make_update_zip(package, {"korvanta-data.txt": "version 2\n"})
+        signature = package + ".minisig"
+        if make_signature:
+            make_signature(package, signature)
 
-    def check(self, name, program, result, signature, accepted, kept, kept_before):
-        status, shown = result
-        self.assertEqual(status, 0, name)
+        status, shown = self.run_updater(program, argument, not accepted)
+        self.assertEqual(status, 0)
         if accepted:
-            self.assertNotIn(MESSAGE_2, shown, name)
-            self.assertEqual(program.read("korvanta-data.txt"), "version 2\n", name)
-            self.assertTrue(wait_until(lambda: program.starts(), 10), name)
-            self.assertIsNotNone(read_if_there(kept), name)
-            self.assertEqual(read_if_there(kept), read_if_there(signature), name)
-            return
-        self.assertIn(MESSAGE_2, shown, name)
-        self.assertEqual(program.read("korvanta-data.txt"), "version 1\n", name)
-        self.assertEqual(program.starts(), [], name)
-        self.assertEqual(read_if_there(kept), kept_before, name)
-
-    def test_downloaded_packages(self):
-        for name in self.cases:
-            with self.subTest(name):
-                case = name.replace(" ", "-")
-                served = os.path.join(self.docroot, "files", DOMAIN, "signed", case, "update.zip")
-                program, signature, accepted, kept, before = self.prepare(name, served)
-                url = "http://127.0.0.1:%s/files/%s/signed/%s/update.zip" % (
-                    self.http_port, DOMAIN, case)
-                result = self.run_updater(program, url, not accepted)
-                if accepted:
-                    signature = program.join("update.zip.minisig")
-                self.check(name, program, result, signature, accepted, kept, before)
-                if not accepted:
-                    left = sorted(n for n in os.listdir(program.path) if n.startswith("update.zip"))
-                    self.assertEqual(left, [], name)
-
-    def test_local_archives(self):
-        for name in self.cases:
-            with self.subTest(name):
-                archive = os.path.join(self.work, name.replace(" ", "-"), "local.zip")
-                program, signature, accepted, kept, before = self.prepare(name, archive)
-                result = self.run_updater(program, archive, not accepted)
-                self.check(name, program, result, signature, accepted, kept, before)
-                # The user's archive and signature stay where they were.
-                self.assertTrue(os.path.exists(archive), name)
-                self.assertEqual(os.path.exists(signature), name != "no signature", name)
+            self.assertNotIn(MESSAGE_2, shown)
+            self.assertEqual(program.read("korvanta-data.txt"), "version 2\n")
+            self.assertTrue(wait_until(lambda: program.starts(), 10))
+            self.assertIsNotNone(read_if_there(kept))
+            self.assertEqual(read_if_there(kept), read_if_there(
+                signature if local else program.join("update.zip.minisig")))
+        else:
+            self.assertIn(MESSAGE_2, shown)
+            self.assertEqual(program.read("korvanta-data.txt"), "version 1\n")
+            self.assertEqual(program.starts(), [])
+            self.assertEqual(read_if_there(kept), kept_before)
+        if local:  # the user's archive and signature stay where they were
+            self.assertTrue(os.path.exists(package))
+            self.assertEqual(os.path.exists(signature), make_signature is not None)
+        elif not accepted:
+            self.assertEqual([n for n in os.listdir(program.path) if n.startswith("update.zip")],
+                             [])
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--updater", required=True)
-    parser.add_argument("--standin", required=True)
-    parser.add_argument("--emulator")
-    parser.add_argument("--domain", required=True)
-    parser.add_argument("--signed-updater")
-    parser.add_argument("--secret-key")
-    parser.add_argument("--answer-box")
-    args, rest = parser.parse_known_args()
-    DOMAIN = args.domain
-    UPDATER, STANDIN = os.path.abspath(args.updater), os.path.abspath(args.standin)
-    if args.signed_updater:
-        SIGNED_UPDATER, SECRET_KEY = os.path.abspath(args.signed_updater), args.secret_key
-        ANSWER_BOX = args.answer_box
-    EMULATOR = [args.emulator] if args.emulator else []
-    if EMULATOR and not os.environ.get("DISPLAY"):
+    if "--emulator" in sys.argv and not os.environ.get("DISPLAY"):
         # One X display for the updater and the helper that answers its
         # message boxes (tools/windows/xvfb.sh picks a free one).
-        xvfb = os.path.join(os.path.dirname(os.path.abspath(args.emulator)), "xvfb.sh")
+        runner = sys.argv[sys.argv.index("--emulator") + 1]
+        xvfb = os.path.join(os.path.dirname(os.path.abspath(runner)), "xvfb.sh")
         display, xvfb_pid = subprocess.run(
             ["bash", "-c", '. "$1" && start_xvfb && echo "$DISPLAY $XVFB_PID"', "-", xvfb],
             stdin=subprocess.DEVNULL, capture_output=True, text=True, check=True).stdout.split()
         os.environ["DISPLAY"] = display
         atexit.register(os.kill, int(xvfb_pid), 15)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    main("--signed-updater", "--secret-key", "--answer-box")

@@ -1,44 +1,38 @@
-"""Fault injection end to end: updater-fetch and the updater against loopback
-servers that cut connections, stall, drip and lie, processes killed with
-SIGKILL in the middle of a download, a file-size limit that fills the "disk"
-during a download, hostile item names, and --public-key against signatures
-minisign makes here. (The install's own faults are in
-install_transaction_test.py.)
-
-Run through tests/peers/with-peers.sh with UPDATER_TEST_BIG_FILE_MIB=64:
-  fault_injection_test.py --fetch PATH --updater PATH --standin PATH --domain NAME
-                          [unittest args]
-Random choices (cut offsets, kill points, garbage) come from one seed,
-UPDATER_FAULTS_SEED (default 20240611), printed at the start; every wait is
-bounded.
-"""
-import argparse
+# Fault injection end to end: updater-fetch and the updater against loopback
+# servers that cut connections, stall, drip and lie, processes killed with
+# SIGKILL in the middle of a download, a file-size limit that fills the "disk"
+# during a download, hostile item names, and --public-key against signatures
+# minisign makes here. (The install's own faults are in
+# install_transaction_test.py.)
+#
+# Run through tests/peers/with-peers.sh with UPDATER_TEST_BIG_FILE_MIB=64:
+#   fault_injection_test.py --fetch PATH --updater PATH --standin PATH --domain NAME
+#                           [unittest args]
+# Random choices (cut offsets, kill points, garbage) come from one seed,
+# UPDATER_FAULTS_SEED (default 20240611), printed at the start; every wait is
+# bounded.
+#
 import os
 import random
 import re
-import resource
 import shutil
 import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
-import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from updater_run import MESSAGE_2, ProgramDir, Server, read_request, wait_until  # noqa: E402
+from updater_run import (ARGS, EXIT_FAILED, EXIT_OK, MESSAGE_2, ProgramDir, Server,  # noqa: E402
+                         file_size_limit, loopback, main, make_zip, read_if_there,
+                         read_request, scratch, wait_until, zip_item)
 
-FETCH = UPDATER = STANDIN = None
 SEED = int(os.environ.get("UPDATER_FAULTS_SEED", "20240611"))
-DOMAIN = None  # the vendor domain the updater under test was built with
-EXIT_OK, EXIT_FAILED = 0, 3
 
 
 def same_file(a, b):
-    with open(a, "rb") as f, open(b, "rb") as g:
-        return f.read() == g.read()
+    return read_if_there(a) == read_if_there(b)
 
 
 class RelayProxy:
@@ -100,23 +94,9 @@ class RelayProxy:
 
 class FaultCase(unittest.TestCase):
     def setUp(self):
-        port = os.environ.get("UPDATER_TEST_HTTP_PORT")
-        if not port:
-            self.fail("loopback peers missing: run through tests/peers/with-peers.sh")
-        self.http_port = int(port)
-        self.docroot = os.environ["UPDATER_TEST_DOCROOT"]
+        self.http_port, self.docroot = loopback(self)
         self.rng = random.Random("%d-%s" % (SEED, self.id()))
-        self.scratch = tempfile.mkdtemp(prefix="updater-faults-")
-        self.addCleanup(self._remove_scratch)
-
-    def _remove_scratch(self):
-        for root, dirs, files in os.walk(self.scratch):
-            for name in dirs + files:
-                try:
-                    os.chmod(os.path.join(root, name), 0o755)
-                except OSError:
-                    pass
-        shutil.rmtree(self.scratch, ignore_errors=True)
+        self.scratch = scratch(self, "updater-faults-")
 
     def path(self, *parts):
         return os.path.join(self.scratch, *parts)
@@ -124,8 +104,9 @@ class FaultCase(unittest.TestCase):
     def fetch(self, url, target, *options, timeout=120, preexec=None, quiet=True):
         started = time.monotonic()
         quiet = ["--quiet"] if quiet else []
-        result = subprocess.run([FETCH, *quiet, *options, url, target], stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=timeout, preexec_fn=preexec)
+        result = subprocess.run([ARGS.fetch, *quiet, *options, url, target],
+                                stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout,
+                                preexec_fn=preexec)
         return result, time.monotonic() - started
 
     def serve(self, handle):
@@ -137,10 +118,6 @@ class FaultCase(unittest.TestCase):
         p = RelayProxy(self.http_port, **kw)
         self.addCleanup(p.close)
         return p
-
-
-def program_dir(path):
-    return ProgramDir(UPDATER, STANDIN, path)
 
 
 # --- cuts ------------------------------------------------------------------
@@ -160,32 +137,24 @@ class CutConnections(FaultCase):
         self.assertTrue(same_file(target, source))
         self.assertFalse(os.path.exists(target + ".down"))
 
-        records = proxy.ordered()
-        self.assertEqual(len(records), 21, records)
-        starts = [0] + cuts
-        for i, record in enumerate(records):
-            # The first request asks for all; each later one for the rest
-            # from the byte where the previous connection broke.
-            self.assertEqual(record["range"], None if i == 0 else starts[i], (i, record))
-            self.assertEqual(record["status"], 200 if i == 0 else 206, (i, record))
-            end = cuts[i] if i < 20 else size
-            self.assertEqual(record["body"], end - starts[i], (i, record))
-        body = sum(r["body"] for r in records)
-        headers = sum(r["header"] for r in records)
-        self.assertEqual(body, size)
-        self.assertLess(headers, 21 * 512)
+        # The first request asks for all; each later one for the rest from
+        # the byte where the previous connection broke.
+        starts, ends = [0] + cuts, cuts + [size]
+        expected = [(s, 206, e - s) for s, e in zip(starts, ends)]
+        expected[0] = (None, 200, ends[0])
+        self.assertEqual([(r["range"], r["status"], r["body"]) for r in proxy.ordered()], expected)
+        self.assertLess(sum(r["header"] for r in proxy.ordered()), 21 * 512)
+
 
 class KillDuringDownload(FaultCase):
     def test_updater_killed_mid_download_resumes_and_installs(self):
-        served = os.path.join(self.docroot, "files", DOMAIN, "faults-kill", "update.zip")
-        os.makedirs(os.path.dirname(served), exist_ok=True)
+        served = os.path.join(self.docroot, "files", ARGS.domain, "faults-kill", "update.zip")
         payload = self.rng.randbytes(12 << 20)
-        with zipfile.ZipFile(served, "w", zipfile.ZIP_STORED) as z:
-            z.writestr("payload.bin", payload)
-            z.writestr("korvanta-data.txt", "version 2\n")
+        make_zip(served, [zip_item("payload.bin", payload),
+                          zip_item("korvanta-data.txt", b"version 2\n")])
         proxy = self.proxy(slow=2)  # HEAD and the first GET
-        url = "http://127.0.0.1:%d/files/%s/faults-kill/update.zip" % (proxy.port, DOMAIN)
-        program = program_dir(self.path("program"))
+        url = "http://127.0.0.1:%d/files/%s/faults-kill/update.zip" % (proxy.port, ARGS.domain)
+        program = ProgramDir(self.path("program"))
         temp = program.join("update.zip.down")
         kill_at = self.rng.randrange(2 << 20, 6 << 20)
         proc = program.start(url)
@@ -209,13 +178,6 @@ class KillDuringDownload(FaultCase):
 
 
 # --- a full disk ---------------------------------------------------------------
-
-
-def file_size_limit(limit):
-    def apply():
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-    return apply
 
 
 class DiskFull(FaultCase):
@@ -278,15 +240,10 @@ START = b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n"
 AT_THE_LIMIT = START + b"X: " + b"v" * (65536 - len(START) - 3) + b"\r\n"
 
 
-def redirect_to_self(conn, index):
-    read_request(conn)
-    conn.sendall(b"HTTP/1.1 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\n\r\n")
-
-
 class HostileServers(FaultCase):
     def test_each_ends_within_its_time_outs_with_the_named_result(self):
         garbage = bytes(self.rng.randrange(256) for _ in range(3000))
-        # (name, handler, options, exit status, connections or None, most seconds)
+        # (name, handler, options, exit status, connections, most seconds)
         cases = [
             ("drips the header 1 byte/s", drip(b"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody", 1.0),
              ["--receive-timeout", "700"], EXIT_FAILED, 1, 5),
@@ -305,41 +262,57 @@ class HostileServers(FaultCase):
             ("sends a chunked body", answer(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
                                            b"4\r\nbody\r\n0\r\n\r\n"), ["--retry", "forever"],
              EXIT_FAILED, 1, 5),
-            ("redirects to itself", redirect_to_self, ["--retry", "forever"], EXIT_FAILED, 21, 10),
+            ("redirects to itself",
+             answer(b"HTTP/1.1 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\n\r\n"),
+             ["--retry", "forever"], EXIT_FAILED, 21, 10),
             ("ignores Range and cuts short", answer(b"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"),
              [], EXIT_FAILED, 4, 10),
             ("closes at once", answer(b""), ["--retry", "3"], EXIT_FAILED, 4, 10),
+            # Each wait is bounded, not the transfer: 41 bytes, one each 50 ms.
+            ("drips slowly but steadily", drip(b"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc",
+                                               0.05), ["--receive-timeout", "1000"], EXIT_OK, 1, 10),
         ]
         for name, handler, options, status, connections, most in cases:
             with self.subTest(name):
-                server = Server(handler)
-                try:
-                    target = self.path("out-%d" % server.port)
-                    result, elapsed = self.fetch("http://127.0.0.1:%d/f" % server.port, target,
-                                                 *options, timeout=most + 20)
-                    self.assertEqual(result.returncode, status, result.stderr)
-                    self.assertLess(elapsed, most)
-                    if connections is not None:
-                        self.assertEqual(server.connections, connections)
-                    self.assertFalse(os.path.exists(target))
-                finally:
-                    server.close()
+                server = self.serve(handler)
+                target = self.path("out-%d" % server.port)
+                result, elapsed = self.fetch("http://127.0.0.1:%d/f" % server.port, target,
+                                             *options, timeout=most + 20, quiet=False)
+                self.assertEqual(result.returncode, status, result.stderr)
+                if status == EXIT_OK:
+                    self.assertNotEqual(result.stderr, b"")  # progress lines, without a terminal
+                self.assertLess(elapsed, most)
+                self.assertEqual(server.connections, connections)
+                self.assertEqual(read_if_there(target), b"abc" if status == EXIT_OK else None)
 
-    def test_ctrl_c_ends_a_wait_for_a_header_that_never_comes(self):
-        server = self.serve(silent)
-        proc = subprocess.Popen([FETCH, "--quiet", "--receive-timeout", "600000",
-                                 "http://127.0.0.1:%d/f" % server.port, self.path("waiting")],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.PIPE)
-        try:
-            self.assertTrue(wait_until(lambda: server.connections >= 1, 10))
-            proc.send_signal(signal.SIGINT)
-            proc.communicate(timeout=20)  # far less than the receive time-out
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
-        self.assertEqual(proc.returncode, 2)  # stopped
+    def test_a_signal_ends_a_wait_or_retries_at_once_and_keeps_nothing(self):
+        # SIGINT while a header never comes (far within the receive time-out),
+        # SIGTERM while retrying forever against garbage without a NUL byte
+        # (which would make the failure final).
+        garbage = bytes(self.rng.randrange(1, 256) for _ in range(500))
+        for handler, options, connections, sig in [
+                (silent, ["--receive-timeout", "600000"], 1, signal.SIGINT),
+                (answer(garbage), ["--retry", "forever", "--retry-delay", "50"], 3,
+                 signal.SIGTERM)]:
+            with self.subTest(sig):
+                server = self.serve(handler)
+                target = self.path("stopped-%d" % sig)
+                proc = subprocess.Popen([ARGS.fetch, "--quiet", *options,
+                                         "http://127.0.0.1:%d/f" % server.port, target],
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.PIPE)
+                try:
+                    self.assertTrue(wait_until(lambda: server.connections >= connections, 10))
+                    stopped = time.monotonic()
+                    proc.send_signal(sig)
+                    proc.communicate(timeout=20)
+                finally:
+                    if proc.poll() is None:
+                        proc.kill()
+                        proc.wait()
+                self.assertEqual(proc.returncode, 2)  # stopped
+                self.assertLess(time.monotonic() - stopped, 2)
+                self.assertFalse(os.path.exists(target))
 
     def test_head_prints_only_a_last_modified_the_server_gave(self):
         for last_modified, printed in [(b"", b""),
@@ -349,60 +322,16 @@ class HostileServers(FaultCase):
             with self.subTest(last_modified):
                 server = self.serve(answer(b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n" +
                                            last_modified + b"\r\n"))
-                result = subprocess.run([FETCH, "--head", "http://127.0.0.1:%d/f" % server.port],
+                result = subprocess.run([ARGS.fetch, "--head", "http://127.0.0.1:%d/f" % server.port],
                                         stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
                 self.assertEqual(result.returncode, EXIT_OK, result.stderr)
                 self.assertEqual(result.stdout, b"Content-Length: 5\n" + printed)
 
-    def test_retrying_forever_against_garbage_ends_when_stopped(self):
-        # Without a NUL byte, which would make the failure final.
-        server = self.serve(answer(bytes(self.rng.randrange(1, 256) for _ in range(500))))
-        target = self.path("stopped")
-        proc = subprocess.Popen([FETCH, "--quiet", "--retry", "forever", "--retry-delay", "50",
-                                 "http://127.0.0.1:%d/f" % server.port, target],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.PIPE)
-        try:
-            self.assertTrue(wait_until(lambda: server.connections >= 3, 10))
-            stopped = time.monotonic()
-            proc.send_signal(signal.SIGTERM)
-            proc.communicate(timeout=10)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
-        self.assertEqual(proc.returncode, 2)  # stopped
-        self.assertLess(time.monotonic() - stopped, 2)
-        self.assertFalse(os.path.exists(target))
-
-    def test_a_slow_but_steady_server_is_not_cut_off(self):
-        # Each wait is bounded, not the transfer: a body that drips one byte
-        # per second arrives whole under a 3 s receive time-out.
-        server = self.serve(self._header_then_drip(b"abc"))
-        target = self.path("slow.txt")
-        result, elapsed = self.fetch("http://127.0.0.1:%d/f" % server.port, target,
-                                     "--receive-timeout", "3000", timeout=30, quiet=False)
-        self.assertEqual(result.returncode, EXIT_OK, result.stderr)
-        with open(target, "rb") as f:
-            self.assertEqual(f.read(), b"abc")
-        self.assertGreaterEqual(elapsed, 1.5)
-        self.assertNotEqual(result.stderr, b"")  # progress lines, without a terminal
-
-    @staticmethod
-    def _header_then_drip(body):
-        def handle(conn, index):
-            read_request(conn)
-            conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body))
-            for i in range(len(body)):
-                time.sleep(1.0)
-                conn.sendall(body[i:i + 1])
-        return handle
-
     def test_the_updater_facing_garbage_shows_message_two_and_installs_nothing(self):
         server = self.serve(answer(b"\x00\xff garbage \r\n\r\n" * 10))
-        program = program_dir(self.path("program"))
+        program = ProgramDir(self.path("program"))
         started = time.monotonic()
-        status, err = program.run("http://127.0.0.1:%d/%s/update.zip" % (server.port, DOMAIN),
+        status, err = program.run("http://127.0.0.1:%d/%s/update.zip" % (server.port, ARGS.domain),
                                   timeout=30)
         self.assertEqual(status, 0, err)
         self.assertIn(MESSAGE_2, err)
@@ -451,60 +380,6 @@ class SignedFetch(FaultCase):
                     self.assertEqual(kept, [])
 
 
-# --- hostile names through the updater ---------------------------------------
-
-
-def hostile_names():
-    prefixes = ["", "/", "\\", "//", "\\\\", "C:", "C:\\", "C:/", "\\\\srv\\share\\",
-                "//srv/share/", "\\\\?\\C:\\", "::"]
-    climbs = ["", "../", "..\\", "../../", "..\\..\\", "./../", "a/../../", "a\\..\\..\\",
-              "x/..\\../", "..//", "....//", ".. /", "../" * 12]
-    endings = ["slip.txt", "d/slip.txt", "d\\slip.txt"]
-    names = [p + c + e for p in prefixes for c in climbs for e in endings]
-    names += ["../" * 80 + "deep.txt", "n" * 250 + "/../../x"]
-    return names
-
-
-class HostileNames(FaultCase):
-    def test_the_updater_writes_nothing_outside_its_directory(self):
-        names = hostile_names()
-        archive = self.path("hostile.zip")
-        with zipfile.ZipFile(archive, "w") as z:
-            for i, name in enumerate(names):
-                info = zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6))
-                info.create_system = 3
-                info.external_attr = 0o100644 << 16
-                z.writestr(info, b"item %d" % i)
-        # The program directory sits two levels below the scratch directory,
-        # beside the archive's directory, where a climb would land.
-        program = program_dir(self.path("p", "program"))
-        status, err = program.run(archive)
-        self.assertEqual(status, 0, err)
-        self.assertTrue(wait_until(lambda: program.starts(), 10))
-        inside = os.path.join("p", "program") + os.sep
-        outside = []
-        written = 0
-        for root, dirs, files in os.walk(self.scratch):
-            for name in dirs + files:
-                rel = os.path.relpath(os.path.join(root, name), self.scratch)
-                if rel.startswith(inside):
-                    written += name.endswith("slip.txt") or name == "deep.txt"
-                elif rel not in ("hostile.zip", "p", os.path.join("p", "program")):
-                    outside.append(rel)
-        self.assertEqual(outside, [])
-        self.assertGreater(written, 0)
-
-
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--fetch", required=True)
-    parser.add_argument("--updater", required=True)
-    parser.add_argument("--standin", required=True)
-    parser.add_argument("--domain", required=True)
-    args, rest = parser.parse_known_args()
-    DOMAIN = args.domain
-    FETCH = os.path.abspath(args.fetch)
-    UPDATER = os.path.abspath(args.updater)
-    STANDIN = os.path.abspath(args.standin)
     print("fault injection: seed %d (UPDATER_FAULTS_SEED)" % SEED, file=sys.stderr)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    main("--fetch")

@@ -1,54 +1,29 @@
-"""The install is all or nothing: after kill -9 at any step of staging, commit
-and recovery, a full disk, or a damaged item, the program directory ends
-wholly old or wholly new.
-
-  install_transaction_test.py --install PATH --updater PATH --standin PATH --domain NAME
-                              [--emulator PATH] [unittest args]
-
-The steps come from the install's crash points (UPDATER_TEST_CRASH_AT=N ends
-the process at its Nth step as SIGKILL would), so every step is hit once. The
-download cases need the loopback nginx (tests/peers/with-peers.sh).
-"""
-import argparse
+# The install is all or nothing: after kill -9 at any step of staging, commit
+# and recovery, a full disk, or a damaged item, the program directory ends
+# wholly old or wholly new.
+#
+#   install_transaction_test.py --install PATH --updater PATH --standin PATH --domain NAME
+#                               [--emulator PATH] [unittest args]
+#
+# The steps come from the install's crash points (UPDATER_TEST_CRASH_AT=N ends
+# the process at its Nth step as SIGKILL would), so every step is hit once. The
+# download cases need the loopback nginx (tests/peers/with-peers.sh).
+#
 import hashlib
 import os
-import resource
 import shutil
 import signal
 import stat
 import subprocess
 import sys
-import tempfile
 import unittest
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from updater_run import MESSAGE_2, ProgramDir  # noqa: E402
+from updater_run import (ARGS, EXIT_FAILED, MESSAGE_2, ProgramDir, emulator,  # noqa: E402
+                         file_size_limit, loopback, main, make_zip, remove_tree, scratch, zip_item)
 
-INSTALL = UPDATER = STANDIN = None
-EMULATOR = []
-DOMAIN = None  # the vendor domain the updater under test was built with
 OWN = {"updater", "updater.exe", "Korvanta.exe", "Korvanta.log", "update.zip", "update.zip.down"}
-EXIT_FAILED = 3
-
-
-def unix_entry(name, data, mode):
-    info = zipfile.ZipInfo(name, (2021, 5, 6, 7, 8, 10))
-    info.create_system = 3
-    info.external_attr = mode << 16
-    return info, data
-
-
-def dos_entry(name, data):
-    info = zipfile.ZipInfo(name, (2021, 5, 6, 7, 8, 10))
-    info.create_system = 0
-    return info, data
-
-
-def make_zip(path, entries):
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as z:
-        for info, data in entries:
-            z.writestr(info, data)
 
 
 def damage_item(path, index):
@@ -88,7 +63,7 @@ def snapshot(root):
             else:
                 with open(path, "rb") as f:
                     digest = hashlib.sha256(f.read()).hexdigest()
-                state[rel] = ("file", digest, None if EMULATOR else stat.S_IMODE(st.st_mode))
+                state[rel] = ("file", digest, None if ARGS.emulator else stat.S_IMODE(st.st_mode))
     return state
 
 
@@ -100,25 +75,18 @@ class Program(ProgramDir):
            "keep.txt": (b"not in the update\n", 0o600)}
 
     def __init__(self, path):
-        super().__init__(UPDATER, STANDIN, path, EMULATOR)
+        super().__init__(path)
         self.reset()
 
     def reset(self):
-        for name in os.listdir(self.path):
-            if name not in OWN:
-                path = self.join(name)
-                if os.path.isdir(path) and not os.path.islink(path):
-                    for here, dirs, files in os.walk(path):
-                        for d in dirs:
-                            os.chmod(os.path.join(here, d), 0o755)
-                    shutil.rmtree(path)
-                else:
-                    os.chmod(path, 0o644) if not os.path.islink(path) else None
-                    os.remove(path)
+        for name in set(os.listdir(self.path)) - OWN:
+            path = self.join(name)
+            if os.path.isdir(path) and not os.path.islink(path):
+                remove_tree(path)
+            else:
+                os.remove(path)
         for name, (data, mode) in self.OLD.items():
-            os.makedirs(os.path.dirname(self.join(name)) or self.path, exist_ok=True)
-            with open(self.join(name), "wb") as f:
-                f.write(data)
+            self.write(name, data)
             os.chmod(self.join(name), mode)
 
     def install(self, archive, crash_at=None, recover_only=False):
@@ -127,7 +95,7 @@ class Program(ProgramDir):
         if crash_at is not None:
             env["UPDATER_TEST_CRASH_AT"] = str(crash_at)
         args = ["--recover", self.path] if recover_only else [archive, self.path]
-        return subprocess.run(EMULATOR + [INSTALL] + args, env=env, stdin=subprocess.DEVNULL,
+        return subprocess.run(emulator() + [ARGS.install] + args, env=env, stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=120).returncode
 
     def leftovers(self):
@@ -136,35 +104,26 @@ class Program(ProgramDir):
 
 
 def killed(code):
-    return code == (9 if EMULATOR else -signal.SIGKILL)
+    return code == (9 if ARGS.emulator else -signal.SIGKILL)
 
 
 class InstallTransaction(unittest.TestCase):
     def setUp(self):
-        self.scratch = tempfile.mkdtemp(prefix="updater-install-")
-        self.addCleanup(self._remove_scratch)
+        self.scratch = scratch(self, "updater-install-")
         self.program = Program(os.path.join(self.scratch, "program"))
         self.old = snapshot(self.program.path)
-        entries = [dos_entry("bin/tool", b"new tool\n"),  # keeps the replaced file's mode
-                   unix_entry("korvanta-data.txt", b"version 2\n", 0o100755),
-                   unix_entry("new/dir/n.txt", b"n" * 70000, 0o100640),
-                   unix_entry("ro.txt", b"writable again\n", 0o100644),
-                   unix_entry("z.bin", os.urandom(300000), 0o100644)]
-        if not EMULATOR:
-            entries.insert(4, unix_entry("lnk", b"new/dir/n.txt", 0o120777))
+        entries = [zip_item("bin/tool", b"new tool\n", host=0),  # keeps the replaced file's mode
+                   zip_item("korvanta-data.txt", b"version 2\n", 0o100755),
+                   zip_item("new/dir/n.txt", b"n" * 70000, 0o100640),
+                   zip_item("ro.txt", b"writable again\n"),
+                   zip_item("z.bin", os.urandom(300000))]
+        if not ARGS.emulator:
+            entries.insert(4, zip_item("lnk", b"new/dir/n.txt", 0o120777))
         self.archive = os.path.join(self.scratch, "update-local.zip")
         make_zip(self.archive, entries)
         self.assertEqual(self.program.install(self.archive), 0)
         self.new = snapshot(self.program.path)
         self.program.reset()
-
-    def _remove_scratch(self):
-        for here, dirs, files in os.walk(self.scratch):
-            for name in dirs + files:
-                path = os.path.join(here, name)
-                if not os.path.islink(path):
-                    os.chmod(path, 0o755)
-        shutil.rmtree(self.scratch, ignore_errors=True)
 
     def assertWhole(self, stage):
         state = snapshot(self.program.path)
@@ -176,7 +135,7 @@ class InstallTransaction(unittest.TestCase):
         self.assertTrue(self.assertWhole("installed"))
         with open(self.program.join("korvanta-data.txt"), "rb") as f:
             self.assertEqual(f.read(), b"version 2\n")
-        if not EMULATOR:
+        if not ARGS.emulator:
             self.assertEqual(self.new["bin/tool"][2], 0o755)
             self.assertEqual(self.new["korvanta-data.txt"][2], 0o755)
             self.assertEqual(self.new["ro.txt"][2], 0o644)
@@ -198,7 +157,7 @@ class InstallTransaction(unittest.TestCase):
             code = self.program.install(None, crash_at=recovery_step, recover_only=True)
             self.assertTrue(code == 0 or killed(code), "recovery step %d" % recovery_step)
             # The next start, whatever its way to run, finishes the job.
-            if EMULATOR:
+            if ARGS.emulator:
                 self.assertEqual(self.program.install(None, recover_only=True), 0)
             else:
                 self.program.run()
@@ -228,38 +187,65 @@ class InstallTransaction(unittest.TestCase):
         os.symlink("bin", self.program.join("linked"))
         os.makedirs(self.program.join("adir"))
         self.old = snapshot(self.program.path)
-        cases = {"link inside on Windows": [unix_entry("l", b"bin/tool", 0o120777)],
-                 "link climbing out": [unix_entry("d/l", b"../../outside", 0o120777)],
-                 "absolute link": [unix_entry("l", b"/etc/passwd", 0o120777)],
-                 "file over a directory": [unix_entry("adir", b"x", 0o100644)],
-                 "file and a path through it": [unix_entry("f", b"x", 0o100644),
-                                                unix_entry("f/g", b"y", 0o100644)],
-                 "path through a link": [unix_entry("linked/tool", b"x", 0o100644)],
-                 "name that is no file": [unix_entry("a/..", b"x", 0o100644)],
-                 "path of 260 bytes": [unix_entry("d/" + "p" * (257 - len(self.program.path)),
-                                                  b"x", 0o100644)]}
+        cases = {"link inside on Windows": [zip_item("l", b"bin/tool", 0o120777)],
+                 "link climbing out": [zip_item("d/l", b"../../outside", 0o120777)],
+                 "absolute link": [zip_item("l", b"/etc/passwd", 0o120777)],
+                 "file over a directory": [zip_item("adir", b"x")],
+                 "file and a path through it": [zip_item("f", b"x"),
+                                                zip_item("f/g", b"y")],
+                 "path through a link": [zip_item("linked/tool", b"x")],
+                 "name that is no file": [zip_item("a/..", b"x")],
+                 "path of 260 bytes": [zip_item("d/" + "p" * (257 - len(self.program.path)),
+                                                  b"x")]}
         for case, entries in cases.items():
-            if case == "link inside on Windows" and not EMULATOR:
+            if case == "link inside on Windows" and not ARGS.emulator:
                 continue
             archive = os.path.join(self.scratch, "refused.zip")
-            make_zip(archive, [unix_entry("korvanta-data.txt", b"version 2\n", 0o100644)] +
+            make_zip(archive, [zip_item("korvanta-data.txt", b"version 2\n")] +
                      entries)
             self.assertEqual(self.program.install(archive), EXIT_FAILED, case)
             self.assertEqual(snapshot(self.program.path), self.old, case)
             self.assertEqual(self.program.leftovers(), [], case)
 
+    def test_hostile_names_write_nothing_outside_the_program_directory(self):
+        prefixes = ["", "/", "\\", "//", "\\\\", "C:", "C:\\", "C:/", "\\\\srv\\share\\",
+                    "//srv/share/", "\\\\?\\C:\\", "::"]
+        climbs = ["", "../", "..\\", "../../", "..\\..\\", "./../", "a/../../", "a\\..\\..\\",
+                  "x/..\\../", "..//", "....//", ".. /", "../" * 12]
+        endings = ["slip.txt", "d/slip.txt", "d\\slip.txt", "e/"]
+        names = [p + c + e for p in prefixes for c in climbs for e in endings]
+        names += ["../" * 80 + "deep.txt", "n" * 250 + "/../../x"]
+        hostile = os.path.join(self.scratch, "hostile.zip")
+        make_zip(hostile, [zip_item(n, b"" if n[-1] == "/" else b"item %d" % i,
+                                    0o40755 if n[-1] == "/" else 0o100644)
+                           for i, n in enumerate(names)])
+        # Two levels below the scratch directory, where a climb would land.
+        program = Program(os.path.join(self.scratch, "p", "program"))
+        status = program.install(hostile)
+        # Windows cannot make some of these names (it trims trailing dots and
+        # blanks): there the install may refuse the archive whole.
+        self.assertIn(status, (0, EXIT_FAILED) if ARGS.emulator else (0,))
+        inside, written, outside = os.path.join("p", "program") + os.sep, 0, []
+        for here, dirs, files in os.walk(self.scratch):
+            for name in dirs + files:
+                rel = os.path.relpath(os.path.join(here, name), self.scratch)
+                if rel.startswith(inside):
+                    written += name in ("slip.txt", "deep.txt")
+                elif not rel.startswith("program") and rel not in (
+                        "hostile.zip", "update-local.zip", "p", os.path.join("p", "program")):
+                    outside.append(rel)
+        self.assertEqual(outside, [])
+        self.assertEqual(written > 0, status == 0)
+
     @unittest.skipIf(os.name != "posix", "file-size limit")
     def test_a_full_disk_leaves_the_old_set_and_shows_message_two(self):
-        if EMULATOR:
+        if ARGS.emulator:
             self.skipTest("no file-size limit under the emulator")
 
-        def limit():
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
         big = os.path.join(self.scratch, "big.zip")
-        make_zip(big, [unix_entry("korvanta-data.txt", b"version 2\n", 0o100644),
-                       unix_entry("big.bin", os.urandom(3 << 20), 0o100644)])
-        status, err = self.program.run(big, preexec=limit)
+        make_zip(big, [zip_item("korvanta-data.txt", b"version 2\n"),
+                       zip_item("big.bin", os.urandom(3 << 20))])
+        status, err = self.program.run(big, preexec=file_size_limit(1 << 20))
         self.assertEqual(status, 0, err)
         self.assertIn(MESSAGE_2, err)
         self.assertEqual(self.program.starts(), [])
@@ -268,18 +254,15 @@ class InstallTransaction(unittest.TestCase):
         self.assertTrue(os.path.exists(big))  # the user's archive stays
 
     def _serve(self, case, damaged=False):
-        if EMULATOR:
+        if ARGS.emulator:
             self.skipTest("message 2 would wait for a click under the emulator")
-        docroot = os.environ.get("UPDATER_TEST_DOCROOT")
-        port = os.environ.get("UPDATER_TEST_HTTP_PORT")
-        if not port:
-            self.fail("loopback peers missing: run through tests/peers/with-peers.sh")
-        served = os.path.join(docroot, "files", DOMAIN, case, "update.zip")
+        port, docroot = loopback(self)
+        served = os.path.join(docroot, "files", ARGS.domain, case, "update.zip")
         os.makedirs(os.path.dirname(served), exist_ok=True)
         shutil.copy(self.archive, served)
         if damaged:
             damage_item(served, 1)
-        return served, "http://127.0.0.1:%s/files/%s/%s/update.zip" % (port, DOMAIN, case)
+        return served, "http://127.0.0.1:%d/files/%s/%s/update.zip" % (port, ARGS.domain, case)
 
     def test_a_damaged_package_found_up_to_date_is_fetched_once_more(self):
         served, url = self._serve("install-refetch")
@@ -310,18 +293,5 @@ class InstallTransaction(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--install", required=True)
-    parser.add_argument("--updater", required=True)
-    parser.add_argument("--standin", required=True)
-    parser.add_argument("--domain", required=True)
-    parser.add_argument("--emulator")
-    args, rest = parser.parse_known_args()
-    DOMAIN = args.domain
-    INSTALL, UPDATER, STANDIN = (os.path.abspath(p) for p in (args.install, args.updater,
-                                                              args.standin))
-    EMULATOR = [args.emulator] if args.emulator else []
-    if EMULATOR:
-        OWN.add(os.path.basename(UPDATER))
-    program = unittest.main(argv=[sys.argv[0], *rest], verbosity=2, exit=False)
-    sys.exit(0 if program.result.wasSuccessful() else 1)
+    OWN.add(os.path.basename(sys.argv[sys.argv.index("--updater") + 1]))
+    main("--install")

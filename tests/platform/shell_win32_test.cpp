@@ -16,19 +16,11 @@ namespace {
 
 constexpr char kChildTest[] = "StartedProgramChild.ReportsHowItWasStarted";
 
-bool WaitForFile(const std::string& path, DWORD timeoutMs) {
+// Whether `done` holds within `timeoutMs`, asked every 20 ms.
+template <typename Done>
+bool Within(DWORD timeoutMs, Done done) {
   const DWORD start = GetTickCount();
-  while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(20);
-  }
-  return true;
-}
-
-// The started program keeps its file busy until it has ended.
-bool DeleteWhenEnded(const std::string& path, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!DeleteFileA(path.c_str())) {
+  while (!done()) {
     if (GetTickCount() - start > timeoutMs) return false;
     Sleep(20);
   }
@@ -67,7 +59,8 @@ TEST(StartProgram, StartsTheProgramWithoutArgumentsWithOrWithoutRunas) {
       const testsupport::ScopedEnvVar report(testsupport::kChildReportVariable, reportPath);
       ASSERT_TRUE(platform::StartProgram(program, verb));
     }
-    ASSERT_TRUE(WaitForFile(reportPath, 30000));
+    ASSERT_TRUE(Within(
+        30000, [&] { return GetFileAttributesA(reportPath.c_str()) != INVALID_FILE_ATTRIBUTES; }));
     const std::string report = testsupport::ReadFileBytes(reportPath);
     EXPECT_EQ(testsupport::ReportValue(report, "module"), program);
     // The command line is the program's path alone, quoted or not.
@@ -76,7 +69,8 @@ TEST(StartProgram, StartsTheProgramWithoutArgumentsWithOrWithoutRunas) {
     EXPECT_TRUE(line == program || line == "\"" + program + "\"") << line;
     EXPECT_EQ(testsupport::ReportValue(report, "cwd"), platform::CurrentDirectory());
   }
-  EXPECT_TRUE(DeleteWhenEnded(program, 10000));
+  // The started program keeps its file busy until it has ended.
+  EXPECT_TRUE(Within(10000, [&] { return DeleteFileA(program.c_str()) != FALSE; }));
 }
 
 }  // namespace

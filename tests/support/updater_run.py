@@ -1,18 +1,100 @@
-"""What the end-to-end and the fault suites share: a program directory holding
-a copy of the updater and the Korvanta.exe stand-in, a loopback server that
-runs a handler per connection, and bounded waits."""
+# What the end-to-end and the fault suites share: their command line, a
+# program directory holding a copy of the updater and the Korvanta.exe
+# stand-in, the loopback peers, a loopback server that runs a handler per
+# connection, zip items, and bounded waits.
+import argparse
 import os
+import resource
 import shutil
+import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
+import unittest
+import zipfile
 
 TAIL = "\n\n或去Orinta网站上下载新版本。\n\n按\"确认\"去官网下载，按\"取消\"退出本次升级。"
 MESSAGE_1 = "非常抱歉，本程序不能单独运行。\n\n您可点击\"Velmora\"工具栏的\"在线升级\"按钮尝试升级。" + TAIL
 MESSAGE_2 = ("非常抱歉，可能因为网络原因，本次升级失败。\n\n"
              "您可点击\"Velmora\"工具栏的\"在线升级\"按钮再次尝试升级。" + TAIL)
+EXIT_OK, EXIT_FAILED = 0, 3
+
+# The programs under test and the vendor domain they were built with (main()).
+ARGS = argparse.Namespace(emulator=None)
+
+
+def main(*options):
+    """Reads --updater, --standin, --domain, [--emulator] and `options` into
+    ARGS, then runs the calling module's tests."""
+    parser = argparse.ArgumentParser()
+    for name in ("--updater", "--standin", "--domain"):
+        parser.add_argument(name, required=True)
+    for name in ("--emulator",) + options:
+        parser.add_argument(name)
+    args, rest = parser.parse_known_args()
+    vars(ARGS).update(vars(args))
+    unittest.main(module="__main__", argv=[sys.argv[0], *rest], verbosity=2)
+
+
+def emulator():
+    return [ARGS.emulator] if ARGS.emulator else []
+
+
+def loopback(test):
+    """The port and document root of the loopback nginx that with-peers.sh starts."""
+    port = os.environ.get("UPDATER_TEST_HTTP_PORT")
+    if not port:
+        test.fail("loopback peers missing: run through tests/peers/with-peers.sh")
+    return int(port), os.environ["UPDATER_TEST_DOCROOT"]
+
+
+def scratch(test, prefix="updater-test-"):
+    """A directory removed when the test ends, read-only parts and all."""
+    path = tempfile.mkdtemp(prefix=prefix)
+    test.addCleanup(remove_tree, path)
+    return path
+
+
+def remove_tree(path):
+    for root, dirs, files in os.walk(path):
+        for name in dirs + files:
+            if not os.path.islink(os.path.join(root, name)):
+                os.chmod(os.path.join(root, name), 0o755)
+    shutil.rmtree(path, ignore_errors=True)
+
+
+def zip_item(name, data, mode=0o100644, host=3, date=(2021, 5, 6, 7, 8, 10)):
+    """A zip item of a Unix host (with `mode`) or of a DOS one (host 0)."""
+    info = zipfile.ZipInfo(name, date)
+    info.create_system = host
+    info.external_attr = mode << 16 if host == 3 else 0
+    return info, data
+
+
+def make_zip(path, items):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as z:
+        for info, data in items:
+            z.writestr(info, data)
+
+
+def read_if_there(path, mode="rb"):
+    try:
+        with open(path, mode) as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def file_size_limit(limit):
+    """For preexec_fn: a "disk" that is full after `limit` bytes of a file."""
+    def apply():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+    return apply
 
 
 def wait_until(predicate, timeout, step=0.01):
@@ -77,15 +159,15 @@ class Server:
 
 
 class ProgramDir:
-    """A program directory with the updater (run through `emulator`, if any)."""
+    """A program directory with the updater (ARGS.updater unless given, run
+    through the emulator, if any) under its own name, and the stand-in."""
 
-    def __init__(self, updater, standin, path=None, emulator=(), name=None):
-        self.path = path or tempfile.mkdtemp(prefix="updater-run-")
+    def __init__(self, path, updater=None):
+        self.path = path
         os.makedirs(self.path, exist_ok=True)
-        self.emulator = list(emulator)
-        self.name = name or os.path.basename(updater)
-        shutil.copy2(updater, self.join(self.name))
-        shutil.copy2(standin, self.join("Korvanta.exe"))
+        self.name = os.path.basename(ARGS.updater)
+        shutil.copy2(updater or ARGS.updater, self.join(self.name))
+        shutil.copy2(ARGS.standin, self.join("Korvanta.exe"))
 
     def join(self, *parts):
         return os.path.join(self.path, *parts)
@@ -99,10 +181,10 @@ class ProgramDir:
         with open(self.join(name), mode) as f:
             return f.read()
 
-    def start(self, *args, preexec=None, stdout=subprocess.DEVNULL):
+    def start(self, *args, preexec=None, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE):
         env = dict(os.environ, UPDATER_UI="plain")
-        return subprocess.Popen([*self.emulator, self.join(self.name), *args],
-                                stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.PIPE,
+        return subprocess.Popen([*emulator(), self.join(self.name), *args],
+                                stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
                                 env=env, preexec_fn=preexec)
 
     def run(self, *args, timeout=60, preexec=None):
@@ -117,14 +199,5 @@ class ProgramDir:
         return proc.returncode, err.decode(errors="replace")
 
     def starts(self):
-        try:
-            with open(self.join("Korvanta.log")) as f:
-                return [line for line in f if line.startswith("started")]
-        except FileNotFoundError:
-            return []
-
-    def remove(self):
-        for root, dirs, files in os.walk(self.path):
-            for name in dirs + files:
-                os.chmod(os.path.join(root, name), 0o755)
-        shutil.rmtree(self.path, ignore_errors=True)
+        log = read_if_there(self.join("Korvanta.log"), "r") or ""
+        return [line for line in log.splitlines(True) if line.startswith("started")]
