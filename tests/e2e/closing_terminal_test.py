@@ -6,23 +6,19 @@ ends: echo and line input on again, the cursor shown after it was hidden.
 Each run waits on a server that holds back its answer to the first request,
 in a pseudo-terminal whose settings are read once the updater has ended.
 """
-import argparse
 import os
 import pty
-import re
 import select
 import signal
 import subprocess
 import sys
 import termios
 import threading
-import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from updater_run import ProgramDir, Server, read_request, wait_until  # noqa: E402
+from updater_run import ARGS, ProgramDir, Server, main, read_request, scratch, wait_until  # noqa: E402
 
-UPDATER = STANDIN = DOMAIN = None
 HIDE, SHOW = b"\x1b[?25l", b"\x1b[?25h"
 
 
@@ -53,8 +49,7 @@ class ClosingInATerminal(unittest.TestCase):
 
         server = Server(hold_back)
         self.addCleanup(server.close)
-        program = ProgramDir(UPDATER, STANDIN)
-        self.addCleanup(program.remove)
+        program = ProgramDir(scratch(self))
         program.write("update.zip.down", b"partial")
 
         master, slave = pty.openpty()
@@ -63,7 +58,7 @@ class ClosingInATerminal(unittest.TestCase):
         before = termios.tcgetattr(slave)
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
         env.update(UPDATER_UI="terminal", TERM="xterm")
-        url = "http://127.0.0.1:%d/%s/update.zip" % (server.port, DOMAIN)
+        url = "http://127.0.0.1:%d/%s/update.zip" % (server.port, ARGS.domain)
         proc = subprocess.Popen([program.join(program.name), url], stdin=slave, stdout=slave,
                                 stderr=slave, env=env, close_fds=True, start_new_session=True)
         self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
@@ -97,10 +92,4 @@ class ClosingInATerminal(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--updater", required=True)
-    parser.add_argument("--standin", required=True)
-    parser.add_argument("--domain", required=True)
-    args, rest = parser.parse_known_args()
-    UPDATER, STANDIN, DOMAIN = os.path.abspath(args.updater), os.path.abspath(args.standin), args.domain
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    main()

@@ -8,57 +8,40 @@ Run through tests/peers/with-peers.sh (the packages come from the loopback nginx
   running_app_test.py --updater PATH --standin PATH --domain NAME
                       [--emulator WINE-RUNNER --answer-box PATH --hold-file PATH]
 """
-import argparse
-import atexit
 import os
 import subprocess
 import sys
-import tempfile
 import unittest
-import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from updater_run import MESSAGE_2, ProgramDir, Server, wait_until  # noqa: E402
+from updater_run import (ARGS, MESSAGE_2, ProgramDir, Server, emulator, loopback, main,  # noqa: E402
+                         make_zip, scratch, wait_until, zip_item)
 
-UPDATER = STANDIN = ANSWER_BOX = HOLD_FILE = None
-EMULATOR = []
-DOMAIN = None
 QUESTION = ("Korvanta程序仍在运行，本次升级无法继续。\n\n"
             "请关闭Korvanta程序后按\"重试\"继续升级，按\"取消\"放弃本次升级。")
 WAIT_VARIABLE = "UPDATER_TEST_PROGRAM_WAIT_MS"
 
 
-def make_zip(path, files):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
-        for name, data in files.items():
-            info = zipfile.ZipInfo(name, (2024, 1, 2, 3, 4, 6))
-            info.create_system = 0  # a replaced file keeps its mode
-            z.writestr(info, data)
-
-
 def native(argument):
     """A path as the Windows program under wine names it; an address stays."""
-    if EMULATOR and argument.startswith("/"):
+    if emulator() and argument.startswith("/"):
         return "Z:" + argument.replace("/", "\\")
     return argument
 
 
 class RunningApp(unittest.TestCase):
     def setUp(self):
-        self.port = os.environ.get("UPDATER_TEST_HTTP_PORT")
-        if not self.port:
-            self.fail("loopback peers missing: run through tests/peers/with-peers.sh")
-        self.program = ProgramDir(UPDATER, STANDIN, emulator=EMULATOR)
-        self.addCleanup(self.program.remove)
+        self.port, self.docroot = loopback(self)
+        self.program = ProgramDir(scratch(self))
         self.program.write("korvanta-data.txt", "version 1\n")
 
     def serve(self, case, files):
-        served = os.path.join(os.environ["UPDATER_TEST_DOCROOT"], "files", DOMAIN, "running",
+        served = os.path.join(self.docroot, "files", ARGS.domain, "running",
                               case, "update.zip")
-        make_zip(served, files)
+        # DOS items: a replaced file keeps its mode
+        make_zip(served, [zip_item(name, data, host=0) for name, data in files.items()])
         return served, "http://127.0.0.1:%s/files/%s/running/%s/update.zip" % (
-            self.port, DOMAIN, case)
+            self.port, ARGS.domain, case)
 
     def set_wait(self, ms):
         os.environ[WAIT_VARIABLE] = str(ms)
@@ -66,7 +49,7 @@ class RunningApp(unittest.TestCase):
 
     def start_standin(self, stay):
         """The main application, already running from the program directory."""
-        proc = subprocess.Popen([*EMULATOR, self.program.join("Korvanta.exe"), "--stay", stay],
+        proc = subprocess.Popen([*emulator(), self.program.join("Korvanta.exe"), "--stay", stay],
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
@@ -84,14 +67,14 @@ class RunningApp(unittest.TestCase):
 
     def run_updater(self, argument, box=False):
         """The exit status and the boxes' texts (standard error on Linux)."""
-        if not EMULATOR:
+        if not emulator():
             return self.program.run(argument, timeout=120)
-        proc = subprocess.Popen([*EMULATOR, self.program.join(self.program.name), native(argument)],
+        proc = subprocess.Popen([*emulator(), self.program.join(self.program.name), native(argument)],
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
         shown = ""
         if box:
-            answer = subprocess.run([*EMULATOR, ANSWER_BOX, "120"], stdin=subprocess.DEVNULL,
+            answer = subprocess.run([*emulator(), ARGS.answer_box, "120"], stdin=subprocess.DEVNULL,
                                     capture_output=True, timeout=240)
             shown = answer.stdout.decode("gbk", "replace").replace("\r\n", "\n")
         return proc.wait(timeout=120), shown
@@ -150,15 +133,15 @@ class RunningApp(unittest.TestCase):
         self.assertTrue(wait_until(lambda: self.log().count("started") == 2, 30))
 
     def test_a_file_held_without_delete_sharing_rolls_the_install_back(self):
-        if not EMULATOR:
+        if not emulator():
             self.skipTest("Linux has no share modes")
         old = {"a.txt": "old a\n", "korvanta-data.txt": "version 1\n", "z.txt": "old z\n"}
         for item, text in old.items():
             self.program.write(item, text)
-        archive = os.path.join(tempfile.mkdtemp(prefix="updater-held-"), "local.zip")
-        make_zip(archive, {"a.txt": "new a\n", "korvanta-data.txt": "version 2\n",
-                           "z.txt": "new z\n"})
-        hold = subprocess.Popen([*EMULATOR, HOLD_FILE, native(self.program.join("z.txt"))],
+        archive = os.path.join(scratch(self), "local.zip")
+        make_zip(archive, [zip_item(name, text.replace("old", "new").replace("1", "2"), host=0)
+                           for name, text in old.items()])
+        hold = subprocess.Popen([*emulator(), ARGS.hold_file, native(self.program.join("z.txt"))],
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL)
         self.addCleanup(hold.stdout.close)
@@ -174,11 +157,11 @@ class RunningApp(unittest.TestCase):
         self.assertNotIn("started", self.log())
 
     def test_a_directory_the_user_may_not_write_fails_before_any_download(self):
-        if EMULATOR:
+        if emulator():
             self.skipTest("wine runs \"runas\" without a prompt, as the same user")
         server = Server(lambda conn, index: conn.recv(65536))
         self.addCleanup(server.close)
-        url = "http://127.0.0.1:%d/%s/update.zip" % (server.port, DOMAIN)
+        url = "http://127.0.0.1:%d/%s/update.zip" % (server.port, ARGS.domain)
         os.chmod(self.program.path, 0o555)
         self.addCleanup(os.chmod, self.program.path, 0o755)
 
@@ -195,23 +178,4 @@ class RunningApp(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--updater", required=True)
-    parser.add_argument("--standin", required=True)
-    parser.add_argument("--domain", required=True)
-    parser.add_argument("--emulator")
-    parser.add_argument("--answer-box")
-    parser.add_argument("--hold-file")
-    args, rest = parser.parse_known_args()
-    DOMAIN = args.domain
-    UPDATER, STANDIN = os.path.abspath(args.updater), os.path.abspath(args.standin)
-    ANSWER_BOX, HOLD_FILE = args.answer_box, args.hold_file
-    EMULATOR = [args.emulator] if args.emulator else []
-    if EMULATOR and not os.environ.get("DISPLAY"):
-        xvfb = os.path.join(os.path.dirname(os.path.abspath(args.emulator)), "xvfb.sh")
-        display, xvfb_pid = subprocess.run(
-            ["bash", "-c", '. "$1" && start_xvfb && echo "$DISPLAY $XVFB_PID"', "-", xvfb],
-            stdin=subprocess.DEVNULL, capture_output=True, text=True, check=True).stdout.split()
-        os.environ["DISPLAY"] = display
-        atexit.register(os.kill, int(xvfb_pid), 15)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    main("--answer-box", "--hold-file")

@@ -8,7 +8,6 @@
 # signed runs use an updater built with the public key of MINISIGN-KEY and sign
 # their packages with minisign as they go.
 #
-import atexit
 import os
 import pty
 import re
@@ -332,14 +331,4 @@ class SignedRun(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if "--emulator" in sys.argv and not os.environ.get("DISPLAY"):
-        # One X display for the updater and the helper that answers its
-        # message boxes (tools/windows/xvfb.sh picks a free one).
-        runner = sys.argv[sys.argv.index("--emulator") + 1]
-        xvfb = os.path.join(os.path.dirname(os.path.abspath(runner)), "xvfb.sh")
-        display, xvfb_pid = subprocess.run(
-            ["bash", "-c", '. "$1" && start_xvfb && echo "$DISPLAY $XVFB_PID"', "-", xvfb],
-            stdin=subprocess.DEVNULL, capture_output=True, text=True, check=True).stdout.split()
-        os.environ["DISPLAY"] = display
-        atexit.register(os.kill, int(xvfb_pid), 15)
     main("--signed-updater", "--secret-key", "--answer-box")

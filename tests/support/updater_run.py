@@ -3,6 +3,7 @@
 # stand-in, the loopback peers, a loopback server that runs a handler per
 # connection, zip items, and bounded waits.
 import argparse
+import atexit
 import os
 import resource
 import shutil
@@ -36,6 +37,15 @@ def main(*options):
         parser.add_argument(name)
     args, rest = parser.parse_known_args()
     vars(ARGS).update(vars(args))
+    if ARGS.emulator and not os.environ.get("DISPLAY"):
+        # One X display for the programs under the emulator and the helpers
+        # that answer their message boxes (tools/windows/xvfb.sh picks a free one).
+        xvfb = os.path.join(os.path.dirname(os.path.abspath(ARGS.emulator)), "xvfb.sh")
+        display, xvfb_pid = subprocess.run(
+            ["bash", "-c", '. "$1" && start_xvfb && echo "$DISPLAY $XVFB_PID"', "-", xvfb],
+            stdin=subprocess.DEVNULL, capture_output=True, text=True, check=True).stdout.split()
+        os.environ["DISPLAY"] = display
+        atexit.register(os.kill, int(xvfb_pid), signal.SIGTERM)
     unittest.main(module="__main__", argv=[sys.argv[0], *rest], verbosity=2)
 
 
