@@ -53,9 +53,8 @@ TlsConnectResult TlsConnect(SocketHandle s, const std::string& hostName,
     const TlsStatus status = opened->session->Handshake();
     // Whatever the outcome, the peer is owed what the session wrote: the
     // next flight, or the alert that tells it why the handshake ends here.
-    if (!SendPending(*opened, sendTimeoutMs) && status == TlsStatus::kWantInput) {
-      return TLS_BROKEN;
-    }
+    const bool sent = SendPending(*opened, sendTimeoutMs);
+    if (!sent && (status == TlsStatus::kWantInput || status == TlsStatus::kOk)) return TLS_BROKEN;
     switch (status) {
       case TlsStatus::kOk:
         channel = std::move(opened);
