@@ -8,6 +8,7 @@
 
 #include <future>
 #include <string>
+#include <vector>
 
 #include "http/http_downloader.h"
 #include "http/partial_file.h"
@@ -33,7 +34,7 @@ TEST_F(PeerTlsTest, HandshakeTrustsOnlyAValidChainForTheHostOverTls12OrNewer) {
   UPDATER_REQUIRE_PEERS(peers);
   const std::string ca = testsupport::ReadFileBytes(peers.tlsCaFile);
   ASSERT_FALSE(ca.empty());
-  enum Trust { kPinned, kSystem };
+  enum Trust { kPinned, kSystem, kPemWithoutCertificate };
   struct Case {
     const char* name;
     std::uint16_t port;
@@ -45,6 +46,8 @@ TEST_F(PeerTlsTest, HandshakeTrustsOnlyAValidChainForTheHostOverTls12OrNewer) {
       {"good, pinned", peers.httpsPort, "localhost", kPinned, net::TLS_CONNECTED},
       {"good, system store lacks the CA", peers.httpsPort, "localhost", kSystem,
        net::TLS_UNTRUSTED},
+      {"pinned text holds no certificate", peers.httpsPort, "localhost", kPemWithoutCertificate,
+       net::TLS_REFUSED},
       {"name the certificate lacks", peers.httpsPort, "elsewhere.test", kPinned,
        net::TLS_UNTRUSTED},
       {"another CA", peers.httpsUntrustedPort, "localhost", kPinned, net::TLS_UNTRUSTED},
@@ -52,8 +55,11 @@ TEST_F(PeerTlsTest, HandshakeTrustsOnlyAValidChainForTheHostOverTls12OrNewer) {
       {"expired", peers.httpsExpiredPort, "localhost", kPinned, net::TLS_UNTRUSTED},
       {"TLS 1.0 only", peers.httpsTls10Port, "localhost", kPinned, net::TLS_REFUSED},
   };
+  const std::string broken =
+      "-----BEGIN CERTIFICATE-----\nbm90IGEgY2VydGlmaWNhdGU=\n-----END CERTIFICATE-----\n";
   for (const Case& c : cases) {
-    EXPECT_EQ(Handshake(c.port, c.host, c.trust == kPinned ? ca : ""), c.expected) << c.name;
+    const std::string trust = c.trust == kPinned ? ca : c.trust == kSystem ? "" : broken;
+    EXPECT_EQ(Handshake(c.port, c.host, trust), c.expected) << c.name;
   }
 }
 
@@ -133,6 +139,44 @@ TEST_F(PeerTlsTest, ResumesATemporaryFileOverTls) {
                                             std::to_string(source.size() - third) +
                                             " range=\"bytes=" + std::to_string(third) + "-\"",
                                         5000));
+}
+
+TEST(TlsProxyTunnel, AsksForATunnelAndRetriesOnlyWhatAnotherAttemptCanMend) {
+  struct Case {
+    const char* name;
+    const char* answer;
+    int retryCount;  // after the download: 2 when both retries ran, 0 when none did
+  };
+  const Case cases[] = {
+      {"server unreachable", "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n", 2},
+      {"no answer", "", 2},
+      {"credentials refused", "HTTP/1.1 407 Proxy Authentication Required\r\n\r\n", 0},
+      {"bytes ahead of the server's", "HTTP/1.1 200 Connection established\r\n\r\nHTTP/1.1", 0},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer proxy([&](ScriptedExchange& e) { e.Send(c.answer); });
+    ASSERT_TRUE(proxy.listening());
+    httptest::RecordingDownloader d;
+    d.proxyKind = http::PROXY_HTTP;
+    d.proxyHost = "127.0.0.1";
+    d.proxyPort = proxy.port();
+    d.proxyAuth = 1;
+    d.proxyUser = "u";
+    d.proxyPassword = "p";
+    d.retryMode = http::RETRY_LIMITED;
+    d.maxRetries = 1;
+    d.retryDelay = 1;
+    EXPECT_EQ(d.Download("https://files.test/f", testsupport::ScratchDir().Join("f"), 1),
+              http::DOWNLOAD_FAILED)
+        << c.name;
+    EXPECT_EQ(d.retryCount, c.retryCount) << c.name;
+    const std::vector<std::string> requests = proxy.Requests();
+    ASSERT_FALSE(requests.empty()) << c.name;
+    EXPECT_EQ(requests[0],
+              "CONNECT files.test:443 HTTP/1.1\r\nHost: files.test:443\r\n"
+              "Proxy-Authorization: Basic dTpw\r\n\r\n")
+        << c.name;
+  }
 }
 
 // Reads the first TLS record header of the ClientHello.

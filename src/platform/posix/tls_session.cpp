@@ -74,13 +74,10 @@ class OpenSslSession final : public TlsSession {
   }
 
   std::span<char> InputSpace() override {
-    if (inputEnd_ == input_.size()) {
-      // Move what is still unread to the front; grow only when it fills all.
-      std::memmove(input_.data(), input_.data() + inputBegin_, inputEnd_ - inputBegin_);
-      inputEnd_ -= inputBegin_;
-      inputBegin_ = 0;
-      if (inputEnd_ == input_.size()) input_.resize(input_.size() * 2);
-    }
+    // OpenSSL (reading ahead) takes all the input whenever it needs more, and
+    // the buffer then starts over at its front; it fills only when more is
+    // received without a step between.
+    if (inputEnd_ == input_.size()) input_.resize(input_.size() * 2);
     return {input_.data() + inputEnd_, input_.size() - inputEnd_};
   }
 
