@@ -2,8 +2,6 @@
 // What the caller received is read straight out of the input buffer, and
 // what OpenSSL writes is appended to the output buffer, so the only copy
 // beyond OpenSSL's own is none.
-#include "platform/tls_session.h"
-
 #include <arpa/inet.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -15,11 +13,10 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/tls_buffers.h"
+
 namespace platform {
 namespace {
-
-// Large enough for several full TLS records, so one receive can bring many.
-constexpr std::size_t kInputBufferSize = 128 * 1024;
 
 struct SslCtxFree {
   void operator()(SSL_CTX* p) const { SSL_CTX_free(p); }
@@ -38,10 +35,8 @@ struct X509Free {
 // is the session.
 BIO_METHOD* BufferBioMethod();
 
-class OpenSslSession final : public TlsSession {
+class OpenSslSession final : public TlsBufferedSession {
  public:
-  OpenSslSession() : input_(kInputBufferSize) {}
-
   bool Start(const std::string& hostName, const TlsTrust& trust) {
     ctx_.reset(SSL_CTX_new(TLS_client_method()));
     if (!ctx_) return false;
@@ -71,30 +66,6 @@ class OpenSslSession final : public TlsSession {
     SSL_set_hostflags(ssl_.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
     return SSL_set1_host(ssl_.get(), hostName.c_str()) == 1 &&
            SSL_set_tlsext_host_name(ssl_.get(), hostName.c_str()) == 1;
-  }
-
-  std::span<char> InputSpace() override {
-    // OpenSSL (reading ahead) takes all the input whenever it needs more, and
-    // the buffer then starts over at its front; it fills only when more is
-    // received without a step between.
-    if (inputEnd_ == input_.size()) input_.resize(input_.size() * 2);
-    return {input_.data() + inputEnd_, input_.size() - inputEnd_};
-  }
-
-  void InputReceived(std::size_t count) override {
-    inputEnd_ = std::min(inputEnd_ + count, input_.size());
-  }
-
-  std::span<const char> PendingOutput() const override {
-    return {output_.data() + outputBegin_, output_.size() - outputBegin_};
-  }
-
-  void OutputSent(std::size_t count) override {
-    outputBegin_ = std::min(outputBegin_ + count, output_.size());
-    if (outputBegin_ == output_.size()) {
-      output_.clear();
-      outputBegin_ = 0;
-    }
   }
 
   TlsStatus Handshake() override {
@@ -179,11 +150,7 @@ class OpenSslSession final : public TlsSession {
 
   std::unique_ptr<SSL_CTX, SslCtxFree> ctx_;
   std::unique_ptr<SSL, SslFree> ssl_;
-  std::vector<char> input_;
-  std::size_t inputBegin_ = 0;
-  std::size_t inputEnd_ = 0;
-  std::vector<char> output_;
-  std::size_t outputBegin_ = 0;
+  std::size_t inputBegin_ = 0;  // the next byte for OpenSSL
 };
 
 int BufferBioWrite(BIO* bio, const char* data, int length) {

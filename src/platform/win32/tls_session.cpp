@@ -17,12 +17,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/tls_session.h"
+#include "platform/tls_buffers.h"
 
 namespace platform {
 namespace {
 
-constexpr std::size_t kInputBufferSize = 128 * 1024;
 constexpr DWORD kContextRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                   ISC_REQ_CONFIDENTIALITY | ISC_REQ_EXTENDED_ERROR |
                                   ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
@@ -106,9 +105,8 @@ CertStore StoreFromPem(const std::string& pem) {
   return added > 0 ? std::move(store) : CertStore();
 }
 
-class SchannelSession final : public TlsSession {
+class SchannelSession final : public TlsBufferedSession {
  public:
-  SchannelSession() : input_(kInputBufferSize) {}
   ~SchannelSession() override {
     if (haveContext_) DeleteSecurityContext(&context_);
     if (haveCredentials_) FreeCredentialsHandle(&credentials_);
@@ -135,27 +133,6 @@ class SchannelSession final : public TlsSession {
     }
     haveCredentials_ = true;
     return true;
-  }
-
-  std::span<char> InputSpace() override {
-    if (inputEnd_ == input_.size()) input_.resize(input_.size() * 2);
-    return {input_.data() + inputEnd_, input_.size() - inputEnd_};
-  }
-
-  void InputReceived(std::size_t count) override {
-    inputEnd_ = std::min(inputEnd_ + count, input_.size());
-  }
-
-  std::span<const char> PendingOutput() const override {
-    return {output_.data() + outputBegin_, output_.size() - outputBegin_};
-  }
-
-  void OutputSent(std::size_t count) override {
-    outputBegin_ = std::min(outputBegin_ + count, output_.size());
-    if (outputBegin_ == output_.size()) {
-      output_.clear();
-      outputBegin_ = 0;
-    }
   }
 
   TlsStatus Handshake() override {
@@ -373,10 +350,6 @@ class SchannelSession final : public TlsSession {
   bool failed_ = false;
   bool closed_ = false;
   SecPkgContext_StreamSizes sizes_{};
-  std::vector<char> input_;
-  std::size_t inputEnd_ = 0;
-  std::vector<char> output_;
-  std::size_t outputBegin_ = 0;
   std::vector<char> plaintext_;
   std::size_t plaintextBegin_ = 0;
 };
