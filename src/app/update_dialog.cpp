@@ -19,7 +19,9 @@ RunEnvironment CurrentRunEnvironment() {
 }
 
 UpdateDialog::UpdateDialog(RunEnvironment environment)
-    : m_environment(std::move(environment)), m_hIcon(platform::LoadAppIcon(IDI_UPDATER)) {}
+    : m_environment(std::move(environment)), m_hIcon(platform::LoadAppIcon(IDI_UPDATER)) {
+  m_downloader.caCertificates = kCaCertificates;
+}
 
 UpdateDialog::~UpdateDialog() {
   // Normally joined when the window went; a dialog that never ran has no worker.

@@ -35,9 +35,9 @@ constexpr std::int32_t kLastForeverPauseMs = 30000;
 bool HttpDownloader::TakeUrl(const std::string& given) {
   url = TrimBlanks(given);
   if (url.empty()) return false;
-  if (ParseUrl(url, host, object, port) == 0) {
+  if (ParseUrl(url, host, object, port, useTls) == 0) {
     url = "http://" + url;
-    if (ParseUrl(url, host, object, port) == 0) return false;
+    if (ParseUrl(url, host, object, port, useTls) == 0) return false;
   }
   authHost_ = host;
   authPort_ = port;
@@ -96,6 +96,7 @@ void HttpDownloader::PauseBeforeRetry() {
 int HttpDownloader::ReceiveBody(char* destination, int wanted) {
   const std::uint32_t timeout = Milliseconds(receiveTimeout);
   if (socketReader->count > 0) return net::ReaderRead(*socketReader, destination, wanted, timeout);
+  if (tlsChannel) return net::TlsRecvTimed(*tlsChannel, destination, wanted, timeout);
   return net::SocketRecvTimed(connection, destination, wanted, timeout);
 }
 

@@ -27,6 +27,7 @@ int HttpDownloader::OpenConnection() {
 
 void HttpDownloader::CloseConnection() {
   if (socketReader) net::ReaderRelease(std::move(socketReader), 0);
+  tlsChannel.reset();
   if (connection != net::kInvalidSocket) {
     net::SocketClose(connection, 1);
     connection = net::kInvalidSocket;
@@ -35,30 +36,45 @@ void HttpDownloader::CloseConnection() {
 
 HttpDownloader::ConnectResult HttpDownloader::Connect() {
   const std::uint32_t timeout = Milliseconds(connectTimeout);
+  ConnectResult result = ConnectResult::kFailed;
   switch (proxyKind) {
     case PROXY_NONE:
-      return net::SocketConnectHost(connection, host.c_str(), port, timeout, 1) == 0
-                 ? ConnectResult::kConnected
-                 : ConnectResult::kRetry;
+      result = net::SocketConnectHost(connection, host.c_str(), port, timeout, 1) == 0
+                   ? ConnectResult::kConnected
+                   : ConnectResult::kRetry;
+      break;
     case PROXY_HTTP:
       if (proxyHost.empty()) return ConnectResult::kFailed;
-      return net::SocketConnectHost(connection, proxyHost.c_str(), proxyPort, timeout, 1) == 0
-                 ? ConnectResult::kConnected
-                 : ConnectResult::kRetry;
+      result = net::SocketConnectHost(connection, proxyHost.c_str(), proxyPort, timeout, 1) == 0
+                   ? ConnectResult::kConnected
+                   : ConnectResult::kRetry;
+      break;
     case PROXY_SOCKS4:
     case PROXY_SOCKS4A:
     case PROXY_SOCKS5:
       switch (SetUpSocksConnection(*this)) {
         case REQUEST_OK:
-          return ConnectResult::kConnected;
+          result = ConnectResult::kConnected;
+          break;
         case REQUEST_RETRY:
           return ConnectResult::kRetry;
         default:
           return ConnectResult::kFailed;
       }
+      break;
     default:
       return ConnectResult::kFailed;
   }
+  if (result != ConnectResult::kConnected || useTls == 0) return result;
+  return StartTls();
+}
+
+bool HttpDownloader::SendAll(const std::string& text) {
+  const int length = static_cast<int>(text.size());
+  const std::uint32_t timeout = Milliseconds(sendTimeout);
+  const int sent = tlsChannel ? net::TlsSendAll(*tlsChannel, text.data(), length, timeout)
+                              : net::SocketSendAll(connection, text.data(), length, timeout);
+  return sent == length;
 }
 
 bool HttpDownloader::ContinuesPartialFile(const PartialFile& resume) const {
@@ -99,9 +115,7 @@ RequestResult HttpDownloader::SendRequest(int head) {
     std::string request;
     if (!ComposeRequest(head, resume, request)) return REQUEST_FAILED;
     receivedSize = resume.offset;
-    const int length = static_cast<int>(request.size());
-    if (net::SocketSendAll(connection, request.data(), length, Milliseconds(sendTimeout)) <
-        length) {
+    if (!SendAll(request)) {
       if (net::SocketLastError() == net::ErrTimedOut() && ++sendTimeouts < kMaxSendTimeouts) {
         continue;
       }

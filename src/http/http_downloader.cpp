@@ -23,17 +23,23 @@ std::optional<std::uint16_t> PortValue(const std::string& text) {
 
 }  // namespace
 
-int ParseUrl(const std::string& url, std::string& host, std::string& object, std::uint16_t& port) {
+int ParseUrl(const std::string& url, std::string& host, std::string& object, std::uint16_t& port,
+             int& tls) {
   host.clear();
   object.clear();
   port = 0;
+  tls = 0;
   const std::string text = TrimBlanks(url);
   if (HasControlByte(text)) return 0;
   const std::size_t schemeEnd = text.find("://");
   if (schemeEnd == std::string::npos) return 0;
   std::string scheme = text.substr(0, schemeEnd + 3);
   for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (scheme != "http://") return 0;
+  if (scheme == "https://") {
+    tls = 1;
+  } else if (scheme != "http://") {
+    return 0;
+  }
   const std::string rest = text.substr(schemeEnd + 3);
   const std::size_t slash = rest.find('/');
   if (slash == std::string::npos) return 0;
@@ -42,17 +48,23 @@ int ParseUrl(const std::string& url, std::string& host, std::string& object, std
   const std::size_t colon = hostPort.find(':');
   if (colon == std::string::npos) {
     host = hostPort;
-    port = 80;
+    port = DefaultPort(tls);
   } else {
     const std::optional<std::uint16_t> value = PortValue(hostPort.substr(colon + 1));
     if (!value) {
       object.clear();
+      tls = 0;
       return 0;
     }
     host = hostPort.substr(0, colon);
     port = *value;
   }
   return 1;
+}
+
+int ParseUrl(const std::string& url, std::string& host, std::string& object, std::uint16_t& port) {
+  int tls = 0;
+  return ParseUrl(url, host, object, port, tls);
 }
 
 HttpDownloader::HttpDownloader() = default;

@@ -14,6 +14,7 @@
 #include "net/event_socket.h"
 #include "net/socket_library.h"
 #include "net/socket_reader.h"
+#include "net/tls_channel.h"
 #include "platform/files.h"
 #include "platform/window.h"
 
@@ -76,11 +77,16 @@ struct DownloadProgress {
   std::string fileName;
 };
 
-// Splits an http URL into host, object (path and query) and port. The outputs
-// are always overwritten. Nonzero when the URL was understood; a URL with a
-// control byte, which could end a request line early, or with a port that is
-// not a decimal number from 1 to 65535, is never understood.
+// Splits an http or https URL into host, object (path and query) and port
+// (by default 80, or 443 for https); `tls` says whether it is https. The
+// outputs are always overwritten. Nonzero when the URL was understood; a URL
+// with a control byte, which could end a request line early, or with a port
+// that is not a decimal number from 1 to 65535, is never understood.
+int ParseUrl(const std::string& url, std::string& host, std::string& object, std::uint16_t& port,
+             int& tls);
 int ParseUrl(const std::string& url, std::string& host, std::string& object, std::uint16_t& port);
+
+inline std::uint16_t DefaultPort(int tls) { return tls != 0 ? 443 : 80; }
 
 class HttpDownloader {
  public:
@@ -148,8 +154,15 @@ class HttpDownloader {
   std::string object;
   std::string fileName;
   std::uint16_t port = 80;
+  // Nonzero while the target is https: the connection then carries TLS, and
+  // no redirect leads back to plain http.
+  int useTls = 0;
+  // PEM CA certificates that alone are trusted for https; empty: the
+  // system's trust.
+  std::string caCertificates;
   net::SocketHandle connection = net::kInvalidSocket;
   std::unique_ptr<net::SocketReader> socketReader;
+  std::unique_ptr<net::TlsChannel> tlsChannel;
   // First byte and whole size ("*": -1) of the last 206 response's
   // Content-Range; -1 for other responses.
   std::int32_t contentRangeStart = -1;
@@ -169,6 +182,9 @@ class HttpDownloader {
   // has no scheme); the server's credentials go only to its host and port.
   bool TakeUrl(const std::string& given);
 
+  // The Proxy-Authorization line when proxy credentials are set, else nothing.
+  std::string ProxyAuthorizationLine() const;
+
   // Sends one progress record when notification is enabled.
   void Notify(int code);
   // Where a record goes: by default to notifyWindow with notifyMessage. A
@@ -178,6 +194,11 @@ class HttpDownloader {
  private:
   enum class ConnectResult { kConnected, kRetry, kFailed };
   ConnectResult Connect();
+  // Over the connected socket: the CONNECT tunnel through an HTTP proxy when
+  // one is set, then the TLS handshake with the server.
+  ConnectResult StartTls();
+  // Sends the whole request, in TLS when the connection carries it.
+  bool SendAll(const std::string& text);
   // Up to `wanted` body bytes: first those buffered in socketReader, then
   // straight from the connection. Below 1 when the transfer has ended.
   int ReceiveBody(char* destination, int wanted);

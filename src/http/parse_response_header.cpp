@@ -37,11 +37,16 @@ HeaderResult HttpDownloader::ParseResponseHeader(const std::string& block, std::
   if (status >= 300 && status <= 399) {
     const std::optional<std::string_view> location = FindField(*response, "Location");
     if (!location || location->empty() || HasControlByte(*location)) return HEADER_FAILED;
-    const std::string newUrl = ResolveRedirect(host, port, object, *location);
+    const std::string newUrl = ResolveRedirect(useTls != 0, host, port, object, *location);
     std::string newHost;
     std::string newObject;
     std::uint16_t newPort = 0;
-    if (ParseUrl(newUrl, newHost, newObject, newPort) == 0) return HEADER_FAILED;
+    int newTls = 0;
+    if (ParseUrl(newUrl, newHost, newObject, newPort, newTls) == 0) return HEADER_FAILED;
+    // A download that had TLS never leaves it: a plain http hop would hand
+    // the rest of the transfer to anyone on the path.
+    if (useTls != 0 && newTls == 0) return HEADER_FAILED;
+    useTls = newTls;
     referer = url;
     url = newUrl;
     host = newHost;

@@ -48,14 +48,15 @@ std::string RemoveDotSegments(std::string_view path) {
   return out;
 }
 
-std::string ResolveRedirect(std::string_view host, std::uint16_t port, std::string_view object,
-                            std::string_view location) {
+std::string ResolveRedirect(bool tls, std::string_view host, std::uint16_t port,
+                            std::string_view object, std::string_view location) {
+  const std::string_view scheme = tls ? "https:" : "http:";
   std::string target(location.substr(0, location.find('#')));
   if (HasScheme(target)) return target;
   for (char& c : target) {
     if (c == '\\') c = '/';
   }
-  if (target.rfind("//", 0) == 0) return "http:" + target;
+  if (target.rfind("//", 0) == 0) return std::string(scheme) + target;
 
   std::string merged;
   if (!target.empty() && target[0] == '/') {
@@ -74,9 +75,10 @@ std::string ResolveRedirect(std::string_view host, std::uint16_t port, std::stri
   std::string path = RemoveDotSegments(std::string_view(merged).substr(0, query));
   if (query != std::string::npos) path += merged.substr(query);
 
-  std::string url = "http://";
+  std::string url(scheme);
+  url += "//";
   url += host;
-  if (port != 80) url += ":" + std::to_string(port);
+  if (port != (tls ? 443 : 80)) url += ":" + std::to_string(port);
   url += path;
   return url;
 }

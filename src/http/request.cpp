@@ -10,7 +10,9 @@ namespace http {
 
 bool HttpDownloader::ComposeRequest(int head, const PartialFile& resume, std::string& text) const {
   text.clear();
-  const bool viaHttpProxy = proxyKind == PROXY_HTTP;
+  // Through an HTTP proxy a plain request names the whole URL; an https one
+  // goes through the proxy's tunnel and names only the object.
+  const bool viaHttpProxy = proxyKind == PROXY_HTTP && useTls == 0;
   const std::string& target = viaHttpProxy ? url : object;
   if (HasControlByte(target) || HasControlByte(host) || HasControlByte(userAgent) ||
       HasControlByte(referer)) {
@@ -19,11 +21,8 @@ bool HttpDownloader::ComposeRequest(int head, const PartialFile& resume, std::st
   text += head != 0 ? "HEAD " : "GET ";
   text += EncodeRequestTarget(target);
   text += " HTTP/1.1\r\n";
+  if (viaHttpProxy) text += ProxyAuthorizationLine();
   std::string encoded;
-  if (viaHttpProxy && proxyAuth != 0) {
-    Base64Encode(proxyUser + ":" + proxyPassword, encoded);
-    text += "Proxy-Authorization: Basic " + encoded + "\r\n";
-  }
   // A redirect may lead elsewhere: the server's credentials go only to the
   // host and port they were given for.
   if (useAuth != 0 && EqualsIgnoreCase(host, authHost_) && port == authPort_) {
@@ -31,7 +30,7 @@ bool HttpDownloader::ComposeRequest(int head, const PartialFile& resume, std::st
     text += "Authorization: Basic " + encoded + "\r\n";
   }
   text += "Host: " + host;
-  if (port != 80) text += ":" + std::to_string(port);
+  if (port != DefaultPort(useTls)) text += ":" + std::to_string(port);
   text += "\r\n";
   text += "Accept: */*\r\n";
   text += "Pragma: no-cache\r\n";
@@ -48,6 +47,13 @@ bool HttpDownloader::ComposeRequest(int head, const PartialFile& resume, std::st
   }
   text += "\r\n";
   return true;
+}
+
+std::string HttpDownloader::ProxyAuthorizationLine() const {
+  if (proxyAuth == 0) return {};
+  std::string encoded;
+  Base64Encode(proxyUser + ":" + proxyPassword, encoded);
+  return "Proxy-Authorization: Basic " + encoded + "\r\n";
 }
 
 }  // namespace http

@@ -15,6 +15,7 @@ namespace net {
 inline std::int32_t ErrTimedOut() { return platform::SocketErrorTimedOut(); }
 inline std::int32_t ErrWouldBlock() { return platform::SocketErrorWouldBlock(); }
 inline std::int32_t ErrVersionNotSupported() { return platform::SocketErrorVersionNotSupported(); }
+inline std::int32_t ErrConnectionAborted() { return platform::SocketErrorConnectionAborted(); }
 
 // Asks for version 2.2: 0; -1 on failure with the code stored. A library
 // that grants another version is released again and "version not supported"

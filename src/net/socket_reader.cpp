@@ -57,8 +57,10 @@ int ReaderFill(SocketReader& reader, std::uint32_t timeoutMs) {
   std::unique_ptr<unsigned char[]> block(
       new (std::nothrow) unsigned char[static_cast<std::size_t>(space) + 1]);
   if (!block) return -1;
-  const int received =
-      SocketRecvTimed(reader.socket, reinterpret_cast<char*>(block.get()), space, timeoutMs);
+  char* const into = reinterpret_cast<char*>(block.get());
+  const int received = reader.tls != nullptr
+                           ? TlsRecvTimed(*reader.tls, into, space, timeoutMs)
+                           : SocketRecvTimed(reader.socket, into, space, timeoutMs);
   if (received > 0) {
     reader.writePos = CopyIn(reader, reader.writePos, block.get(), received);
     reader.count += received;

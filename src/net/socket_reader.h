@@ -1,12 +1,14 @@
 // A ring buffer of received bytes over one socket, read a byte, a line or a
 // block at a time, so bytes that arrive with a reply stay for what comes next.
-// Every receive it makes is one SocketRecvTimed with the caller's time-out.
+// Every receive it makes is one SocketRecvTimed with the caller's time-out,
+// or one TlsRecvTimed once the connection carries TLS.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
 #include "net/event_socket.h"
+#include "net/tls_channel.h"
 
 namespace net {
 
@@ -21,6 +23,7 @@ struct SocketReader {
   std::int32_t count = 0;                   // received, not yet handed out
   std::int32_t readPos = 0;                 // next byte to hand out
   std::int32_t writePos = 0;                // where the next received byte goes
+  TlsChannel* tls = nullptr;                // not owned; set once the handshake is done
 };
 
 // A reader with a zero-filled ring of `capacity` bytes; null for

@@ -70,6 +70,7 @@ inline constexpr std::uint32_t kNoIpv4Address = 0xFFFFFFFFu;  // INADDR_NONE
 std::int32_t SocketErrorTimedOut();
 std::int32_t SocketErrorWouldBlock();
 std::int32_t SocketErrorVersionNotSupported();
+std::int32_t SocketErrorConnectionAborted();  // a TLS session that failed
 
 class SocketCalls {
  public:

@@ -150,8 +150,8 @@ TEST(ParseResponseHeader, RedirectRewritesTheTargetKeepingCase) {
 }
 
 TEST(ParseResponseHeader, RefusesRedirectsItCannotFollowSafely) {
-  for (const char* location : {"https://a.test/x", "ftp://a.test/x", "http://a.test", "/x\x01y",
-                               "/x\ty", "/x\rInjected: 1"}) {
+  for (const char* location :
+       {"ftp://a.test/x", "http://a.test", "/x\x01y", "/x\ty", "/x\rInjected: 1"}) {
     HttpDownloader d;
     d.url = "http://a.test/from";
     http::ParseUrl(d.url, d.host, d.object, d.port);

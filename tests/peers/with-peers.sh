@@ -3,7 +3,8 @@
 # addresses in its environment, stops the peers and returns the command's
 # status:
 #   tests/peers/with-peers.sh COMMAND [ARGS...]
-# Peers: nginx (static files and redirects), tinyproxy without and with Basic
+# Peers: nginx (static files and redirects, over http and, with certificates
+# of every kind, https: tls-peers.sh), tinyproxy without and with Basic
 # authentication. Each listens on 127.0.0.1 at a free port. The command sees
 #   UPDATER_TEST_HTTP_PORT, UPDATER_TEST_DOCROOT (files/ below it),
 #   UPDATER_TEST_NGINX_ACCESS_LOG, UPDATER_TEST_TINYPROXY_PORT,
@@ -15,7 +16,7 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 [ "$#" -ge 1 ] || { echo "usage: with-peers.sh COMMAND [ARGS...]" >&2; exit 64; }
 
-for tool in nginx tinyproxy python3; do
+for tool in nginx tinyproxy python3 openssl; do
   command -v "$tool" >/dev/null 2>&1 || [ -x "/usr/sbin/$tool" ] ||
     { echo "with-peers: $tool is missing (tools/install-deps.sh test)" >&2; exit 1; }
 done
@@ -81,12 +82,15 @@ if [ -n "${UPDATER_TEST_BIG_FILE_MIB:-}" ]; then
 fi
 # A Last-Modified well in the past, so that a file written now differs from it.
 touch -d '2021-03-04 05:06:07 UTC' "$docroot"/files/* "$docroot"/files/Mixed/*
+# shellcheck source=tests/peers/tls-peers.sh
+. "$here/tls-peers.sh"
 chmod -R a+rX "$peers_dir"
 
 user_line=""
 [ "$(id -u)" -ne 0 ] || user_line="user root root;"
 sed -e "s|@PEERS_DIR@|$peers_dir|g" -e "s|@DOCROOT@|$docroot|g" -e "s|@PORT@|$http_port|g" \
-  -e "s|@LISTEN_V6@|$listen_v6|" -e "s|@USER_LINE@|$user_line|" "$here/nginx.conf.in" >"$peers_dir/nginx.conf"
+  -e "s|@LISTEN_V6@|$listen_v6|" -e "s|@USER_LINE@|$user_line|" -e "s|@HTTPS_PORT@|$https_port|g" \
+  "$here/nginx.conf.in" >"$peers_dir/nginx.conf"
 "$nginx_bin" -p "$peers_dir" -e "$peers_dir/nginx-error.log" -c "$peers_dir/nginx.conf" \
   >"$peers_dir/nginx.out" 2>&1 &
 pids+=($!)
@@ -118,6 +122,7 @@ wait_for_port() {
   return 1
 }
 wait_for_port nginx "$http_port" "${pids[0]}"
+wait_for_port "nginx (https)" "$tls10_port" "${pids[0]}"
 wait_for_port tinyproxy "$proxy_port" "${pids[1]}"
 wait_for_port "tinyproxy (auth)" "$auth_proxy_port" "${pids[2]}"
 # The SOCKS proxies; socks-peers.sh lists them and their variables.

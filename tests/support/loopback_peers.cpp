@@ -40,6 +40,12 @@ std::optional<LoopbackPeers> PeersFromEnvironment() {
   peers.microsocksPassword = Env("UPDATER_TEST_MICROSOCKS_PASS");
   peers.dantePort = PortEnv("UPDATER_TEST_DANTE_PORT");
   peers.sshSocksPort = PortEnv("UPDATER_TEST_SSH_SOCKS_PORT");
+  peers.httpsPort = PortEnv("UPDATER_TEST_HTTPS_PORT");
+  peers.httpsUntrustedPort = PortEnv("UPDATER_TEST_HTTPS_UNTRUSTED_PORT");
+  peers.httpsWrongHostPort = PortEnv("UPDATER_TEST_HTTPS_WRONG_HOST_PORT");
+  peers.httpsExpiredPort = PortEnv("UPDATER_TEST_HTTPS_EXPIRED_PORT");
+  peers.httpsTls10Port = PortEnv("UPDATER_TEST_HTTPS_TLS10_PORT");
+  peers.tlsCaFile = Env("UPDATER_TEST_TLS_CA");
   if (peers.httpPort == 0 || peers.docroot.empty() || peers.proxyPort == 0 ||
       peers.authProxyPort == 0) {
     return std::nullopt;

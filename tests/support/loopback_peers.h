@@ -24,6 +24,14 @@ struct LoopbackPeers {
   std::string microsocksPassword;
   std::uint16_t dantePort = 0;     // SOCKS4 and SOCKS5
   std::uint16_t sshSocksPort = 0;  // ssh -D: SOCKS4, SOCKS4a and SOCKS5
+  // nginx over TLS (tests/peers/tls-peers.sh): a good certificate for
+  // localhost and 127.0.0.1 from the test CA, then the faulty ones.
+  std::uint16_t httpsPort = 0;
+  std::uint16_t httpsUntrustedPort = 0;  // issued by another CA
+  std::uint16_t httpsWrongHostPort = 0;  // for another name only
+  std::uint16_t httpsExpiredPort = 0;
+  std::uint16_t httpsTls10Port = 0;  // the good certificate, TLS 1.0 only
+  std::string tlsCaFile;             // the test CA's certificate (PEM)
 
   // "http://127.0.0.1:PORT" + path on nginx.
   std::string Url(const std::string& path) const;

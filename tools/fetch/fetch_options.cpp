@@ -1,6 +1,8 @@
 #include "fetch_options.h"
 
+#include <fstream>
 #include <limits>
+#include <sstream>
 
 #include "http/http_downloader.h"
 #include "signing/signature_text.h"
@@ -38,6 +40,19 @@ bool SplitCredentials(const std::string& text, std::string& user, std::string& p
   return true;
 }
 
+// The PEM text of FILE, which must hold at least one certificate.
+bool ReadCaCertificates(const std::string& path, std::string& pem, std::string& error) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  pem = text.str();
+  if (!file || pem.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+    error = "--cacert needs a file of PEM certificates, not '" + path + "'";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 const char kUsage[] =
@@ -58,6 +73,8 @@ const char kUsage[] =
     "  --quiet                   no progress\n"
     "  --public-key KEY          fetch URL.minisig too and keep FILE only when it verifies\n"
     "                            under KEY (the base64 line of a minisign public key)\n"
+    "  --cacert FILE             trust the CA certificates in FILE (PEM) for https,\n"
+    "                            instead of the system's\n"
     "--head prints Last-Modified only when the server sent a valid one.\n"
     "Ctrl-C stops and keeps FILE.down for a resume; a second Ctrl-C exits at once.\n"
     "Exit status: 0 downloaded, 1 up to date, 2 stopped, 3 failed or not verified,\n"
@@ -175,6 +192,10 @@ bool ParseFetchOptions(const std::vector<std::string>& arguments, FetchOptions& 
         return false;
       }
       options.publicKey = v;
+    } else if (arg == "--cacert") {
+      std::string pem;
+      if (!value(v) || !ReadCaCertificates(v, pem, error)) return false;
+      options.caCertificates = pem;
     } else if (arg == "--referer") {
       if (!value(v)) return false;
       options.referer = v;

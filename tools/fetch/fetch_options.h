@@ -35,6 +35,7 @@ struct FetchOptions {
   std::int32_t maxRetries = 0;
   std::optional<std::int32_t> retryDelay;
   std::optional<std::string> publicKey;  // a minisign public key's base64 line
+  std::string caCertificates;            // PEM text of --cacert FILE; empty: the system's
   std::string url;
   std::string file;
 };

@@ -55,6 +55,7 @@ void Apply(const fetch::FetchOptions& o, http::HttpDownloader& d) {
   if (o.retryMode) d.retryMode = *o.retryMode;
   d.maxRetries = o.maxRetries;
   if (o.retryDelay) d.retryDelay = *o.retryDelay;
+  d.caCertificates = o.caCertificates;
 }
 
 const char* ResultText(http::DownloadResult result) {

@@ -31,6 +31,7 @@ std::int32_t SocketErrorTimedOut() { return ETIMEDOUT; }
 std::int32_t SocketErrorWouldBlock() { return EWOULDBLOCK; }
 // POSIX has no library version to refuse; a number no socket call here returns.
 std::int32_t SocketErrorVersionNotSupported() { return EPROTONOSUPPORT; }
+std::int32_t SocketErrorConnectionAborted() { return ECONNABORTED; }
 
 namespace {
 

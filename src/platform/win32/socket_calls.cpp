@@ -22,6 +22,7 @@ static_assert(sizeof(SOCKET) == sizeof(SocketHandle) && INVALID_SOCKET == kInval
 std::int32_t SocketErrorTimedOut() { return WSAETIMEDOUT; }
 std::int32_t SocketErrorWouldBlock() { return WSAEWOULDBLOCK; }
 std::int32_t SocketErrorVersionNotSupported() { return WSAVERNOTSUPPORTED; }
+std::int32_t SocketErrorConnectionAborted() { return WSAECONNABORTED; }
 
 namespace {
 

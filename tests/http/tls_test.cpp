@@ -1,0 +1,240 @@
+// https on either engine: the handshake against nginx with every kind of
+// certificate that tls-peers.sh makes, downloads over TLS directly, through
+// redirects, a resume and every proxy kind (ctest: http_peers), and
+// handshakes that a scripted server breaks off, stalls or answers with
+// garbage. Servers are named "localhost": wine's Schannel matches DNS names
+// only.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <string>
+#include <vector>
+
+#include "http/http_downloader.h"
+#include "http/partial_file.h"
+#include "net/socket_library.h"
+#include "net/tls_channel.h"
+#include "platform/files.h"
+#include "recording_downloader.h"
+#include "support/loopback_peers.h"
+#include "support/scratch_dir.h"
+#include "support/scripted_server.h"
+#include "tls_peer_support.h"
+
+namespace {
+
+using httptest::Handshake;
+using httptest::Https;
+using httptest::PeerTlsTest;
+using net::TlsConnectResult;
+using testsupport::ScriptedExchange;
+using testsupport::ScriptedServer;
+
+TEST_F(PeerTlsTest, HandshakeTrustsOnlyAValidChainForTheHostOverTls12OrNewer) {
+  UPDATER_REQUIRE_PEERS(peers);
+  const std::string ca = testsupport::ReadFileBytes(peers.tlsCaFile);
+  ASSERT_FALSE(ca.empty());
+  enum Trust { kPinned, kSystem, kPemWithoutCertificate };
+  struct Case {
+    const char* name;
+    std::uint16_t port;
+    const char* host;
+    Trust trust;
+    TlsConnectResult expected;
+  };
+  const Case cases[] = {
+      {"good, pinned", peers.httpsPort, "localhost", kPinned, net::TLS_CONNECTED},
+      {"good, system store lacks the CA", peers.httpsPort, "localhost", kSystem,
+       net::TLS_UNTRUSTED},
+      {"pinned text holds no certificate", peers.httpsPort, "localhost", kPemWithoutCertificate,
+       net::TLS_REFUSED},
+      {"name the certificate lacks", peers.httpsPort, "elsewhere.test", kPinned,
+       net::TLS_UNTRUSTED},
+      {"another CA", peers.httpsUntrustedPort, "localhost", kPinned, net::TLS_UNTRUSTED},
+      {"wrong host", peers.httpsWrongHostPort, "localhost", kPinned, net::TLS_UNTRUSTED},
+      {"expired", peers.httpsExpiredPort, "localhost", kPinned, net::TLS_UNTRUSTED},
+      {"TLS 1.0 only", peers.httpsTls10Port, "localhost", kPinned, net::TLS_REFUSED},
+  };
+  const std::string broken =
+      "-----BEGIN CERTIFICATE-----\nbm90IGEgY2VydGlmaWNhdGU=\n-----END CERTIFICATE-----\n";
+  for (const Case& c : cases) {
+    const std::string trust = c.trust == kPinned ? ca : c.trust == kSystem ? "" : broken;
+    EXPECT_EQ(Handshake(c.port, c.host, trust), c.expected) << c.name;
+  }
+}
+
+TEST_F(PeerTlsTest, DownloadsThroughRedirectsAndProxiesAndFailsForGoodOtherwise) {
+  UPDATER_REQUIRE_PEERS(peers);
+  const std::string big = testsupport::ReadFileBytes(peers.docroot + "/files/big.bin");
+  const std::string small = testsupport::ReadFileBytes(peers.docroot + "/files/small.txt");
+  struct Case {
+    const char* name;
+    std::string url;
+    int proxyKind;
+    std::uint16_t proxyPort;
+    bool proxyAuth;
+    const std::string* expected;  // null: the download fails
+  };
+  const Case cases[] = {
+      {"direct", Https(peers.httpsPort, "/files/big.bin"), http::PROXY_NONE, 0, false, &big},
+      {"http to https", peers.Url("/redirect/to-https"), http::PROXY_NONE, 0, false, &big},
+      {"https rooted", Https(peers.httpsPort, "/redirect/rooted"), http::PROXY_NONE, 0, false,
+       &small},
+      {"CONNECT", Https(peers.httpsPort, "/files/big.bin"), http::PROXY_HTTP, peers.proxyPort,
+       false, &big},
+      {"CONNECT with Basic", Https(peers.httpsPort, "/files/big.bin"), http::PROXY_HTTP,
+       peers.authProxyPort, true, &big},
+      {"SOCKS5", Https(peers.httpsPort, "/files/big.bin"), http::PROXY_SOCKS5, peers.microsocksPort,
+       false, &big},
+      {"CONNECT without credentials", Https(peers.httpsPort, "/files/big.bin"), http::PROXY_HTTP,
+       peers.authProxyPort, false, nullptr},
+      {"https to http", Https(peers.httpsPort, "/redirect/to-http"), http::PROXY_NONE, 0, false,
+       nullptr},
+      {"expired", Https(peers.httpsExpiredPort, "/files/big.bin"), http::PROXY_NONE, 0, false,
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    httptest::RecordingDownloader d;
+    d.caCertificates = testsupport::ReadFileBytes(peers.tlsCaFile);
+    d.proxyKind = c.proxyKind;
+    d.proxyHost = "127.0.0.1";
+    d.proxyPort = c.proxyPort;
+    d.proxyAuth = c.proxyAuth ? 1 : 0;
+    d.proxyUser = peers.proxyUser;
+    d.proxyPassword = peers.proxyPassword;
+    // A refusal must not count as a transient failure.
+    d.retryMode = http::RETRY_LIMITED;
+    d.maxRetries = 3;
+    d.retryDelay = 1;
+    testsupport::ScratchDir dir;
+    const std::string target = dir.Join("file");
+    const http::DownloadResult result = d.Download(c.url, target, 1);
+    if (c.expected != nullptr) {
+      ASSERT_EQ(result, http::DOWNLOAD_OK) << c.name;
+      EXPECT_TRUE(testsupport::ReadFileBytes(target) == *c.expected) << c.name;
+    } else {
+      EXPECT_EQ(result, http::DOWNLOAD_FAILED) << c.name;
+      EXPECT_EQ(d.retryCount, 0) << c.name;
+      EXPECT_FALSE(platform::GetFileStatus(target).has_value()) << c.name;
+    }
+  }
+}
+
+TEST_F(PeerTlsTest, ResumesATemporaryFileOverTls) {
+  UPDATER_REQUIRE_PEERS(peers);
+  const std::string source = testsupport::ReadFileBytes(peers.docroot + "/files/big.bin");
+  testsupport::ScratchDir dir;
+  const std::string target = dir.Join("big.bin");
+  const std::size_t third = source.size() / 3;
+  ASSERT_TRUE(testsupport::WriteFileBytes(target + ".down", source.substr(0, third)));
+  ASSERT_TRUE(http::RecordPartialFile(target + ".down", static_cast<std::int32_t>(source.size()),
+                                      1614834367));
+  httptest::RecordingDownloader d;
+  d.caCertificates = testsupport::ReadFileBytes(peers.tlsCaFile);
+  ASSERT_EQ(d.Download(Https(peers.httpsPort, "/files/big.bin?tls-resume"), target, 0),
+            http::DOWNLOAD_OK);
+  EXPECT_TRUE(testsupport::ReadFileBytes(target) == source);
+  EXPECT_TRUE(testsupport::AwaitLogLine(peers.accessLog,
+                                        "GET /files/big.bin?tls-resume 206 " +
+                                            std::to_string(source.size() - third) +
+                                            " range=\"bytes=" + std::to_string(third) + "-\"",
+                                        5000));
+}
+
+TEST(TlsProxyTunnel, AsksForATunnelAndRetriesOnlyWhatAnotherAttemptCanMend) {
+  struct Case {
+    const char* name;
+    const char* answer;
+    int retryCount;  // after the download: 2 when both retries ran, 0 when none did
+  };
+  const Case cases[] = {
+      {"server unreachable", "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n", 2},
+      {"no answer", "", 2},
+      {"credentials refused", "HTTP/1.1 407 Proxy Authentication Required\r\n\r\n", 0},
+      {"bytes ahead of the server's", "HTTP/1.1 200 Connection established\r\n\r\nHTTP/1.1", 0},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer proxy([&](ScriptedExchange& e) { e.Send(c.answer); });
+    ASSERT_TRUE(proxy.listening());
+    httptest::RecordingDownloader d;
+    d.proxyKind = http::PROXY_HTTP;
+    d.proxyHost = "127.0.0.1";
+    d.proxyPort = proxy.port();
+    d.proxyAuth = 1;
+    d.proxyUser = "u";
+    d.proxyPassword = "p";
+    d.retryMode = http::RETRY_LIMITED;
+    d.maxRetries = 1;
+    d.retryDelay = 1;
+    EXPECT_EQ(d.Download("https://files.test/f", testsupport::ScratchDir().Join("f"), 1),
+              http::DOWNLOAD_FAILED)
+        << c.name;
+    EXPECT_EQ(d.retryCount, c.retryCount) << c.name;
+    const std::vector<std::string> requests = proxy.Requests();
+    ASSERT_FALSE(requests.empty()) << c.name;
+    EXPECT_EQ(requests[0],
+              "CONNECT files.test:443 HTTP/1.1\r\nHost: files.test:443\r\n"
+              "Proxy-Authorization: Basic dTpw\r\n\r\n")
+        << c.name;
+  }
+}
+
+// Reads the first TLS record header of the ClientHello.
+bool ClientHelloArrived(ScriptedExchange& e) { return e.Read(5).size() == 5; }
+
+TEST(TlsHandshake, GarbageIsRefusedWhileACloseOrSilenceBreaksTheConnection) {
+  struct Case {
+    const char* name;
+    ScriptedServer::Script script;
+    TlsConnectResult expected;
+    std::int32_t code;  // the error stored; 0: any
+  };
+  const Case cases[] = {
+      {"plain HTTP answer",
+       [](ScriptedExchange& e) {
+         if (ClientHelloArrived(e)) e.Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+         e.AwaitClientClose(5000);
+       },
+       net::TLS_REFUSED, net::ErrConnectionAborted()},
+      {"closed mid-handshake",
+       [](ScriptedExchange& e) {
+         ClientHelloArrived(e);
+         e.Close();
+       },
+       net::TLS_BROKEN, 0},
+      {"silent", [](ScriptedExchange& e) { e.AwaitClientClose(5000); }, net::TLS_BROKEN,
+       net::ErrTimedOut()},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server(c.script, true);
+    ASSERT_TRUE(server.listening());
+    net::SetSocketLastError(0);
+    EXPECT_EQ(Handshake(server.port(), "localhost", "", 300), c.expected) << c.name;
+    if (c.code != 0) {
+      EXPECT_EQ(net::SocketLastError(), c.code) << c.name;
+    }
+  }
+}
+
+TEST(TlsHandshake, AStopEndsAHandshakeThatWaitsForTheServer) {
+  std::promise<void> helloSeen;
+  ScriptedServer server(
+      [&](ScriptedExchange& e) {
+        ClientHelloArrived(e);
+        helloSeen.set_value();
+        e.AwaitClientClose(10000);
+      },
+      true);
+  httptest::RecordingDownloader d;
+  d.receiveTimeout = 60000;
+  std::thread stopper([&] {
+    helloSeen.get_future().wait();
+    d.RequestStop();
+  });
+  EXPECT_EQ(d.Download("https://127.0.0.1:" + std::to_string(server.port()) + "/f",
+                       testsupport::ScratchDir().Join("f"), 1),
+            http::DOWNLOAD_STOPPED);
+  stopper.join();
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+# The https side of the loopback nginx: a test CA and certificates that
+# openssl makes at run time, and one TLS server block per kind of
+# certificate or protocol, each on a free port of 127.0.0.1:
+#   UPDATER_TEST_HTTPS_PORT            the CA's certificate for localhost and 127.0.0.1
+#   UPDATER_TEST_HTTPS_UNTRUSTED_PORT  the same names, signed by a CA nobody trusts
+#   UPDATER_TEST_HTTPS_WRONG_HOST_PORT the CA's certificate for another name only
+#   UPDATER_TEST_HTTPS_EXPIRED_PORT    the CA's certificate, expired in 2020
+#   UPDATER_TEST_HTTPS_TLS10_PORT      the good certificate, TLS 1.0 only
+#   UPDATER_TEST_TLS_CA                the test CA's certificate (PEM)
+# Sourced by with-peers.sh before nginx starts: it reads docroot and
+# peers_dir, writes $peers_dir/tls-servers.conf (nginx.conf includes it) and
+# sets https_port for the redirects of nginx.conf.in.
+
+tls_dir="$peers_dir/tls"
+mkdir -p "$tls_dir/issued"
+: >"$tls_dir/index.txt"
+echo 1000 >"$tls_dir/serial"
+cat >"$tls_dir/ca.cnf" <<CNF
+[ca]
+default_ca = test_ca
+[test_ca]
+database = $tls_dir/index.txt
+new_certs_dir = $tls_dir/issued
+serial = $tls_dir/serial
+default_md = sha256
+policy = any
+copy_extensions = copy
+unique_subject = no
+[any]
+commonName = supplied
+CNF
+
+tls_key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1" 2>/dev/null; }
+
+# tls_ca NAME: a self-signed CA in NAME.pem and NAME.key.
+tls_ca() {
+  tls_key "$tls_dir/$1.key"
+  openssl req -x509 -new -key "$tls_dir/$1.key" -out "$tls_dir/$1.pem" -days 30 \
+    -subj "/CN=Korvanta test $1" >/dev/null 2>&1
+}
+
+# tls_leaf NAME CA SAN [DATES...]: NAME.pem and NAME.key for the names in
+# SAN, issued by CA.
+tls_leaf() {
+  local name=$1 ca=$2 san=$3
+  shift 3
+  tls_key "$tls_dir/$name.key"
+  openssl req -new -key "$tls_dir/$name.key" -out "$tls_dir/$name.csr" -subj "/CN=$name" \
+    -addext "subjectAltName=$san" >/dev/null 2>&1
+  openssl ca -batch -config "$tls_dir/ca.cnf" -cert "$tls_dir/$ca.pem" -keyfile "$tls_dir/$ca.key" \
+    -in "$tls_dir/$name.csr" -out "$tls_dir/$name.pem" -notext "$@" >/dev/null 2>&1
+}
+
+tls_ca ca
+tls_ca other-ca
+tls_leaf good ca "DNS:localhost,IP:127.0.0.1" -days 30
+tls_leaf untrusted other-ca "DNS:localhost,IP:127.0.0.1" -days 30
+tls_leaf wrong-host ca "DNS:elsewhere.test" -days 30
+tls_leaf expired ca "DNS:localhost,IP:127.0.0.1" -startdate 20200101000000Z -enddate 20200102000000Z
+for f in good untrusted wrong-host expired; do
+  [ -s "$tls_dir/$f.pem" ] || { echo "with-peers: openssl could not make the $f certificate" >&2; exit 1; }
+done
+
+read -r https_port untrusted_port wrong_host_port expired_port tls10_port < <(python3 - <<'PY'
+import socket
+held = []
+for _ in range(5):
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    held.append(s)
+print(" ".join(str(s.getsockname()[1]) for s in held))
+PY
+)
+
+# tls_server PORT CERT [DIRECTIVES]: a server block serving the docroot.
+tls_server() {
+  cat <<CONF
+  server {
+    listen 127.0.0.1:$1 ssl;
+    server_name localhost;
+    root $docroot;
+    absolute_redirect off;
+    ssl_certificate $tls_dir/$2.pem;
+    ssl_certificate_key $tls_dir/$2.key;
+    ${3:-}
+    location /files/ {
+    }
+    location = /redirect/to-http {
+      return 302 http://127.0.0.1:$http_port/files/small.txt;
+    }
+    location = /redirect/rooted {
+      return 301 /files/small.txt;
+    }
+  }
+CONF
+}
+{
+  tls_server "$https_port" good
+  tls_server "$untrusted_port" untrusted
+  tls_server "$wrong_host_port" wrong-host
+  tls_server "$expired_port" expired
+  # OpenSSL 3 refuses TLS 1.0 at its default security level, on either side.
+  tls_server "$tls10_port" good "ssl_protocols TLSv1; ssl_ciphers DEFAULT:@SECLEVEL=0;"
+} >"$peers_dir/tls-servers.conf"
+
+export UPDATER_TEST_HTTPS_PORT="$https_port"
+export UPDATER_TEST_HTTPS_UNTRUSTED_PORT="$untrusted_port"
+export UPDATER_TEST_HTTPS_WRONG_HOST_PORT="$wrong_host_port"
+export UPDATER_TEST_HTTPS_EXPIRED_PORT="$expired_port"
+export UPDATER_TEST_HTTPS_TLS10_PORT="$tls10_port"
+export UPDATER_TEST_TLS_CA="$tls_dir/ca.pem"
