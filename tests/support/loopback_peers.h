@@ -32,10 +32,10 @@ struct LoopbackPeers {
 // Nothing when the variables are not set (the tests run outside the script).
 std::optional<LoopbackPeers> PeersFromEnvironment();
 
-// Waits until a line of the log at `path` contains `needle` (nginx writes a
-// request's line only after it has sent the response). True when one did
-// within `timeoutMs`.
-bool AwaitLogLine(const std::string& path, const std::string& needle, int timeoutMs);
+// The lines of the log at `path` that contain `needle`, once there are
+// `expected` of them or 5 s have passed (nginx writes a request's line only
+// after it has sent the response).
+int CountLogLines(const std::string& path, const std::string& needle, int expected);
 
 // True when the environment variable CI is "true": peer tests then fail
 // instead of skipping when the peers are missing.
