@@ -3,7 +3,6 @@
 // pauses, and which code is stored.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,19 +26,41 @@ NetworkEvents Recorded(std::uint32_t bits) {
   return events;
 }
 
-// Each case scripts the platform, runs one operation and compares its
-// result, the stored error (kUntouched: none) and the calls in order.
-TEST(EventSocketSequence, EachOperationCallsThePlatformInOrderAndStoresItsError) {
-  enum Operation { kReceive, kSend, kSendAll, kConnect, kCloseGracefully, kCloseAtOnce, kCreate };
-  struct Case {
-    const char* name;
-    std::function<void(ScriptedSocketCalls&)> script;
-    Operation operation;
-    int result;
-    std::int32_t error;
-    Log log;  // empty: not compared
-  };
+class EventSocketSequence : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    net::SetSocketLastError(kUntouched);
+    calls.socketError = kSocketError;
+  }
+  int Receive(std::uint32_t timeoutMs = 500) {
+    char buffer[64];
+    return net::SocketRecvTimed(ScriptedSocketCalls::kSocket, buffer, sizeof buffer, timeoutMs);
+  }
+  int Send(std::uint32_t timeoutMs = 500) {
+    return net::SocketSendTimed(ScriptedSocketCalls::kSocket, "0123456789", 10, timeoutMs);
+  }
+
+  ScriptedSocketCalls calls;
+  net::ScopedSocketCalls scope{calls};
   const int wouldBlock = -net::ErrWouldBlock();
+};
+
+TEST_F(EventSocketSequence, ReceiveAfterWouldBlockPausesAndWaitsAgainWithTheFullTimeOut) {
+  calls.recorded = {Recorded(platform::kNetRead), Recorded(platform::kNetRead)};
+  calls.receives = {wouldBlock, 7};
+  EXPECT_EQ(Receive(500), 7);
+  EXPECT_EQ(calls.log, (Log{"create event", "select 33", "wait 500", "enumerate", "select 0",
+                            "receive 64", "pause 100", "select 33", "wait 500", "enumerate",
+                            "select 0", "receive 64", "close event"}));
+  EXPECT_EQ(net::SocketLastError(), kUntouched);
+}
+
+TEST_F(EventSocketSequence, ReceiveJudgesWhatTheWaitRecorded) {
+  struct Case {
+    const char* what;
+    NetworkEvents events;
+    int result;
+  };
   NetworkEvents readWithError = Recorded(platform::kNetRead);
   readWithError.readError = 5;
   NetworkEvents bothWithErrors = Recorded(platform::kNetRead | platform::kNetClose);
@@ -47,287 +68,195 @@ TEST(EventSocketSequence, EachOperationCallsThePlatformInOrderAndStoresItsError)
   bothWithErrors.closeError = 6;
   NetworkEvents closeWithError = Recorded(platform::kNetClose);
   closeWithError.closeError = 6;
-  NetworkEvents writeWithError = Recorded(platform::kNetWrite);
-  writeWithError.writeError = 5;
-  NetworkEvents refused;  // the bits themselves are not looked at
-  refused.connectError = 111;
-  const auto received = [](NetworkEvents events) {
-    return [events](ScriptedSocketCalls& c) {
-      c.recorded = {events};
-      c.receives = {3};
-    };
-  };
-  const auto roomAfterWouldBlock = [wouldBlock](NetworkEvents events) {
-    return [events, wouldBlock](ScriptedSocketCalls& c) {
-      c.sends = {wouldBlock, 10};
-      c.recorded = {events};
-    };
-  };
-  const Log receiveOnce = {"create event", "select 33",  "wait 500",   "enumerate",
-                           "select 0",     "receive 64", "close event"};
   const Case cases[] = {
-      {"receive after would-block pauses and waits again with the full time-out",
-       [=](ScriptedSocketCalls& c) {
-         c.recorded = {Recorded(platform::kNetRead), Recorded(platform::kNetRead)};
-         c.receives = {wouldBlock, 7};
-       },
-       kReceive,
-       7,
-       kUntouched,
-       {"create event", "select 33", "wait 500", "enumerate", "select 0", "receive 64", "pause 100",
-        "select 33", "wait 500", "enumerate", "select 0", "receive 64", "close event"}},
-      {"receive: data", received(Recorded(platform::kNetRead)), kReceive, 3, kUntouched,
-       receiveOnce},
-      {"receive: only a close",
-       received(Recorded(platform::kNetClose)),
-       kReceive,
-       -1,
-       kSocketError,
-       {}},
-      {"receive: only a close, with its error",
-       received(closeWithError),
-       kReceive,
-       -1,
-       kSocketError,
-       {}},
-      {"receive: data with an error", received(readWithError), kReceive, -1, kSocketError, {}},
-      {"receive: data and close together",
-       received(Recorded(platform::kNetRead | platform::kNetClose)),
-       kReceive,
-       3,
-       kUntouched,
-       {}},
-      {"receive: data and close, both with errors",
-       received(bothWithErrors),
-       kReceive,
-       3,
-       kUntouched,
-       {}},
-      {"receive: nothing recorded", received(Recorded(0)), kReceive, 3, kUntouched, {}},
-      {"receive: the wait times out",
-       [](ScriptedSocketCalls& c) { c.waits = {WaitOutcome::kTimedOut}; },
-       kReceive,
-       -1,
-       net::ErrTimedOut(),
-       {"create event", "select 33", "wait 500", "select 0", "close event"}},
-      {"receive: the wait fails",
-       [](ScriptedSocketCalls& c) { c.waits = {WaitOutcome::kFailed}; },
-       kReceive,
-       -1,
-       kSocketError,
-       {}},
-      {"receive: the enumeration fails",
-       [](ScriptedSocketCalls& c) { c.enumerateResult = -1; },
-       kReceive,
-       -1,
-       kSocketError,
-       {"create event", "select 33", "wait 500", "enumerate", "select 0", "close event"}},
-      {"receive: the select fails, no deselect",
-       [](ScriptedSocketCalls& c) { c.selects = {-1}; },
-       kReceive,
-       -1,
-       kSocketError,
-       {"create event", "select 33", "close event"}},
-      {"receive: no event",
-       [](ScriptedSocketCalls& c) { c.eventAvailable = false; },
-       kReceive,
-       -1,
-       8,
-       {"create event"}},
-      {"send: no event",
-       [](ScriptedSocketCalls& c) { c.eventAvailable = false; },
-       kSend,
-       -1,
-       8,
-       {"create event"}},
-      {"connect: no event",
-       [](ScriptedSocketCalls& c) { c.eventAvailable = false; },
-       kConnect,
-       -1,
-       8,
-       {"create event"}},
-      {"receive: its error is stored",
-       [](ScriptedSocketCalls& c) { c.receives = {-104}; },
-       kReceive,
-       -1,
-       104,
-       {}},
-      {"send goes out without waiting first",
-       [](ScriptedSocketCalls& c) { c.sends = {4}; },
-       kSend,
-       4,
-       kUntouched,
-       {"create event", "send 10", "close event"}},
-      {"send after would-block pauses, then waits for room",
-       [=](ScriptedSocketCalls& c) {
-         c.sends = {wouldBlock, wouldBlock, 10};
-         c.recorded = {Recorded(platform::kNetWrite), Recorded(platform::kNetWrite)};
-       },
-       kSend,
-       10,
-       kUntouched,
-       {"create event", "send 10", "pause 100", "select 34", "wait 500", "enumerate", "select 0",
-        "send 10", "pause 100", "select 34", "wait 500", "enumerate", "select 0", "send 10",
-        "close event"}},
-      {"send: room", roomAfterWouldBlock(Recorded(platform::kNetWrite)), kSend, 10, kUntouched, {}},
-      {"send: only a close",
-       roomAfterWouldBlock(Recorded(platform::kNetClose)),
-       kSend,
-       -1,
-       kSocketError,
-       {}},
-      {"send: room with an error",
-       roomAfterWouldBlock(writeWithError),
-       kSend,
-       -1,
-       kSocketError,
-       {}},
-      {"send: room and close together",
-       roomAfterWouldBlock(Recorded(platform::kNetWrite | platform::kNetClose)),
-       kSend,
-       10,
-       kUntouched,
-       {}},
-      {"send: nothing recorded", roomAfterWouldBlock(Recorded(0)), kSend, 10, kUntouched, {}},
-      {"send: the wait times out",
-       [=](ScriptedSocketCalls& c) {
-         c.sends = {wouldBlock};
-         c.waits = {WaitOutcome::kTimedOut};
-       },
-       kSend,
-       -1,
-       net::ErrTimedOut(),
-       {}},
-      {"send-all stops at the first failed send",
-       [](ScriptedSocketCalls& c) {
-         c.sends = {3, 2, -32, 5};
-       },
-       kSendAll,
-       5,
-       32,
-       {"create event", "send 10", "close event", "create event", "send 7", "close event",
-        "create event", "send 5", "close event"}},
-      {"connect selects first and takes the recorded error",
-       [=](ScriptedSocketCalls& c) {
-         c.connects = {wouldBlock};
-         c.recorded = {refused};
-       },
-       kConnect,
-       -1,
-       111,
-       {"create event", "select 16", "connect", "wait 500", "enumerate", "select 0",
-        "close event"}},
-      {"connect: nothing recorded after would-block",
-       [=](ScriptedSocketCalls& c) { c.connects = {wouldBlock}; },
-       kConnect,
-       0,
-       kUntouched,
-       {}},
-      {"connect succeeds at once",
-       [](ScriptedSocketCalls& c) { c.connects = {0}; },
-       kConnect,
-       0,
-       kUntouched,
-       {"create event", "select 16", "connect", "select 0", "close event"}},
-      {"connect fails at once",
-       [](ScriptedSocketCalls& c) { c.connects = {-111}; },
-       kConnect,
-       -1,
-       111,
-       {"create event", "select 16", "connect", "select 0", "close event"}},
-      {"graceful close drains passes of 256 bytes waiting 4000 ms each",
-       [](ScriptedSocketCalls& c) {
-         c.receives = {256, 100, 0};
-         c.waits = {WaitOutcome::kSignalled, WaitOutcome::kTimedOut, WaitOutcome::kFailed};
-       },
-       kCloseGracefully,
-       0,
-       kUntouched,
-       {"shutdown 1", "create event", "select 33", "wait 4000", "select 0", "receive 256",
-        "select 33", "wait 4000", "select 0", "receive 256", "select 33", "wait 4000", "select 0",
-        "receive 256", "close event", "shutdown 2", "close"}},
-      {"graceful close without an event receives without waiting",
-       [](ScriptedSocketCalls& c) {
-         c.eventAvailable = false;
-         c.receives = {-11};
-       },
-       kCloseGracefully,
-       0,
-       kUntouched,
-       {"shutdown 1", "create event", "receive 256", "shutdown 2", "close"}},
-      {"graceful close skips the wait when the socket cannot be selected",
-       [](ScriptedSocketCalls& c) {
-         c.selects = {-1};
-         c.receives = {-9};
-       },
-       kCloseGracefully,
-       0,
-       kUntouched,
-       {"shutdown 1", "create event", "select 33", "receive 256", "close event", "shutdown 2",
-        "close"}},
-      // Not connected: its connect failed or is still under way.
-      {"graceful close of a socket that cannot stop sending closes at once",
-       [](ScriptedSocketCalls& c) { c.shutdownResult = -1; },
-       kCloseGracefully,
-       0,
-       kUntouched,
-       {"shutdown 1", "close"}},
-      {"immediate close only closes",
-       [](ScriptedSocketCalls&) {},
-       kCloseAtOnce,
-       0,
-       kUntouched,
-       {"close"}},
-      {"create closes the socket again when reuse cannot be set",
-       [](ScriptedSocketCalls& c) { c.reuseResult = -1; },
-       kCreate,
-       -1,
-       kSocketError,
-       {"open", "reuse", "close"}},
+      {"data", Recorded(platform::kNetRead), 3},
+      {"only a close", Recorded(platform::kNetClose), -1},
+      {"only a close, with its error", closeWithError, -1},
+      {"data with an error", readWithError, -1},
+      {"data and close together", Recorded(platform::kNetRead | platform::kNetClose), 3},
+      {"data and close, both with errors", bothWithErrors, 3},
+      {"nothing recorded", Recorded(0), 3},
   };
   for (const Case& c : cases) {
-    ScriptedSocketCalls calls;
-    calls.socketError = kSocketError;
-    calls.systemError = 8;
-    c.script(calls);
-    const net::ScopedSocketCalls scope(calls);
+    calls.log.clear();
+    calls.recorded = {c.events};
+    calls.receives = {3};
     net::SetSocketLastError(kUntouched);
-    const net::SocketHandle s = ScriptedSocketCalls::kSocket;
-    char buffer[64];
-    int result = 0;
-    switch (c.operation) {
-      case kReceive:
-        result = net::SocketRecvTimed(s, buffer, sizeof buffer, 500);
-        break;
-      case kSend:
-        result = net::SocketSendTimed(s, "0123456789", 10, 500);
-        break;
-      case kSendAll:
-        result = net::SocketSendAll(s, "0123456789", 10, 500);
-        break;
-      case kConnect:
-        result = net::SocketConnectTimed(s, "", 16, 500);
-        break;
-      case kCloseGracefully:
-      case kCloseAtOnce:
-        result = net::SocketClose(s, c.operation == kCloseAtOnce ? 1 : 0);
-        break;
-      case kCreate:
-        result = net::SocketCreate(2, 1, 0) == net::kInvalidSocket ? -1 : 0;
-        break;
-    }
-    EXPECT_EQ(result, c.result) << c.name;
-    EXPECT_EQ(net::SocketLastError(), c.error) << c.name;
-    if (!c.log.empty()) {
-      EXPECT_EQ(calls.log, c.log) << c.name;
-    }
+    EXPECT_EQ(Receive(), c.result) << c.what;
+    EXPECT_EQ(net::SocketLastError(), c.result < 0 ? kSocketError : kUntouched) << c.what;
+    EXPECT_EQ(calls.log.back(), "close event") << c.what;
   }
 }
 
-TEST(EventSocketSequence, NameThatDoesNotResolveStoresTheLastSocketError) {
-  ScriptedSocketCalls calls;
-  calls.socketError = kSocketError;
-  const net::ScopedSocketCalls scope(calls);
+TEST_F(EventSocketSequence, WaitThatTimesOutStoresTimedOut) {
+  calls.waits = {WaitOutcome::kTimedOut};
+  EXPECT_EQ(Receive(0), -1);
+  EXPECT_EQ(net::SocketLastError(), net::ErrTimedOut());
+  EXPECT_EQ(calls.log, (Log{"create event", "select 33", "wait 0", "select 0", "close event"}));
+}
+
+TEST_F(EventSocketSequence, FailedWaitStoresTheLastSocketError) {
+  calls.waits = {WaitOutcome::kFailed};
+  EXPECT_EQ(Receive(), -1);
+  EXPECT_EQ(net::SocketLastError(), kSocketError);
+}
+
+TEST_F(EventSocketSequence, FailedEnumerationStoresTheLastSocketError) {
+  calls.enumerateResult = -1;
+  EXPECT_EQ(Receive(), -1);
+  EXPECT_EQ(net::SocketLastError(), kSocketError);
+  EXPECT_EQ(calls.log,
+            (Log{"create event", "select 33", "wait 500", "enumerate", "select 0", "close event"}));
+}
+
+TEST_F(EventSocketSequence, FailedSelectStoresTheLastSocketErrorAndNeedsNoDeselect) {
+  calls.selects = {-1};
+  EXPECT_EQ(Receive(), -1);
+  EXPECT_EQ(net::SocketLastError(), kSocketError);
+  EXPECT_EQ(calls.log, (Log{"create event", "select 33", "close event"}));
+}
+
+TEST_F(EventSocketSequence, EventThatCannotBeCreatedStoresTheSystemError) {
+  calls.eventAvailable = false;
+  calls.systemError = 8;
+  EXPECT_EQ(Receive(), -1);
+  EXPECT_EQ(net::SocketLastError(), 8);
+  EXPECT_EQ(Send(), -1);
+  EXPECT_EQ(net::SocketConnectTimed(ScriptedSocketCalls::kSocket, "", 16, 100), -1);
+  EXPECT_EQ(calls.log, (Log{"create event", "create event", "create event"}));
+}
+
+TEST_F(EventSocketSequence, ReceiveErrorIsStored) {
+  calls.receives = {-104};
+  EXPECT_EQ(Receive(), -1);
+  EXPECT_EQ(net::SocketLastError(), 104);
+}
+
+TEST_F(EventSocketSequence, SendGoesOutWithoutWaitingFirst) {
+  calls.sends = {4};
+  EXPECT_EQ(Send(), 4);
+  EXPECT_EQ(calls.log, (Log{"create event", "send 10", "close event"}));
+}
+
+TEST_F(EventSocketSequence, SendAfterWouldBlockPausesThenWaitsForRoom) {
+  calls.sends = {wouldBlock, wouldBlock, 10};
+  calls.recorded = {Recorded(platform::kNetWrite), Recorded(platform::kNetWrite)};
+  EXPECT_EQ(Send(300), 10);
+  EXPECT_EQ(calls.log, (Log{"create event", "send 10", "pause 100", "select 34", "wait 300",
+                            "enumerate", "select 0", "send 10", "pause 100", "select 34",
+                            "wait 300", "enumerate", "select 0", "send 10", "close event"}));
+}
+
+TEST_F(EventSocketSequence, SendJudgesWhatTheWaitRecorded) {
+  struct Case {
+    const char* what;
+    NetworkEvents events;
+    int result;
+  };
+  NetworkEvents writeWithError = Recorded(platform::kNetWrite);
+  writeWithError.writeError = 5;
+  const Case cases[] = {
+      {"room", Recorded(platform::kNetWrite), 10},
+      {"only a close", Recorded(platform::kNetClose), -1},
+      {"room with an error", writeWithError, -1},
+      {"room and close together", Recorded(platform::kNetWrite | platform::kNetClose), 10},
+      {"nothing recorded", Recorded(0), 10},
+  };
+  for (const Case& c : cases) {
+    calls.sends = {wouldBlock, 10};
+    calls.recorded = {c.events};
+    net::SetSocketLastError(kUntouched);
+    EXPECT_EQ(Send(), c.result) << c.what;
+    EXPECT_EQ(net::SocketLastError(), c.result < 0 ? kSocketError : kUntouched) << c.what;
+  }
+}
+
+TEST_F(EventSocketSequence, SendThatTimesOutStoresTimedOut) {
+  calls.sends = {wouldBlock};
+  calls.waits = {WaitOutcome::kTimedOut};
+  EXPECT_EQ(Send(), -1);
+  EXPECT_EQ(net::SocketLastError(), net::ErrTimedOut());
+}
+
+TEST_F(EventSocketSequence, SendAllStopsAtTheFirstFailedSend) {
+  calls.sends = {3, 2, -32, 5};
+  EXPECT_EQ(net::SocketSendAll(ScriptedSocketCalls::kSocket, "0123456789", 10, 100), 5);
+  EXPECT_EQ(net::SocketLastError(), 32);
+  EXPECT_EQ(calls.log, (Log{"create event", "send 10", "close event", "create event", "send 7",
+                            "close event", "create event", "send 5", "close event"}));
+}
+
+TEST_F(EventSocketSequence, ConnectSelectsBeforeConnectingAndTakesTheRecordedError) {
+  NetworkEvents refused;  // the bits themselves are not looked at
+  refused.connectError = 111;
+  calls.connects = {wouldBlock};
+  calls.recorded = {refused};
+  EXPECT_EQ(net::SocketConnectTimed(ScriptedSocketCalls::kSocket, "", 16, 900), -1);
+  EXPECT_EQ(net::SocketLastError(), 111);
+  EXPECT_EQ(calls.log, (Log{"create event", "select 16", "connect", "wait 900", "enumerate",
+                            "select 0", "close event"}));
+
+  calls.connects = {wouldBlock};
+  calls.recorded = {Recorded(0)};
+  EXPECT_EQ(net::SocketConnectTimed(ScriptedSocketCalls::kSocket, "", 16, 900), 0);
+}
+
+TEST_F(EventSocketSequence, ConnectThatSucceedsAtOnceOrFailsAtOnceDoesNotWait) {
+  calls.connects = {0};
+  EXPECT_EQ(net::SocketConnectTimed(ScriptedSocketCalls::kSocket, "", 16, 900), 0);
+  calls.connects = {-111};
+  EXPECT_EQ(net::SocketConnectTimed(ScriptedSocketCalls::kSocket, "", 16, 900), -1);
+  EXPECT_EQ(net::SocketLastError(), 111);
+  for (const std::string& entry : calls.log) EXPECT_NE(entry.rfind("wait", 0), 0u) << entry;
+}
+
+TEST_F(EventSocketSequence, GracefulCloseDrainsPassesOf256BytesWaiting4000MsEach) {
+  calls.receives = {256, 100, 0};
+  calls.waits = {WaitOutcome::kSignalled, WaitOutcome::kTimedOut, WaitOutcome::kFailed};
+  EXPECT_EQ(net::SocketClose(ScriptedSocketCalls::kSocket, 0), 0);
+  EXPECT_EQ(calls.log,
+            (Log{"shutdown 1", "create event", "select 33", "wait 4000", "select 0", "receive 256",
+                 "select 33", "wait 4000", "select 0", "receive 256", "select 33", "wait 4000",
+                 "select 0", "receive 256", "close event", "shutdown 2", "close"}));
+  EXPECT_EQ(net::SocketLastError(), kUntouched);
+}
+
+TEST_F(EventSocketSequence, GracefulCloseWithoutAnEventReceivesWithoutWaiting) {
+  calls.eventAvailable = false;
+  calls.receives = {-11};
+  EXPECT_EQ(net::SocketClose(ScriptedSocketCalls::kSocket, 0), 0);
+  EXPECT_EQ(calls.log, (Log{"shutdown 1", "create event", "receive 256", "shutdown 2", "close"}));
+}
+
+TEST_F(EventSocketSequence, GracefulCloseSkipsTheWaitWhenTheSocketCannotBeSelected) {
+  calls.selects = {-1};
+  calls.receives = {-9};
+  EXPECT_EQ(net::SocketClose(ScriptedSocketCalls::kSocket, 0), 0);
+  EXPECT_EQ(calls.log, (Log{"shutdown 1", "create event", "select 33", "receive 256", "close event",
+                            "shutdown 2", "close"}));
+  EXPECT_EQ(net::SocketLastError(), kUntouched);
+}
+
+TEST_F(EventSocketSequence, GracefulCloseOfASocketThatCannotStopSendingClosesAtOnce) {
+  calls.shutdownResult = -1;  // not connected: its connect failed or is still under way
+  EXPECT_EQ(net::SocketClose(ScriptedSocketCalls::kSocket, 0), 0);
+  EXPECT_EQ(calls.log, (Log{"shutdown 1", "close"}));
+  EXPECT_EQ(net::SocketLastError(), kUntouched);
+}
+
+TEST_F(EventSocketSequence, ImmediateCloseOnlyCloses) {
+  EXPECT_EQ(net::SocketClose(ScriptedSocketCalls::kSocket, 1), 0);
+  EXPECT_EQ(calls.log, (Log{"close"}));
+}
+
+TEST_F(EventSocketSequence, CreateClosesTheSocketAgainWhenReuseCannotBeSet) {
+  calls.reuseResult = -1;
+  EXPECT_EQ(net::SocketCreate(2, 1, 0), net::kInvalidSocket);
+  EXPECT_EQ(net::SocketLastError(), kSocketError);
+  EXPECT_EQ(calls.log, (Log{"open", "reuse", "close"}));
+}
+
+TEST_F(EventSocketSequence, NameThatDoesNotResolveStoresTheLastSocketError) {
   EXPECT_EQ(net::SocketConnectHost(ScriptedSocketCalls::kSocket, "nowhere.invalid", 80, 100, 1),
             -1);
   EXPECT_EQ(net::SocketLastError(), kSocketError);
