@@ -17,7 +17,7 @@ struct LoopbackPeers {
   std::string proxyUser;
   std::string proxyPassword;
   std::string accessLog;  // nginx's access log, one line per request
-  // The SOCKS proxies (tests/peers/socks-peers.sh); 0 for one not running.
+  // The SOCKS proxies; 0 for one not running.
   std::uint16_t microsocksPort = 0;      // SOCKS5 without authentication
   std::uint16_t microsocksAuthPort = 0;  // SOCKS5 with user name and password
   std::string microsocksUser;
