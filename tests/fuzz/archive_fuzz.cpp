@@ -34,18 +34,11 @@ constexpr std::int32_t kMaxItems = 64;
 constexpr std::uint32_t kMaxExtractedSize = 1 << 20;
 
 bool IsResult(ArchiveResult r) {
-  switch (r) {
-    case ARCHIVE_OK:
-    case ARCHIVE_FILE_OPEN_FAILED:
-    case ARCHIVE_WRITE_FAILED:
-    case ARCHIVE_BAD_LOCAL_HEADER:
-    case ARCHIVE_READ_FAILED:
-    case ARCHIVE_BAD_PASSWORD:
-    case ARCHIVE_PATH_TOO_LONG:
-    case ARCHIVE_BAD_ARGUMENT:
-    case ARCHIVE_WRONG_HANDLE:
-    case ARCHIVE_DATA_ERROR:
-      return true;
+  for (const ArchiveResult known :
+       {ARCHIVE_OK, ARCHIVE_FILE_OPEN_FAILED, ARCHIVE_WRITE_FAILED, ARCHIVE_BAD_LOCAL_HEADER,
+        ARCHIVE_READ_FAILED, ARCHIVE_BAD_PASSWORD, ARCHIVE_PATH_TOO_LONG, ARCHIVE_BAD_ARGUMENT,
+        ARCHIVE_WRONG_HANDLE, ARCHIVE_DATA_ERROR}) {
+    if (r == known) return true;
   }
   return false;
 }

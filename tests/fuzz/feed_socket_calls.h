@@ -11,14 +11,18 @@
 #include <string_view>
 
 #include "platform/socket_calls.h"
+#include "support/scripted_socket_calls.h"
 
 namespace fuzz {
 
-class FeedSocketCalls : public platform::SocketCalls {
+class FeedSocketCalls : public testsupport::ScriptedSocketCalls {
  public:
-  static constexpr platform::SocketHandle kSocket = 7;
   enum class End { kClosed, kTimedOut };
 
+  FeedSocketCalls() {
+    keepLog = false;
+    socketError = platform::SocketErrorTimedOut();
+  }
   void Reset(std::string_view bytes, std::uint32_t seed, End end) {
     bytes_ = bytes;
     pos_ = 0;
@@ -28,17 +32,6 @@ class FeedSocketCalls : public platform::SocketCalls {
   // Bytes not yet received from the stand-in.
   std::size_t Remaining() const { return bytes_.size() - pos_; }
 
-  std::int32_t StartLibrary(std::uint16_t requested, std::uint16_t& granted) override {
-    granted = requested;
-    return 0;
-  }
-  int StopLibrary() override { return 0; }
-  std::int32_t LastSocketError() override { return platform::SocketErrorTimedOut(); }
-  std::int32_t LastSystemError() override { return 0; }
-  platform::SocketHandle OpenSocket(int, int, int) override { return kSocket; }
-  int SetReuseAddress(platform::SocketHandle) override { return 0; }
-  int CloseSocket(platform::SocketHandle) override { return 0; }
-  int ShutdownSocket(platform::SocketHandle, int) override { return 0; }
   int Receive(platform::SocketHandle, char* buffer, int length) override {
     if (length <= 0 || Remaining() == 0) return 0;
     const std::size_t n = std::min({static_cast<std::size_t>(length), NextPiece(), Remaining()});
@@ -47,13 +40,6 @@ class FeedSocketCalls : public platform::SocketCalls {
     return static_cast<int>(n);
   }
   int Send(platform::SocketHandle, const char*, int length) override { return length; }
-  int Connect(platform::SocketHandle, const void*, int) override { return 0; }
-  platform::SocketEventHandle CreateSocketEvent() override { return 1; }
-  void CloseSocketEvent(platform::SocketEventHandle) override {}
-  int SelectSocketEvents(platform::SocketHandle, platform::SocketEventHandle,
-                         std::uint32_t) override {
-    return 0;
-  }
   platform::WaitOutcome WaitForSocketEvent(platform::SocketEventHandle, std::uint32_t) override {
     if (Remaining() == 0 && end_ == End::kTimedOut) return platform::WaitOutcome::kTimedOut;
     return platform::WaitOutcome::kSignalled;
@@ -67,10 +53,6 @@ class FeedSocketCalls : public platform::SocketCalls {
         Remaining() > 0 ? platform::kNetRead : platform::kNetRead | platform::kNetClose;
     return 0;
   }
-  void Pause(std::uint32_t) override {}
-  std::uint32_t ParseIpv4(const char*) override { return platform::kNoIpv4Address; }
-  std::uint32_t LookUpHost(const char*) override { return platform::kNoIpv4Address; }
-  bool ResolverThreadAvailable() override { return false; }
 
  private:
   // The size of the next piece: 1 byte, up to 16, up to 512, or the rest.

@@ -6,10 +6,7 @@
 // proxy resolve it (a SOCKS4a name, a SOCKS5 address of type 3).
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <fstream>
 #include <string>
-#include <thread>
 
 #include "http/http_downloader.h"
 #include "http/partial_file.h"
@@ -35,20 +32,9 @@ std::string Served(const testsupport::LoopbackPeers& peers, const std::string& n
   return testsupport::ReadFileBytes(peers.docroot + "/files/" + name);
 }
 
-// Lines of nginx's access log that contain `needle`, once there are
-// `expected` of them or 5 s have passed (nginx logs a request after its
-// response).
 int LoggedRequests(const testsupport::LoopbackPeers& peers, const std::string& needle,
-                   int expected) {
-  int count = 0;
-  for (int wait = 0; wait < 500 && count < expected; ++wait) {
-    if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::ifstream log(peers.accessLog);
-    count = 0;
-    for (std::string line; std::getline(log, line);)
-      count += line.find(needle) != std::string::npos;
-  }
-  return count;
+                   int expected = 1) {
+  return testsupport::CountLogLines(peers.accessLog, needle, expected);
 }
 
 TEST_F(PeerTest, DownloadsOnceResumesAndFindsTheFileUpToDate) {
@@ -58,6 +44,10 @@ TEST_F(PeerTest, DownloadsOnceResumesAndFindsTheFileUpToDate) {
   http::HttpTime modified = 0;
   ASSERT_EQ(d.QueryInfo(peers.Url("/files/big.bin"), length, modified), 1);
   const std::string source = Served(peers, "big.bin");
+  EXPECT_EQ(static_cast<std::size_t>(length), source.size());
+  EXPECT_EQ(modified, kServedTime);
+  // A failed query leaves the outputs as they were.
+  EXPECT_EQ(d.QueryInfo(peers.Url("/status/404?head"), length, modified), 0);
   EXPECT_EQ(static_cast<std::size_t>(length), source.size());
   EXPECT_EQ(modified, kServedTime);
 
@@ -75,11 +65,11 @@ TEST_F(PeerTest, DownloadsOnceResumesAndFindsTheFileUpToDate) {
   EXPECT_FALSE(platform::GetFileStatus(target + ".down").has_value());
   ASSERT_FALSE(d.records.empty());
   EXPECT_EQ(d.records.front().receivedSize, static_cast<std::int32_t>(half));
-  EXPECT_TRUE(testsupport::AwaitLogLine(
-      peers.accessLog,
-      "GET /files/big.bin?resume 206 " + std::to_string(source.size() - half) + " range=\"bytes=" +
-          std::to_string(half) + "-\" if_range=\"Thu, 04 Mar 2021 05:06:07 GMT\"",
-      5000));
+  EXPECT_EQ(LoggedRequests(peers, "GET /files/big.bin?resume 206 " +
+                                      std::to_string(source.size() - half) +
+                                      " range=\"bytes=" + std::to_string(half) +
+                                      "-\" if_range=\"Thu, 04 Mar 2021 05:06:07 GMT\""),
+            1);
 
   d.records.clear();
   EXPECT_EQ(d.Download(peers.Url("/files/big.bin?again"), target, 0), http::DOWNLOAD_UP_TO_DATE);
@@ -205,8 +195,8 @@ TEST_F(PeerTest, ProxiesCarryTheDownloadAndRefuseWrongCredentials) {
         << c.name;
     if (!c.ok) continue;
     EXPECT_TRUE(testsupport::ReadFileBytes(target) == source) << c.name;
-    EXPECT_TRUE(testsupport::AwaitLogLine(
-        peers.accessLog, "GET " + path + " 206 " + std::to_string(source.size() - 100000), 5000))
+    EXPECT_EQ(
+        LoggedRequests(peers, "GET " + path + " 206 " + std::to_string(source.size() - 100000)), 1)
         << c.name;
   }
 }

@@ -79,29 +79,6 @@ TEST(ParseResponseHeader, ClassifiesStatusAndFraming) {
   }
 }
 
-TEST(ParseResponseHeader, TakesLastModifiedAsGmtOrTheCurrentTime) {
-  HttpDownloader d;
-  Judge(d,
-        "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nlast-modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n");
-  EXPECT_EQ(d.lastModified, 784111777);
-
-  for (const char* block : {"HTTP/1.1 200 OK\r\nContent-Length: 1\r\n",
-                            "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nLast-Modified: soon\r\n"}) {
-    const http::HttpTime before = http::CurrentHttpTime();
-    Judge(d, block);
-    EXPECT_GE(d.lastModified, before) << block;
-    EXPECT_LE(d.lastModified, http::CurrentHttpTime()) << block;
-  }
-}
-
-TEST(ParseResponseHeader, RecordsTheStartOfAPartialAnswer) {
-  HttpDownloader d;
-  Judge(d, "HTTP/1.1 206 P\r\nContent-Length: 5\r\nContent-Range: bytes 7-11/12\r\n");
-  EXPECT_EQ(d.contentRangeStart, 7);
-  Judge(d, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n");
-  EXPECT_EQ(d.contentRangeStart, -1);
-}
-
 TEST(ParseResponseHeader, RedirectRewritesTheTargetKeepingCase) {
   struct Case {
     const char* from;

@@ -8,13 +8,13 @@
 
 #include "net/event_socket.h"
 #include "net/socket_library.h"
-#include "stand_in_socket_calls.h"
+#include "support/scripted_socket_calls.h"
 
 namespace {
 
-using nettest::ScriptedSocketCalls;
 using platform::NetworkEvents;
 using platform::WaitOutcome;
+using testsupport::ScriptedSocketCalls;
 using Log = std::vector<std::string>;
 
 constexpr std::int32_t kUntouched = 4242;

@@ -11,12 +11,6 @@
 
 namespace {
 
-TEST(WinsockErrorNumbers, AreWinsocksOwn) {
-  EXPECT_EQ(net::ErrTimedOut(), 10060);
-  EXPECT_EQ(net::ErrWouldBlock(), 10035);
-  EXPECT_EQ(net::ErrVersionNotSupported(), 10092);
-}
-
 // The version the library grants is the one asked for (wVersion), not the
 // highest it could offer (wHighVersion): only so can start-up refuse 1.1.
 TEST(WinsockLibrary, ReportsTheVersionGranted) {

@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "net/event_socket.h"
-#include "stand_in_socket_calls.h"
+#include "support/scripted_socket_calls.h"
 #include "support/table_names.h"
 
 namespace {
@@ -33,7 +33,7 @@ TEST(SocketStartup, AsksForVersion2Point2AndReleasesAnyOther) {
       {10091, 0x0202, -1, 10091, {"start 514"}},  // the library is not there to release
   };
   for (const Case& c : cases) {
-    nettest::ScriptedSocketCalls calls;
+    testsupport::ScriptedSocketCalls calls;
     calls.startResult = c.startCode;
     calls.grantVersion = c.granted;
     net::ScopedSocketCalls scope(calls);

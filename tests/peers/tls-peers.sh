@@ -86,7 +86,7 @@ tls_server() {
     location /files/ {
     }
     location = /redirect/to-http {
-      return 302 http://127.0.0.1:$http_port/files/small.txt;
+      return 302 http://127.0.0.1:@PORT@/files/small.txt;
     }
     location = /redirect/rooted {
       return 301 /files/small.txt;
@@ -101,7 +101,7 @@ CONF
   tls_server "$expired_port" expired
   # OpenSSL 3 refuses TLS 1.0 at its default security level, on either side.
   tls_server "$tls10_port" good "ssl_protocols TLSv1; ssl_ciphers DEFAULT:@SECLEVEL=0;"
-} >"$peers_dir/tls-servers.conf"
+} >"$peers_dir/tls-servers.conf.in"  # with-peers.sh fills in @PORT@, nginx's http port
 
 export UPDATER_TEST_HTTPS_PORT="$https_port"
 export UPDATER_TEST_HTTPS_UNTRUSTED_PORT="$untrusted_port"

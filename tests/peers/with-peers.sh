@@ -3,25 +3,33 @@
 # addresses in its environment, stops the peers and returns the command's
 # status:
 #   tests/peers/with-peers.sh COMMAND [ARGS...]
-# Peers: nginx (static files and redirects, over http and, with certificates
-# of every kind, https: tls-peers.sh), tinyproxy without and with Basic
-# authentication. Each listens on 127.0.0.1 at a free port. The command sees
-#   UPDATER_TEST_HTTP_PORT, UPDATER_TEST_DOCROOT (files/ below it),
-#   UPDATER_TEST_NGINX_ACCESS_LOG, UPDATER_TEST_TINYPROXY_PORT,
-#   UPDATER_TEST_TINYPROXY_AUTH_PORT, UPDATER_TEST_TINYPROXY_USER,
-#   UPDATER_TEST_TINYPROXY_PASS, UPDATER_TEST_PEERS_DIR.
-# Set UPDATER_TEST_BIG_FILE_MIB to add files/huge.bin of that many MiB.
+# Each peer listens on 127.0.0.1 at a free port; the command sees
+#   nginx (static files, redirects): UPDATER_TEST_HTTP_PORT, UPDATER_TEST_DOCROOT
+#     (files/ below it), UPDATER_TEST_NGINX_ACCESS_LOG
+#   nginx over https with certificates of every kind (tls-peers.sh):
+#     UPDATER_TEST_HTTPS_PORT, UPDATER_TEST_HTTPS_*_PORT, UPDATER_TEST_TLS_CA
+#   tinyproxy without and with Basic authentication: UPDATER_TEST_TINYPROXY_PORT,
+#     UPDATER_TEST_TINYPROXY_AUTH_PORT, UPDATER_TEST_TINYPROXY_USER, ..._PASS
+#   microsocks, SOCKS5 without and with login: UPDATER_TEST_MICROSOCKS_PORT,
+#     UPDATER_TEST_MICROSOCKS_AUTH_PORT, UPDATER_TEST_MICROSOCKS_USER, ..._PASS
+#   danted, SOCKS4 and SOCKS5: UPDATER_TEST_DANTE_PORT
+#   ssh -D to an sshd, SOCKS4, SOCKS4a and SOCKS5: UPDATER_TEST_SSH_SOCKS_PORT
+# and UPDATER_TEST_PEERS_DIR. A SOCKS proxy whose program is missing is left
+# out with a warning and its variables stay unset; its cases then skip (or
+# fail under CI). Set UPDATER_TEST_BIG_FILE_MIB to add files/huge.bin of that
+# many MiB.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 [ "$#" -ge 1 ] || { echo "usage: with-peers.sh COMMAND [ARGS...]" >&2; exit 64; }
 
-for tool in nginx tinyproxy python3 openssl; do
-  command -v "$tool" >/dev/null 2>&1 || [ -x "/usr/sbin/$tool" ] ||
-    { echo "with-peers: $tool is missing (tools/install-deps.sh test)" >&2; exit 1; }
+tool() {  # tool NAME: the program's path, or nothing
+  command -v "$1" 2>/dev/null || { [ -x "/usr/sbin/$1" ] && echo "/usr/sbin/$1"; } || true
+}
+for name in nginx tinyproxy python3 openssl; do
+  [ -n "$(tool "$name")" ] ||
+    { echo "with-peers: $name is missing (tools/install-deps.sh test)" >&2; exit 1; }
 done
-nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
-tinyproxy_bin=$(command -v tinyproxy || echo /usr/sbin/tinyproxy)
 
 peers_dir=$(mktemp -d "${TMPDIR:-/tmp}/updater-peers.XXXXXX")
 chmod 755 "$peers_dir"
@@ -33,43 +41,43 @@ stop_peers() {
 }
 trap stop_peers EXIT
 
-# Ports: the system picks free ones; they are released just before the peers
-# take them. A stock /etc/hosts maps "localhost" to 127.0.0.1 and ::1, and a
-# proxy that resolves it for a test may reach either, so nginx also listens on
-# [::1] at the same port wherever the machine has IPv6 loopback (the last
-# field says whether it does).
-read -r http_port proxy_port auth_proxy_port has_v6 < <(python3 - <<'PY'
-import socket
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    return s
-has_v6 = 0
-for _ in range(50):
-    http = free_port()
-    try:
-        v6 = socket.socket(socket.AF_INET6)
-        v6.bind(("::1", http.getsockname()[1]))
-        has_v6 = 1
-        break
-    except OSError as e:
-        if e.errno != 98:  # anything but EADDRINUSE: no IPv6 loopback here
-            break
-socks = [http, free_port(), free_port()]
-print(" ".join(str(s.getsockname()[1]) for s in socks), has_v6)
-PY
-)
-listen_v6=""
-[ "$has_v6" -eq 0 ] || listen_v6="listen [::1]:$http_port;"
+# start NAME LAUNCHER: "LAUNCHER PORT" starts the peer in the background on
+# PORT; its pid joins pids at once, and once it accepts there (within 10 s)
+# port holds the port. A port can be taken between being found free and
+# being bound, so a peer that exits at start-up is tried again on another
+# port, five times at most.
+start() {
+  local name=$1 launcher=$2 pid
+  for _ in 1 2 3 4 5; do
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    "$launcher" "$port"
+    pid=$!
+    pids+=("$pid")
+    for _ in $(seq 1 200); do
+      kill -0 "$pid" 2>/dev/null || break
+      if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then return 0; fi
+      sleep 0.05
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+      echo "with-peers: $name does not accept connections on port $port" >&2
+      return 1
+    fi
+    wait "$pid" 2>/dev/null || true
+  done
+  echo "with-peers: $name exited at start-up, also on other ports" >&2
+  cat "$peers_dir"/*.out "$peers_dir"/*.log >&2 2>/dev/null || true
+  return 1
+}
 
-# Files served.
+# Files served, with a Last-Modified well in the past, so that a file written
+# now differs from it.
 docroot="$peers_dir/docroot"
 mkdir -p "$docroot/files/Mixed"
 head -c $((3 * 1024 * 1024 + 4321)) /dev/urandom >"$docroot/files/big.bin"
 head -c 1000 /dev/urandom >"$docroot/files/Mixed/Case.BIN"
 printf 'hello from nginx\n' >"$docroot/files/small.txt"
 : >"$docroot/files/empty.bin"
-if command -v zip >/dev/null 2>&1; then
+if [ -n "$(tool zip)" ]; then
   mkdir -p "$peers_dir/zip-src/data"
   printf 'first item\n' >"$peers_dir/zip-src/readme.txt"
   head -c 200000 /dev/urandom >"$peers_dir/zip-src/data/payload.bin"
@@ -80,63 +88,144 @@ fi
 if [ -n "${UPDATER_TEST_BIG_FILE_MIB:-}" ]; then
   head -c $((UPDATER_TEST_BIG_FILE_MIB * 1024 * 1024)) /dev/urandom >"$docroot/files/huge.bin"
 fi
-# A Last-Modified well in the past, so that a file written now differs from it.
 touch -d '2021-03-04 05:06:07 UTC' "$docroot"/files/* "$docroot"/files/Mixed/*
 # shellcheck source=tests/peers/tls-peers.sh
 . "$here/tls-peers.sh"
 chmod -R a+rX "$peers_dir"
 
+# A stock /etc/hosts maps "localhost" to 127.0.0.1 and ::1, and a proxy that
+# resolves it for a test may reach either, so nginx also listens on [::1] at
+# the same port wherever the machine has IPv6 loopback.
+has_v6=$(python3 -c 'import socket
+try: socket.socket(socket.AF_INET6).bind(("::1", 0)); print(1)
+except OSError: print(0)')
 user_line=""
 [ "$(id -u)" -ne 0 ] || user_line="user root root;"
-sed -e "s|@PEERS_DIR@|$peers_dir|g" -e "s|@DOCROOT@|$docroot|g" -e "s|@PORT@|$http_port|g" \
-  -e "s|@LISTEN_V6@|$listen_v6|" -e "s|@USER_LINE@|$user_line|" -e "s|@HTTPS_PORT@|$https_port|g" \
-  "$here/nginx.conf.in" >"$peers_dir/nginx.conf"
-"$nginx_bin" -p "$peers_dir" -e "$peers_dir/nginx-error.log" -c "$peers_dir/nginx.conf" \
-  >"$peers_dir/nginx.out" 2>&1 &
-pids+=($!)
+launch_nginx() {
+  local v6=""
+  [ "$has_v6" -eq 0 ] || v6="listen [::1]:$1;"
+  sed -e "s|@PEERS_DIR@|$peers_dir|g" -e "s|@DOCROOT@|$docroot|g" -e "s|@PORT@|$1|g" \
+    -e "s|@LISTEN_V6@|$v6|" -e "s|@USER_LINE@|$user_line|" -e "s|@HTTPS_PORT@|$https_port|g" \
+    "$here/nginx.conf.in" >"$peers_dir/nginx.conf"
+  sed -e "s|@PORT@|$1|g" "$peers_dir/tls-servers.conf.in" >"$peers_dir/tls-servers.conf"
+  "$(tool nginx)" -p "$peers_dir" -e "$peers_dir/nginx-error.log" -c "$peers_dir/nginx.conf" \
+    >"$peers_dir/nginx.out" 2>&1 &
+}
+start nginx launch_nginx
+export UPDATER_TEST_HTTP_PORT=$port UPDATER_TEST_DOCROOT=$docroot
+export UPDATER_TEST_NGINX_ACCESS_LOG="$peers_dir/nginx-access.log"
 
 proxy_user=updater
 proxy_pass="s3cret-$$"
-for kind in plain auth; do
-  if [ "$kind" = plain ]; then port=$proxy_port; auth_line=""; else
-    port=$auth_proxy_port; auth_line="BasicAuth $proxy_user $proxy_pass"; fi
-  sed -e "s|@PORT@|$port|" -e "s|@LOG@|$peers_dir/tinyproxy-$kind.log|" \
-    -e "s|@AUTH_LINE@|$auth_line|" "$here/tinyproxy.conf.in" >"$peers_dir/tinyproxy-$kind.conf"
-  "$tinyproxy_bin" -d -c "$peers_dir/tinyproxy-$kind.conf" >"$peers_dir/tinyproxy-$kind.out" 2>&1 &
-  pids+=($!)
-done
-
-# Each peer must accept a connection within 10 s.
-wait_for_port() {
-  local name=$1 port=$2 pid=$3
-  for _ in $(seq 1 200); do
-    if ! kill -0 "$pid" 2>/dev/null; then
-      echo "with-peers: $name exited at start-up" >&2
-      cat "$peers_dir"/*.out "$peers_dir"/*.log 2>/dev/null >&2 || true
-      return 1
-    fi
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then return 0; fi
-    sleep 0.05
-  done
-  echo "with-peers: $name does not accept connections on port $port" >&2
-  return 1
+launch_tinyproxy() {  # KIND PORT
+  local auth_line=""
+  [ "$1" = plain ] || auth_line="BasicAuth $proxy_user $proxy_pass"
+  sed -e "s|@PORT@|$2|" -e "s|@LOG@|$peers_dir/tinyproxy-$1.log|" -e "s|@AUTH_LINE@|$auth_line|" \
+    "$here/tinyproxy.conf.in" >"$peers_dir/tinyproxy-$1.conf"
+  "$(tool tinyproxy)" -d -c "$peers_dir/tinyproxy-$1.conf" >"$peers_dir/tinyproxy-$1.out" 2>&1 &
 }
-wait_for_port nginx "$http_port" "${pids[0]}"
-wait_for_port "nginx (https)" "$tls10_port" "${pids[0]}"
-wait_for_port tinyproxy "$proxy_port" "${pids[1]}"
-wait_for_port "tinyproxy (auth)" "$auth_proxy_port" "${pids[2]}"
-# The SOCKS proxies; socks-peers.sh lists them and their variables.
-. "$here/socks-peers.sh"
+launch_tinyproxy_plain() { launch_tinyproxy plain "$1"; }
+launch_tinyproxy_auth() { launch_tinyproxy auth "$1"; }
+start tinyproxy launch_tinyproxy_plain
+export UPDATER_TEST_TINYPROXY_PORT=$port
+start "tinyproxy (auth)" launch_tinyproxy_auth
+export UPDATER_TEST_TINYPROXY_AUTH_PORT=$port UPDATER_TEST_TINYPROXY_USER=$proxy_user
+export UPDATER_TEST_TINYPROXY_PASS=$proxy_pass
+
+missing() { echo "with-peers: $1 is missing (tools/install-deps.sh test); its tests skip" >&2; }
+
+if [ -n "$(tool microsocks)" ]; then
+  socks_user=updater
+  socks_pass="s0cks-$$"
+  launch_microsocks() {
+    "$(tool microsocks)" -i 127.0.0.1 -p "$1" >"$peers_dir/microsocks.out" 2>&1 &
+  }
+  launch_microsocks_auth() {
+    "$(tool microsocks)" -i 127.0.0.1 -p "$1" -u "$socks_user" -P "$socks_pass" \
+      >"$peers_dir/microsocks-auth.out" 2>&1 &
+  }
+  start microsocks launch_microsocks
+  export UPDATER_TEST_MICROSOCKS_PORT=$port
+  start "microsocks (auth)" launch_microsocks_auth
+  export UPDATER_TEST_MICROSOCKS_AUTH_PORT=$port UPDATER_TEST_MICROSOCKS_USER=$socks_user
+  export UPDATER_TEST_MICROSOCKS_PASS=$socks_pass
+else
+  missing microsocks
+fi
+
+if [ -n "$(tool danted)" ]; then
+  # Run as root, dante must be told which users to take; otherwise it runs
+  # as the caller. In the foreground (no -D), so that the pid is its own.
+  dante_users=""
+  [ "$(id -u)" -ne 0 ] || dante_users=$'user.privileged: root\nuser.unprivileged: nobody'
+  launch_danted() {
+    cat >"$peers_dir/danted.conf" <<EOF
+logoutput: $peers_dir/danted.log
+internal: 127.0.0.1 port = $1
+external: 127.0.0.1
+socksmethod: none
+clientmethod: none
+$dante_users
+client pass {
+  from: 127.0.0.0/8 to: 0.0.0.0/0
+}
+socks pass {
+  from: 127.0.0.0/8 to: 0.0.0.0/0
+  protocol: tcp
+  command: connect
+}
+EOF
+    "$(tool danted)" -f "$peers_dir/danted.conf" -p "$peers_dir/danted.pid" \
+      >"$peers_dir/danted.out" 2>&1 &
+  }
+  start danted launch_danted
+  export UPDATER_TEST_DANTE_PORT=$port
+else
+  missing danted
+fi
+
+if [ -n "$(tool sshd)" ] && [ -n "$(tool ssh)" ] && [ -n "$(tool ssh-keygen)" ]; then
+  ssh_dir="$peers_dir/ssh"
+  mkdir -p "$ssh_dir"
+  # sshd insists on its privilege separation directory.
+  [ -d /run/sshd ] || mkdir -p /run/sshd 2>/dev/null || true
+  "$(tool ssh-keygen)" -q -t ed25519 -N '' -C updater-test-host -f "$ssh_dir/host_key"
+  "$(tool ssh-keygen)" -q -t ed25519 -N '' -C updater-test-client -f "$ssh_dir/client_key"
+  cp "$ssh_dir/client_key.pub" "$ssh_dir/authorized_keys"
+  launch_sshd() {
+    cat >"$ssh_dir/sshd_config" <<EOF
+ListenAddress 127.0.0.1
+Port $1
+HostKey $ssh_dir/host_key
+PidFile $ssh_dir/sshd.pid
+AuthorizedKeysFile $ssh_dir/authorized_keys
+StrictModes no
+PubkeyAuthentication yes
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+PermitRootLogin prohibit-password
+AllowTcpForwarding yes
+UsePAM no
+EOF
+    "$(tool sshd)" -D -e -f "$ssh_dir/sshd_config" >"$peers_dir/sshd.out" 2>&1 &
+  }
+  # The client in the foreground of its own background job (no -f), so that
+  # its pid is known; it exits when the forwarding port cannot be had.
+  launch_ssh_socks() {
+    "$(tool ssh)" -N -F /dev/null -o BatchMode=yes -o StrictHostKeyChecking=no \
+      -o UserKnownHostsFile=/dev/null -o IdentitiesOnly=yes -o ExitOnForwardFailure=yes \
+      -o LogLevel=ERROR -i "$ssh_dir/client_key" -p "$sshd_port" \
+      -D "127.0.0.1:$1" "$(id -un)@127.0.0.1" >"$peers_dir/ssh.out" 2>&1 &
+  }
+  start sshd launch_sshd
+  sshd_port=$port
+  start "ssh -D" launch_ssh_socks
+  export UPDATER_TEST_SSH_SOCKS_PORT=$port
+else
+  missing "sshd, ssh or ssh-keygen"
+fi
 
 export UPDATER_TEST_PEERS_DIR="$peers_dir"
-export UPDATER_TEST_HTTP_PORT="$http_port"
-export UPDATER_TEST_DOCROOT="$docroot"
-export UPDATER_TEST_NGINX_ACCESS_LOG="$peers_dir/nginx-access.log"
-export UPDATER_TEST_TINYPROXY_PORT="$proxy_port"
-export UPDATER_TEST_TINYPROXY_AUTH_PORT="$auth_proxy_port"
-export UPDATER_TEST_TINYPROXY_USER="$proxy_user"
-export UPDATER_TEST_TINYPROXY_PASS="$proxy_pass"
-
 status=0
 "$@" || status=$?
 exit "$status"

@@ -53,16 +53,16 @@ std::optional<LoopbackPeers> PeersFromEnvironment() {
   return peers;
 }
 
-bool AwaitLogLine(const std::string& path, const std::string& needle, int timeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-      if (line.find(needle) != std::string::npos) return true;
-    }
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+int CountLogLines(const std::string& path, const std::string& needle, int expected) {
+  int count = 0;
+  for (int wait = 0; wait < 250 && count < expected; ++wait) {
+    if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::ifstream log(path);
+    count = 0;
+    for (std::string line; std::getline(log, line);)
+      count += line.find(needle) != std::string::npos;
   }
+  return count;
 }
 
 bool RunningInCi() { return Env("CI") == "true"; }

@@ -17,7 +17,7 @@ struct LoopbackPeers {
   std::string proxyUser;
   std::string proxyPassword;
   std::string accessLog;  // nginx's access log, one line per request
-  // The SOCKS proxies (tests/peers/socks-peers.sh); 0 for one not running.
+  // The SOCKS proxies; 0 for one not running.
   std::uint16_t microsocksPort = 0;      // SOCKS5 without authentication
   std::uint16_t microsocksAuthPort = 0;  // SOCKS5 with user name and password
   std::string microsocksUser;
@@ -40,10 +40,10 @@ struct LoopbackPeers {
 // Nothing when the variables are not set (the tests run outside the script).
 std::optional<LoopbackPeers> PeersFromEnvironment();
 
-// Waits until a line of the log at `path` contains `needle` (nginx writes a
-// request's line only after it has sent the response). True when one did
-// within `timeoutMs`.
-bool AwaitLogLine(const std::string& path, const std::string& needle, int timeoutMs);
+// The lines of the log at `path` that contain `needle`, once there are
+// `expected` of them or 5 s have passed (nginx writes a request's line only
+// after it has sent the response).
+int CountLogLines(const std::string& path, const std::string& needle, int expected);
 
 // True when the environment variable CI is "true": peer tests then fail
 // instead of skipping when the peers are missing.

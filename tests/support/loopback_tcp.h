@@ -40,9 +40,6 @@ class TcpConnection {
   std::size_t DrainToEnd(int timeoutMs = kDefaultWaitMs);
   // False when the peer is gone or the data did not go within `timeoutMs`.
   bool SendAll(std::string_view bytes, int timeoutMs = kDefaultWaitMs);
-  // Stops sending; receiving goes on.
-  void ShutdownSend();
-  void SetReceiveBuffer(int bytes);
   // Ends the connection with a reset instead of an orderly close.
   void Abort();
   void Close();
@@ -74,12 +71,9 @@ class TcpListener {
 // read (or the peer's close has come), or until the peer's close has arrived.
 bool WaitReadable(RawSocket s, int timeoutMs);
 bool WaitPeerClosed(RawSocket s, int timeoutMs);
-void SetSendBuffer(RawSocket s, int bytes);
 
 // A port on 127.0.0.1 that nothing listens on.
 std::uint16_t ClosedPort();
-// The system's number for a refused connection.
-std::int32_t ConnectionRefusedCode();
 // The 16-byte address (a sockaddr_in) of 127.0.0.1 and `port`.
 void LoopbackAddress(std::uint16_t port, void* address16);
 

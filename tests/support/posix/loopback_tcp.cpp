@@ -47,14 +47,6 @@ bool TcpConnection::SendAll(std::string_view bytes, int timeoutMs) {
   return bytes.empty();
 }
 
-void TcpConnection::ShutdownSend() {
-  if (valid()) ::shutdown(Fd(s_), SHUT_WR);
-}
-
-void TcpConnection::SetReceiveBuffer(int bytes) {
-  if (valid()) ::setsockopt(Fd(s_), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-}
-
 void TcpConnection::Abort() {
   if (!valid()) return;
   linger l{1, 0};
@@ -95,11 +87,5 @@ TcpConnection TcpListener::Accept(int timeoutMs) {
 bool WaitReadable(RawSocket s, int timeoutMs) { return WaitFor(s, POLLIN, timeoutMs); }
 
 bool WaitPeerClosed(RawSocket s, int timeoutMs) { return WaitFor(s, POLLRDHUP, timeoutMs); }
-
-void SetSendBuffer(RawSocket s, int bytes) {
-  ::setsockopt(Fd(s), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
-}
-
-std::int32_t ConnectionRefusedCode() { return ECONNREFUSED; }
 
 }  // namespace testsupport

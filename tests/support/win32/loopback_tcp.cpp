@@ -47,17 +47,6 @@ bool TcpConnection::SendAll(std::string_view bytes, int timeoutMs) {
   return bytes.empty();
 }
 
-void TcpConnection::ShutdownSend() {
-  if (valid()) ::shutdown(Sock(s_), SD_SEND);
-}
-
-void TcpConnection::SetReceiveBuffer(int bytes) {
-  if (valid()) {
-    ::setsockopt(Sock(s_), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
-                 sizeof bytes);
-  }
-}
-
 void TcpConnection::Abort() {
   if (!valid()) return;
   linger l{1, 0};
@@ -130,11 +119,5 @@ bool WaitPeerClosed(RawSocket s, int timeoutMs) {
   WSACloseEvent(event);
   return closed;
 }
-
-void SetSendBuffer(RawSocket s, int bytes) {
-  ::setsockopt(Sock(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
-}
-
-std::int32_t ConnectionRefusedCode() { return WSAECONNREFUSED; }
 
 }  // namespace testsupport
