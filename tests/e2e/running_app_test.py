@@ -15,7 +15,8 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from updater_run import (ARGS, MESSAGE_2, ProgramDir, Server, emulator, loopback, main,  # noqa: E402
-                         make_zip, native, scratch, wait_until, zip_item)
+                         make_zip, native, read_if_there, scratch, wait_until,
+                         zip_item)
 
 QUESTION = ("Korvanta程序仍在运行，本次升级无法继续。\n\n"
             "请关闭Korvanta程序后按\"重试\"继续升级，按\"取消\"放弃本次升级。")
@@ -36,10 +37,6 @@ class RunningApp(unittest.TestCase):
         return served, "http://127.0.0.1:%s/files/%s/running/%s/update.zip" % (
             self.port, ARGS.domain, case)
 
-    def set_wait(self, ms):
-        os.environ[WAIT_VARIABLE] = str(ms)
-        self.addCleanup(os.environ.pop, WAIT_VARIABLE, None)
-
     def start_standin(self, stay):
         """The main application, already running from the program directory."""
         proc = subprocess.Popen([*emulator(), self.program.join("Korvanta.exe"), "--stay", stay],
@@ -53,10 +50,7 @@ class RunningApp(unittest.TestCase):
         self.assertTrue(wait_until(lambda: "running\n" in self.log(), 60), "stand-in not up")
 
     def log(self):
-        try:
-            return self.program.read("Korvanta.log")
-        except FileNotFoundError:
-            return ""
+        return read_if_there(self.program.join("Korvanta.log"), "r") or ""
 
     def leftovers(self):
         return sorted(n for n in os.listdir(self.program.path)
@@ -78,7 +72,8 @@ class RunningApp(unittest.TestCase):
         self.assertEqual(self.leftovers(), [])
 
     def test_an_application_that_never_ends_brings_the_question_and_nothing_installs(self):
-        self.set_wait(1000)
+        os.environ[WAIT_VARIABLE] = "1000"
+        self.addCleanup(os.environ.pop, WAIT_VARIABLE, None)
         served, url = self.serve("never", {"korvanta-data.txt": "version 2\n"})
         self.start_standin("forever")
         status, shown = self.program.run_answered(url, box=True, timeout=120)

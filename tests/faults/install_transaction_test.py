@@ -237,11 +237,9 @@ class InstallTransaction(unittest.TestCase):
         self.assertEqual(outside, [])
         self.assertEqual(written > 0, status == 0)
 
-    @unittest.skipIf(os.name != "posix", "file-size limit")
     def test_a_full_disk_leaves_the_old_set_and_shows_message_two(self):
         if ARGS.emulator:
             self.skipTest("no file-size limit under the emulator")
-
         big = os.path.join(self.scratch, "big.zip")
         make_zip(big, [zip_item("korvanta-data.txt", b"version 2\n"),
                        zip_item("big.bin", os.urandom(3 << 20))])
