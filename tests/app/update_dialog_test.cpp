@@ -6,18 +6,22 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "app/messages.h"
+#include "app/run_shutdown.h"
 #include "app/vendor_config.h"
+#include "net/socket_library.h"
 #include "platform/files.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "support/environment.h"
+#include "support/pass_through_socket_calls.h"
 #include "support/scratch_dir.h"
 #include "support/scripted_server.h"
 
@@ -144,50 +148,145 @@ TEST_F(UpdateDialogFlow, ALocalPathThatIsNoArchiveStillStartsTheMainApplication)
   EXPECT_TRUE(shell.boxes.empty());
 }
 
-TEST_F(UpdateDialogFlow, ClosingDuringADownloadStopsTheWorkerAndKeepsThePartialFile) {
-  constexpr std::size_t kSize = 100000;
-  const std::string header = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kSize) +
-                             "\r\nLast-Modified: Sun, 06 Nov 2022 08:49:37 GMT\r\n\r\n";
-  std::atomic<Clock::rep> firstRequest{0};  // ticks of the steady clock
-  testsupport::ScriptedServer server([&](testsupport::ScriptedExchange& exchange) {
+// Where a run waits on its peer, closing the dialog ends it while the peer
+// still holds back (no time-out ran out): nothing is shown or started, and the
+// partial download stays as it was for the next run.
+using namespace std::chrono_literals;
+
+// Opened once by one thread, awaited by another.
+class Latch {
+ public:
+  void Open() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  bool Await(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, limit, [this] { return open_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = false;
+};
+
+// Long beyond any wait of a run that honours the close.
+constexpr auto kPeerPatience = 20s;
+
+// The peer's side of one moment: notes its first contact, tells the test it
+// is holding back, and holds back until the test lets it go.
+struct HeldPeer {
+  Latch reached, released, returned;
+  std::atomic<bool> gaveUp{false};
+  std::atomic<Clock::rep> firstContact{0};  // ticks of the steady clock
+  void Contact() {
     Clock::rep none = 0;
-    firstRequest.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
-    if (exchange.request().rfind("HEAD ", 0) == 0) {
+    firstContact.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
+  }
+  void HoldBack() {
+    reached.Open();
+    if (!released.Await(kPeerPatience)) gaveUp = true;
+    returned.Open();
+  }
+};
+
+// Name look-ups hold back; everything else goes to the system.
+class HeldLookUp : public testsupport::PassThroughSocketCalls {
+ public:
+  explicit HeldLookUp(HeldPeer& peer) : peer_(peer) {}
+  std::uint32_t LookUpHost(const char*) override {
+    peer_.Contact();
+    peer_.HoldBack();
+    return 0xFFFFFFFFu;
+  }
+
+ private:
+  HeldPeer& peer_;
+};
+
+TEST_F(UpdateDialogFlow, ClosingEndsTheRunAtOnceWhereverItWaitsAndKeepsThePartialDownload) {
+  enum class Moment { kNameLookUp, kHeadHeader, kGetHeader };
+  struct Case {
+    const char* name;
+    Moment moment;
+    int requests;  // what the server saw before the close
+  };
+  const Case cases[] = {
+      {"during the name look-up", Moment::kNameLookUp, 0},
+      {"while the HEAD response's header is awaited", Moment::kHeadHeader, 1},
+      {"while the GET response's header is awaited", Moment::kGetHeader, 2},
+  };
+  const std::string header =
+      "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n"
+      "Last-Modified: Sun, 06 Nov 2022 08:49:37 GMT\r\n\r\n";
+  const std::string partial = testsupport::PatternBytes(5000);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HeldPeer peer;
+    testsupport::ScriptedServer server([&](testsupport::ScriptedExchange& exchange) {
+      peer.Contact();
+      const bool head = exchange.request().rfind("HEAD ", 0) == 0;
+      if ((head && c.moment == Moment::kHeadHeader) || (!head && c.moment == Moment::kGetHeader)) {
+        peer.HoldBack();
+        return;
+      }
       exchange.Send(header);
-      return;
-    }
-    // The body arrives a few bytes at a time until the client goes away.
-    exchange.Send(header);
-    exchange.Drip(testsupport::PatternBytes(kSize), 16, 20);
-  });
-  ASSERT_TRUE(server.listening());
-  ObservedDialog dialog(Environment(server.Url(std::string("/update.zip?") + app::kVendorDomain)));
-  auto window = dialog.window.get_future();
-  std::thread closer([&] {
-    const platform::WindowHandle w = window.get();
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    // Until bytes have arrived: the first status shows 0 of the total.
-    const auto receiving = [&] {
-      const std::string status = platform::GetDlgItemText(w, app::IDC_STATUS_TEXT);
-      return status.rfind("已经下载", 0) == 0 && status.rfind("已经下载0字节", 0) != 0;
-    };
-    while (!receiving() && Clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    platform::SendMessage(w, platform::kWmClose, 0, 0);
-  });
-  dialog.DoModal();
-  closer.join();
-  // The worker starts about a second after the dialog is initialised.
-  EXPECT_GE(Clock::time_point(Clock::duration(firstRequest.load())) - dialog.initialisedAt,
-            std::chrono::milliseconds(950));
-  EXPECT_TRUE(shell.boxes.empty());
+    });
+    ASSERT_TRUE(server.listening());
+    HeldLookUp lookUps(peer);
+    const net::ScopedSocketCalls calls(lookUps);
+    ASSERT_TRUE(testsupport::WriteFileBytes(scratch.Join("update.zip.down"), partial));
+    const std::string object = std::string("/update.zip?") + app::kVendorDomain;
+    ObservedDialog dialog(
+        Environment(c.moment == Moment::kNameLookUp
+                        ? "http://closing.invalid:" + std::to_string(server.port()) + object
+                        : server.Url(object)));
+    auto window = dialog.window.get_future();
+    std::thread closer([&] {
+      const platform::WindowHandle w = window.get();
+      if (peer.reached.Await(kPeerPatience)) platform::SendMessage(w, platform::kWmClose, 0, 0);
+    });
+    dialog.DoModal();
+    const bool peerStillHeld = !peer.gaveUp.load();
+    peer.released.Open();
+    closer.join();
+    // The look-up's thread was left behind; it must be done with the stand-in.
+    EXPECT_TRUE(peer.returned.Await(kPeerPatience));
+    server.Stop();
+
+    EXPECT_TRUE(peerStillHeld);
+    // The worker starts about a second after the dialog is initialised.
+    EXPECT_GE(Clock::time_point(Clock::duration(peer.firstContact.load())) - dialog.initialisedAt,
+              950ms);
+    EXPECT_EQ(dialog.shutdown().state(), app::RunState::kDone);
+    EXPECT_EQ(static_cast<int>(server.Requests().size()), c.requests);
+    EXPECT_TRUE(shell.boxes.empty());
+    EXPECT_TRUE(shell.started.empty());
+    EXPECT_EQ(testsupport::ReadFileBytes(scratch.Join("update.zip.down")), partial);
+    EXPECT_FALSE(platform::GetFileStatus(scratch.Join("update.zip")).has_value());
+  }
+}
+
+// A run that cannot read its own path fails with message 2 and does nothing
+// else: it never takes the drive root or the current directory for the
+// program directory.
+TEST_F(UpdateDialogFlow, WithoutItsOwnPathTheRunShowsMessageTwoWhateverItWasAskedToDo) {
+  for (const std::string& argument :
+       {std::string(), std::string("http://dl.") + app::kVendorDomain + "/update.zip",
+        std::string("update.zip")}) {
+    SCOPED_TRACE(argument);
+    shell.boxes.clear();
+    app::UpdateDialog dialog(app::RunEnvironment{"\"\" " + argument, ""});
+    dialog.DoModal();
+    EXPECT_EQ(shell.boxes,
+              std::vector<std::string>{std::string("提示|") +
+                                       app::MessageText(app::FailureMessage::kDownloadFailed)});
+    EXPECT_EQ(dialog.programDir(), "");
+    EXPECT_FALSE(dialog.workerStarted());
+  }
   EXPECT_TRUE(shell.started.empty());
-  const std::string partial = testsupport::ReadFileBytes(scratch.Join("update.zip.down"));
-  EXPECT_GT(partial.size(), 0u);
-  EXPECT_LT(partial.size(), kSize);
-  EXPECT_EQ(partial, testsupport::PatternBytes(kSize).substr(0, partial.size()));
-  EXPECT_FALSE(platform::GetFileStatus(scratch.Join("update.zip")).has_value());
 }
 
 }  // namespace

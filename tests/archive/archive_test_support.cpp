@@ -71,12 +71,8 @@ std::vector<ArchiveItem> DescribeAll(ArchiveHandle* handle) {
 std::map<std::string, ArchiveResult> ExtractAll(ArchiveHandle* handle, const std::string& target) {
   std::map<std::string, ArchiveResult> results;
   ArchiveSetTargetDir(handle, target.c_str());
-  ArchiveItem summary;
-  ArchiveGetItem(handle, -1, &summary);
-  for (std::int32_t i = 0; i < summary.index; ++i) {
-    ArchiveItem item;
-    ArchiveGetItem(handle, i, &item);
-    results[item.name] = ArchiveExtractItem(handle, i, item.name);
+  for (const ArchiveItem& item : DescribeAll(handle)) {
+    results[item.name] = ArchiveExtractItem(handle, item.index, item.name);
   }
   return results;
 }

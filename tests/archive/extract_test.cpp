@@ -48,18 +48,28 @@ TEST_F(ExtractTest, PlacesRelativeNamesBelowTheTargetAndAbsoluteOnesAsGiven) {
 }
 
 // What each kind of item carries is checked on the peers' archives; here a
-// read-only file is not replaced, a writable one is, and no temporary file stays.
-TEST_F(ExtractTest, ReplacesWritableFilesOnly) {
+// read-only file is not replaced, a writable one is, files named like the
+// temporary file are left alone, and no temporary file stays.
+TEST_F(ExtractTest, ReplacesWritableFilesOnlyAndLeavesTheUsersPartFilesAlone) {
   const ArchivePtr handle = OpenCrafted("sizes.zip");
-  ASSERT_TRUE(handle);
+  const ArchivePtr cursor = OpenCrafted("cursor.zip");
+  ASSERT_TRUE(handle && cursor);
   WriteFileBytes(target_ + "/ro.txt", "old");
   platform::SetReadOnly(target_ + "/ro.txt", true);
   WriteFileBytes(target_ + "/big_stored.bin", "old");
+  WriteFileBytes(target_ + "/a.txt.part", "the user's");
+  platform::SetReadOnly(target_ + "/a.txt.part", true);
+  WriteFileBytes(target_ + "/a.txt.1.part", "the user's too");
   EXPECT_EQ(ArchiveExtractItem(handle.get(), 4, "ro.txt"), ARCHIVE_FILE_OPEN_FAILED);
   EXPECT_EQ(ArchiveExtractItem(handle.get(), 2, "big_stored.bin"), ARCHIVE_OK);
+  EXPECT_EQ(ArchiveExtractItem(cursor.get(), 0, "a.txt"), ARCHIVE_OK);
   EXPECT_EQ(ReadFileBytes(target_ + "/ro.txt"), "old");
   EXPECT_EQ(fs::file_size(target_ + "/big_stored.bin"), 70000u);
-  EXPECT_EQ(ListTree(target_), (std::set<std::string>{"big_stored.bin", "ro.txt"}));
+  EXPECT_EQ(ReadFileBytes(target_ + "/a.txt"), "item 0");
+  EXPECT_EQ(ReadFileBytes(target_ + "/a.txt.part"), "the user's");
+  EXPECT_EQ(ReadFileBytes(target_ + "/a.txt.1.part"), "the user's too");
+  EXPECT_EQ(ListTree(target_), (std::set<std::string>{"big_stored.bin", "ro.txt", "a.txt",
+                                                      "a.txt.part", "a.txt.1.part"}));
 }
 
 TEST_F(ExtractTest, AFailedItemLeavesTheFileItWouldReplace) {
@@ -81,19 +91,6 @@ TEST_F(ExtractTest, AFailedItemLeavesTheFileItWouldReplace) {
     EXPECT_EQ(ArchiveExtractItem(damaged.get(), index, fresh), code) << index;
   }
   EXPECT_EQ(ListTree(target_), std::set<std::string>{"installed"});
-}
-
-TEST_F(ExtractTest, LeavesFilesNamedLikeItsTemporaryFileAlone) {
-  const ArchivePtr handle = OpenCrafted("cursor.zip");
-  ASSERT_TRUE(handle);
-  WriteFileBytes(target_ + "/a.txt.part", "the user's");
-  platform::SetReadOnly(target_ + "/a.txt.part", true);
-  WriteFileBytes(target_ + "/a.txt.1.part", "the user's too");
-  EXPECT_EQ(ArchiveExtractItem(handle.get(), 0, "a.txt"), ARCHIVE_OK);
-  EXPECT_EQ(ListTree(target_), (std::set<std::string>{"a.txt", "a.txt.part", "a.txt.1.part"}));
-  EXPECT_EQ(ReadFileBytes(target_ + "/a.txt"), "item 0");
-  EXPECT_EQ(ReadFileBytes(target_ + "/a.txt.part"), "the user's");
-  EXPECT_EQ(ReadFileBytes(target_ + "/a.txt.1.part"), "the user's too");
 }
 
 TEST_F(ExtractTest, RefusesWhatCannotBeWrittenAndWritesNothingForIt) {

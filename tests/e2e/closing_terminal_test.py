@@ -7,17 +7,15 @@ Each run waits on a server that holds back its answer to the first request,
 in a pseudo-terminal whose settings are read once the updater has ended.
 """
 import os
-import pty
-import select
 import signal
-import subprocess
 import sys
 import termios
 import threading
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from updater_run import ARGS, ProgramDir, Server, main, read_request, scratch, wait_until  # noqa: E402
+from updater_run import (ARGS, ProgramDir, PtyRun, Server, main, read_request,  # noqa: E402
+                         scratch, wait_until)
 
 HIDE, SHOW = b"\x1b[?25l", b"\x1b[?25h"
 
@@ -52,36 +50,23 @@ class ClosingInATerminal(unittest.TestCase):
         program = ProgramDir(scratch(self))
         program.write("update.zip.down", b"partial")
 
-        master, slave = pty.openpty()
-        self.addCleanup(os.close, master)
-        self.addCleanup(os.close, slave)
-        before = termios.tcgetattr(slave)
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        env.update(UPDATER_UI="terminal", TERM="xterm")
         url = "http://127.0.0.1:%d/%s/update.zip" % (server.port, ARGS.domain)
-        proc = subprocess.Popen([program.join(program.name), url], stdin=slave, stdout=slave,
-                                stderr=slave, env=env, close_fds=True, start_new_session=True)
-        self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
-        output = b""
-
-        def drain():
-            nonlocal output
-            while select.select([master], [], [], 0.02)[0]:
-                output += os.read(master, 65536)
-            return True
-
-        self.assertTrue(wait_until(lambda: drain() and held.is_set(), 20), output)
-        self.assertEqual(termios.tcgetattr(slave)[3] & termios.ECHO, 0)  # the dialog has it
+        run = PtyRun(program, url)
+        self.addCleanup(run.close)
+        self.assertTrue(wait_until(lambda: run.drain() and held.is_set(), 20), run.output)
+        self.assertEqual(termios.tcgetattr(run.slave)[3] & termios.ECHO, 0)  # the dialog has it
         if isinstance(ending, bytes):
-            os.write(master, ending)
+            os.write(run.master, ending)
         else:
-            proc.send_signal(ending)
-        self.assertTrue(wait_until(lambda: drain() and proc.poll() is not None, 20), output)
-        drain()
-        self.assertEqual(proc.returncode, status)
+            run.proc.send_signal(ending)
+        self.assertTrue(wait_until(lambda: run.drain() and run.proc.poll() is not None, 20),
+                        run.output)
+        run.drain(0.1)
+        output, before = run.output, run.initial
+        self.assertEqual(run.proc.returncode, status)
         # The run ended on its own close while the server still held back.
         self.assertTrue(client_left.wait(20))
-        after = termios.tcgetattr(slave)
+        after = termios.tcgetattr(run.slave)
         self.assertEqual(after[3], before[3], "local modes (echo, line input, signals)")
         self.assertEqual(after[6][termios.VMIN], before[6][termios.VMIN])
         self.assertIn(HIDE, output)

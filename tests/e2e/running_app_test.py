@@ -15,18 +15,12 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from updater_run import (ARGS, MESSAGE_2, ProgramDir, Server, emulator, loopback, main,  # noqa: E402
-                         make_zip, scratch, wait_until, zip_item)
+                         make_zip, native, read_if_there, scratch, wait_until,
+                         zip_item)
 
 QUESTION = ("Korvanta程序仍在运行，本次升级无法继续。\n\n"
             "请关闭Korvanta程序后按\"重试\"继续升级，按\"取消\"放弃本次升级。")
 WAIT_VARIABLE = "UPDATER_TEST_PROGRAM_WAIT_MS"
-
-
-def native(argument):
-    """A path as the Windows program under wine names it; an address stays."""
-    if emulator() and argument.startswith("/"):
-        return "Z:" + argument.replace("/", "\\")
-    return argument
 
 
 class RunningApp(unittest.TestCase):
@@ -43,10 +37,6 @@ class RunningApp(unittest.TestCase):
         return served, "http://127.0.0.1:%s/files/%s/running/%s/update.zip" % (
             self.port, ARGS.domain, case)
 
-    def set_wait(self, ms):
-        os.environ[WAIT_VARIABLE] = str(ms)
-        self.addCleanup(os.environ.pop, WAIT_VARIABLE, None)
-
     def start_standin(self, stay):
         """The main application, already running from the program directory."""
         proc = subprocess.Popen([*emulator(), self.program.join("Korvanta.exe"), "--stay", stay],
@@ -60,24 +50,7 @@ class RunningApp(unittest.TestCase):
         self.assertTrue(wait_until(lambda: "running\n" in self.log(), 60), "stand-in not up")
 
     def log(self):
-        try:
-            return self.program.read("Korvanta.log")
-        except FileNotFoundError:
-            return ""
-
-    def run_updater(self, argument, box=False):
-        """The exit status and the boxes' texts (standard error on Linux)."""
-        if not emulator():
-            return self.program.run(argument, timeout=120)
-        proc = subprocess.Popen([*emulator(), self.program.join(self.program.name), native(argument)],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
-        shown = ""
-        if box:
-            answer = subprocess.run([*emulator(), ARGS.answer_box, "120"], stdin=subprocess.DEVNULL,
-                                    capture_output=True, timeout=240)
-            shown = answer.stdout.decode("gbk", "replace").replace("\r\n", "\n")
-        return proc.wait(timeout=120), shown
+        return read_if_there(self.program.join("Korvanta.log"), "r") or ""
 
     def leftovers(self):
         return sorted(n for n in os.listdir(self.program.path)
@@ -86,7 +59,7 @@ class RunningApp(unittest.TestCase):
     def test_a_running_application_is_waited_for_then_the_update_installs(self):
         _, url = self.serve("waited", {"korvanta-data.txt": "version 2\n"})
         self.start_standin("2000")
-        status, shown = self.run_updater(url)
+        status, shown = self.program.run_answered(url, timeout=120)
         self.assertEqual(status, 0, shown)
         self.assertNotIn(QUESTION, shown)
         self.assertNotIn(MESSAGE_2, shown)
@@ -99,10 +72,11 @@ class RunningApp(unittest.TestCase):
         self.assertEqual(self.leftovers(), [])
 
     def test_an_application_that_never_ends_brings_the_question_and_nothing_installs(self):
-        self.set_wait(1000)
+        os.environ[WAIT_VARIABLE] = "1000"
+        self.addCleanup(os.environ.pop, WAIT_VARIABLE, None)
         served, url = self.serve("never", {"korvanta-data.txt": "version 2\n"})
         self.start_standin("forever")
-        status, shown = self.run_updater(url, box=True)
+        status, shown = self.program.run_answered(url, box=True, timeout=120)
         self.assertEqual(status, 0, shown)
         self.assertIn(QUESTION, shown)
         self.assertNotIn(MESSAGE_2, shown)
@@ -117,7 +91,7 @@ class RunningApp(unittest.TestCase):
         new = self.program.read(name, "rb") + b"\0a newer build"
         served, url = self.serve("self", {name: new, "update.zip": b"an item, not the package",
                                           "korvanta-data.txt": "version 2\n"})
-        status, shown = self.run_updater(url)
+        status, shown = self.program.run_answered(url, timeout=120)
         self.assertEqual(status, 0, shown)
         self.assertNotIn(MESSAGE_2, shown)
         self.assertEqual(self.program.read(name, "rb"), new)
@@ -127,7 +101,7 @@ class RunningApp(unittest.TestCase):
         self.assertTrue(wait_until(lambda: "started" in self.log(), 30))
         # The next start, with a path that names no archive, removes what is
         # left of the old program and starts the main application.
-        status, shown = self.run_updater(self.program.join("no-such.zip"))
+        status, shown = self.program.run_answered(self.program.join("no-such.zip"), timeout=120)
         self.assertEqual(status, 0, shown)
         self.assertEqual(self.leftovers(), [])
         self.assertTrue(wait_until(lambda: self.log().count("started") == 2, 30))
@@ -148,7 +122,7 @@ class RunningApp(unittest.TestCase):
         self.addCleanup(hold.wait, 60)
         self.addCleanup(hold.stdin.close)
         self.assertEqual(hold.stdout.readline().strip(), b"held")
-        status, shown = self.run_updater(archive, box=True)
+        status, shown = self.program.run_answered(archive, box=True, timeout=120)
         self.assertEqual(status, 0, shown)
         self.assertIn(MESSAGE_2, shown)
         for item, text in old.items():

@@ -9,9 +9,6 @@
 # their packages with minisign as they go.
 #
 import os
-import pty
-import re
-import select
 import stat
 import subprocess
 import sys
@@ -20,7 +17,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from updater_run import (ARGS, MESSAGE_1, MESSAGE_2, ProgramDir, Server, emulator,  # noqa: E402
+from updater_run import (ARGS, MESSAGE_1, MESSAGE_2, ProgramDir, PtyRun, Server,  # noqa: E402
                          loopback, main, read_if_there, read_request, scratch, wait_until)
 
 UPDATE_FILES = {
@@ -42,46 +39,6 @@ def make_update_zip(path, files, read_only=()):
             os.chmod(os.path.join(stage, name), 0o444)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         subprocess.run(["zip", "-q", "-r", path, "."], cwd=stage, check=True)
-
-
-class PtyRun:
-    """The updater in a pseudo-terminal, so it draws its dialog and reads keys."""
-
-    def __init__(self, program, *args):
-        # Without a display the page is named on the terminal, not opened.
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        env.update(UPDATER_UI="terminal", TERM="xterm")
-        self.master, slave = pty.openpty()
-        self.proc = subprocess.Popen([program.join(program.name), *args], stdin=slave, stdout=slave,
-                                     stderr=slave, env=env, close_fds=True)
-        os.close(slave)
-        self.output = b""
-
-    def read_until(self, pattern, timeout):
-        """Reads until the output matches the regular expression `pattern`."""
-        found = lambda: re.search(pattern.encode(), self.output) is not None  # noqa: E731
-        deadline = time.monotonic() + timeout
-        while not found() and time.monotonic() < deadline:
-            if select.select([self.master], [], [], 0.05)[0]:
-                try:
-                    self.output += os.read(self.master, 65536)
-                except OSError:
-                    break
-        return found()
-
-    def press(self, key, timeout=10):
-        """Presses `key`; the exit status once the updater has ended."""
-        os.write(self.master, key)
-        deadline = time.monotonic() + timeout
-        while self.proc.poll() is None and time.monotonic() < deadline:
-            self.read_until("\0", 0.05)  # keeps the terminal drained
-        return self.proc.poll()
-
-    def close(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-        os.close(self.master)
 
 
 def posix_only(test):
@@ -171,16 +128,6 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual(self.program.starts(), [])
 
     @posix_only
-    def test_another_domain_stays_idle_until_closed(self):
-        run = PtyRun(self.program, "http://127.0.0.1:%d/files/small.txt" % self.http_port)
-        self.addCleanup(run.close)
-        self.assertTrue(run.read_until("链接服务器，请等待", 10), run.output)
-        self.assertFalse(run.read_until("提示", 1.5))  # past the start delay nothing happens
-        self.assertIsNone(run.proc.poll())
-        self.assertEqual(run.press(b"\x1b"), 0)
-        self.assertFalse(os.path.exists(self.program.join("update.zip.down")))
-
-    @posix_only
     def test_closing_during_a_slow_download_ends_promptly_and_keeps_the_partial_file(self):
         body = os.urandom(400000)
 
@@ -263,23 +210,6 @@ class SignedRun(unittest.TestCase):
             "10 MB of garbage": (then(lambda d: os.urandom(10 << 20), 1), None, False),
         }
 
-    def run_updater(self, program, argument, refused):
-        """Runs the updater; returns its exit status and the messages it showed."""
-        if not ARGS.emulator:
-            return program.run(argument)
-        # Under wine message 2 is a real message box, which a helper in the
-        # same wine session and on the same display reads and cancels.
-        if argument.startswith("/"):
-            argument = "Z:" + argument.replace("/", "\\")
-        proc = program.start(argument, stderr=subprocess.DEVNULL)
-        shown = ""
-        if refused:
-            answer = subprocess.run([*emulator(), ARGS.answer_box, "60"], stdin=subprocess.DEVNULL,
-                                    capture_output=True, timeout=120)
-            # The helper's console stream writes each line break as CR LF.
-            shown = answer.stdout.decode("gbk", "replace").replace("\r\n", "\n")
-        return proc.wait(timeout=60), shown
-
     def test_downloaded_and_local_packages(self):
         for name, (make_signature, installed, accepted) in self.cases.items():
             for local in (False, True):
@@ -308,7 +238,7 @@ class SignedRun(unittest.TestCase):
         if make_signature:
             make_signature(package, signature)
 
-        status, shown = self.run_updater(program, argument, not accepted)
+        status, shown = program.run_answered(argument, box=not accepted)
         self.assertEqual(status, 0)
         if accepted:
             self.assertNotIn(MESSAGE_2, shown)

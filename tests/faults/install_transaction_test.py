@@ -173,16 +173,6 @@ class InstallTransaction(unittest.TestCase):
         print("kill points: %d, ended old %d, new %d" % (points, ends["old"], ends["new"]),
               file=sys.stderr)
 
-    def test_a_damaged_item_first_in_the_middle_or_last_changes_nothing(self):
-        count = len(zipfile.ZipFile(self.archive).infolist())
-        for index in (0, count // 2, count - 1):
-            damaged = os.path.join(self.scratch, "damaged-%d.zip" % index)
-            shutil.copy(self.archive, damaged)
-            damage_item(damaged, index)
-            self.assertEqual(self.program.install(damaged), EXIT_FAILED, index)
-            self.assertEqual(snapshot(self.program.path), self.old, index)
-            self.assertEqual(self.program.leftovers(), [], index)
-
     def test_an_archive_that_cannot_be_installed_whole_changes_nothing(self):
         os.symlink("bin", self.program.join("linked"))
         os.makedirs(self.program.join("adir"))
@@ -201,12 +191,18 @@ class InstallTransaction(unittest.TestCase):
                  "drive inside a name": [zip_item("\\\\?\\C:\\x", b"x")],
                  "path of 260 bytes": [zip_item("d/" + "p" * (257 - len(self.program.path)),
                                                   b"x")]}
+        # A damaged item first, in the middle or last (its CRC-32 fails).
+        count = len(zipfile.ZipFile(self.archive).infolist())
+        cases.update({"damaged item %d" % i: i for i in (0, count // 2, count - 1)})
         for case, entries in cases.items():
             if case == "link inside on Windows" and not ARGS.emulator:
                 continue
             archive = os.path.join(self.scratch, "refused.zip")
-            make_zip(archive, [zip_item("korvanta-data.txt", b"version 2\n")] +
-                     entries)
+            if isinstance(entries, int):
+                shutil.copy(self.archive, archive)
+                damage_item(archive, entries)
+            else:
+                make_zip(archive, [zip_item("korvanta-data.txt", b"version 2\n")] + entries)
             self.assertEqual(self.program.install(archive), EXIT_FAILED, case)
             self.assertEqual(snapshot(self.program.path), self.old, case)
             self.assertEqual(self.program.leftovers(), [], case)
@@ -241,11 +237,9 @@ class InstallTransaction(unittest.TestCase):
         self.assertEqual(outside, [])
         self.assertEqual(written > 0, status == 0)
 
-    @unittest.skipIf(os.name != "posix", "file-size limit")
     def test_a_full_disk_leaves_the_old_set_and_shows_message_two(self):
         if ARGS.emulator:
             self.skipTest("no file-size limit under the emulator")
-
         big = os.path.join(self.scratch, "big.zip")
         make_zip(big, [zip_item("korvanta-data.txt", b"version 2\n"),
                        zip_item("big.bin", os.urandom(3 << 20))])

@@ -5,13 +5,17 @@
 import argparse
 import atexit
 import os
+import pty
+import re
 import resource
+import select
 import shutil
 import signal
 import socket
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
 import unittest
@@ -51,6 +55,13 @@ def main(*options):
 
 def emulator():
     return [ARGS.emulator] if ARGS.emulator else []
+
+
+def native(argument):
+    """A path as the Windows program under the emulator names it; an address stays."""
+    if ARGS.emulator and argument.startswith("/"):
+        return "Z:" + argument.replace("/", "\\")
+    return argument
 
 
 def loopback(test):
@@ -208,6 +219,69 @@ class ProgramDir:
             raise
         return proc.returncode, err.decode(errors="replace")
 
+    def run_answered(self, argument, box=False, timeout=60):
+        """run(), but under the emulator a box is a real message box, which a
+        helper in the same wine session and on the same display reads and
+        cancels: the exit status and the boxes' texts."""
+        if not ARGS.emulator:
+            return self.run(argument, timeout=timeout)
+        proc = self.start(native(argument), stderr=subprocess.DEVNULL)
+        shown = ""
+        if box:
+            answer = subprocess.run([*emulator(), ARGS.answer_box, str(timeout)],
+                                    stdin=subprocess.DEVNULL, capture_output=True,
+                                    timeout=2 * timeout)
+            # The helper's console stream writes each line break as CR LF.
+            shown = answer.stdout.decode("gbk", "replace").replace("\r\n", "\n")
+        return proc.wait(timeout=timeout), shown
+
     def starts(self):
         log = read_if_there(self.join("Korvanta.log"), "r") or ""
         return [line for line in log.splitlines(True) if line.startswith("started")]
+
+
+class PtyRun:
+    """The updater in a pseudo-terminal, so it draws its dialog and reads keys."""
+
+    def __init__(self, program, *args):
+        # Without a display the page is named on the terminal, not opened.
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        env.update(UPDATER_UI="terminal", TERM="xterm")
+        self.master, self.slave = pty.openpty()
+        self.initial = termios.tcgetattr(self.slave)
+        self.proc = subprocess.Popen([program.join(program.name), *args], stdin=self.slave,
+                                     stdout=self.slave, stderr=self.slave, env=env, close_fds=True,
+                                     start_new_session=True)
+        self.output = b""
+
+    def read_until(self, pattern, timeout):
+        """Reads until the output matches the regular expression `pattern`."""
+        found = lambda: re.search(pattern.encode(), self.output) is not None  # noqa: E731
+        deadline = time.monotonic() + timeout
+        while not found() and time.monotonic() < deadline:
+            if select.select([self.master], [], [], 0.05)[0]:
+                try:
+                    self.output += os.read(self.master, 65536)
+                except OSError:
+                    break
+        return found()
+
+    def press(self, key, timeout=10):
+        """Presses `key`; the exit status once the updater has ended."""
+        os.write(self.master, key)
+        deadline = time.monotonic() + timeout
+        while self.proc.poll() is None and time.monotonic() < deadline:
+            self.drain(0.05)
+        return self.proc.poll()
+
+    def drain(self, timeout=0.02):
+        """Reads what the updater wrote, so that its terminal never fills up."""
+        self.read_until("\0", timeout)
+        return True
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        os.close(self.master)
+        os.close(self.slave)
