@@ -162,8 +162,9 @@ class Server:
                 index = self.connections
                 self.connections += 1
             t = threading.Thread(target=self._serve, args=(conn, index), daemon=True)
-            self.threads.append(t)
+            # Started before it is listed: close() joins only started threads.
             t.start()
+            self.threads.append(t)
 
     def _serve(self, conn, index):
         try:
