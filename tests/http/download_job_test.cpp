@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -17,6 +18,7 @@
 #include "recording_downloader.h"
 #include "support/scratch_dir.h"
 #include "support/scripted_server.h"
+#include "table_rows.h"
 
 namespace {
 
@@ -166,75 +168,42 @@ TEST_F(DownloadJob, LeavesATargetAloneThatMatchesSizeAndTime) {
   }
 }
 
-// One server answer per case (the same to every connection, or another to a
-// request with Range): the result, the target's bytes (none: no target) and
-// the number of connections. A recorded part of another version of the file
-// is there first, so a splice or a missing truncation would show.
+// download_answers.rows: one server answer per row, the result, the number of
+// connections and the target's bytes.
 TEST_F(DownloadJob, WhatTheServerAnswersDecidesFileAndConnections) {
-  const std::string body = PatternBytes(5000, 14);
-  const std::string busy = "HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n";
-  const std::string noBody = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n";
-  const std::string line = "X: " + std::string(1020, 'v') + "\r\n";  // the reader's 1023 bytes
-  struct Case {
-    const char* name;
-    std::string answer, answerToRange;  // "" for the plain answer
-    int force = 0, mode = http::RETRY_NONE, maxRetries = 0;
-    http::DownloadResult result = http::DOWNLOAD_OK;
-    int connections = 1;
-    std::size_t piece = 1 << 20;  // the header goes out in pieces of this size
-  };
-  const Case cases[] = {
-      {"forced: no Range", Ok(body), "HTTP/1.1 400 Unexpected\r\nContent-Length: 0\r\n\r\n", 1},
-      {"200 to a Range request", Ok(body), ""},
-      {"206 from the wrong offset", Ok(body),
-       HttpResponse("HTTP/1.1 206 P", "Content-Range: bytes 0-4999/5000\r\n", body), 0, 0, 0,
-       http::DOWNLOAD_OK, 2},  // asks again from 0
-      {"416 to a Range request", Ok(body), "HTTP/1.1 416 No\r\nContent-Length: 0\r\n\r\n", 0, 0, 0,
-       http::DOWNLOAD_OK, 2},
-      // A server that ignores If-Range answers with the part of what it has now.
-      {"206 of another version", Ok(body),
-       HttpResponse("HTTP/1.1 206 P",
-                    "Last-Modified: Fri, 05 Mar 2021 05:06:07 GMT\r\n"
-                    "Content-Range: bytes 1000-4999/5000\r\n",
-                    body.substr(1000)),
-       0, 0, 0, http::DOWNLOAD_OK, 2},
-      {"206 of another size", Ok(body), Partial(PatternBytes(6000, 14), 1000), 0, 0, 0,
-       http::DOWNLOAD_OK, 2},
-      {"bytes past Content-Length", Ok(body) + PatternBytes(1500, 13), ""},
-      {"dripped header", Ok(body), "", 0, 0, 0, http::DOWNLOAD_OK, 1, 3},
-      {"no reason phrase", HttpResponse("HTTP/1.1 200", "", body), ""},
-      {"interim 100 first", "HTTP/1.1 100 Continue\r\n\r\n" + Ok(body), ""},
-      {"line of 1023 bytes", Ok(body, line), ""},
-      {"line of 1024 bytes", Ok(body, "Y" + line), ""},
-      {"line of 3000 bytes", Ok(body, "X: " + std::string(2997, 'v') + "\r\n"), ""},
-      {"bare LF line ends", "HTTP/1.1 200 OK\nContent-Length: 5000\n\n" + body, ""},
-      {"header of exactly the limit", OkWithHeaderBytes(body, http::kMaxHeaderBytes), ""},
-      {"503, unknown mode", busy, busy, 0, 7, 0, http::DOWNLOAD_FAILED, 1},
-      {"header only, limited to 0", noBody, noBody, 0, http::RETRY_LIMITED, 0,
-       http::DOWNLOAD_FAILED, 2 * http::kMaxFruitlessTransfers},
-  };
-  for (const auto& c : cases) {
+  const std::string body = httptest::Bytes("500*\"0123456789\"");
+  const std::map<std::string, int> modes = {
+      {"none", http::RETRY_NONE}, {"limited", http::RETRY_LIMITED}, {"unknown", 7}};
+  for (const httptest::Row& row : httptest::TableRows(
+#include "download_answers.rows"
+           )) {
+    ASSERT_EQ(row.size(), 9u) << row[0];
+    SCOPED_TRACE(row[0]);
+    const std::string answer = httptest::Bytes(row[1]);
+    const std::string answerToRange = row[2].empty() ? answer : httptest::Bytes(row[2]);
+    const std::size_t piece = row[8] == "-" ? std::size_t{1} << 20 : std::stoul(row[8]);
     platform::DeleteFile(target);
     ASSERT_TRUE(testsupport::WriteFileBytes(temp, PatternBytes(1000, 5)));
     ASSERT_TRUE(http::RecordPartialFile(temp, 5000, kLastModifiedTime));
     ScriptedServer server([&](ScriptedExchange& e) {
-      const std::string& answer =
-          RangeOffset(e) >= 0 && !c.answerToRange.empty() ? c.answerToRange : c.answer;
-      const std::size_t header = std::min(answer.size(), answer.find("\n\n") != std::string::npos
-                                                             ? answer.find("\n\n") + 2
-                                                             : answer.find("\r\n\r\n") + 4);
-      e.Drip(answer.substr(0, header), c.piece, 1);
-      e.Send(answer.substr(header));
+      const std::string& sent = RangeOffset(e) >= 0 ? answerToRange : answer;
+      const std::size_t header =
+          std::min(sent.size(), sent.find("\n\n") != std::string::npos ? sent.find("\n\n") + 2
+                                                                       : sent.find("\r\n\r\n") + 4);
+      e.Drip(sent.substr(0, header), piece, 1);
+      e.Send(sent.substr(header));
     });
-    d.retryMode = c.mode;
-    d.maxRetries = c.maxRetries;
+    d.retryMode = modes.at(row[4]);
+    d.maxRetries = std::stoi(row[5]);
     d.records.clear();
-    EXPECT_EQ(d.Download(server.Url("/update.zip"), target, c.force), c.result) << c.name;
+    const bool ok = row[6] == "ok";
+    EXPECT_EQ(d.Download(server.Url("/update.zip"), target, std::stoi(row[3])),
+              ok ? http::DOWNLOAD_OK : http::DOWNLOAD_FAILED);
     server.Stop();
-    EXPECT_EQ(server.ConnectionCount(), c.connections) << c.name;
-    if (c.result != http::DOWNLOAD_OK) continue;
-    EXPECT_TRUE(testsupport::ReadFileBytes(target) == body) << c.name;
-    EXPECT_EQ(d.records.front().receivedSize, 0) << c.name;
+    EXPECT_EQ(server.ConnectionCount(), std::stoi(row[7]));
+    if (!ok) continue;
+    EXPECT_TRUE(testsupport::ReadFileBytes(target) == body);
+    EXPECT_EQ(d.records.front().receivedSize, 0);
   }
 }
 

@@ -1,12 +1,14 @@
 // The engine against real peers on loopback (tests/peers/with-peers.sh starts
-// them; ctest: http_peers): nginx for files, ranges and redirects, tinyproxy
-// as the HTTP proxy, and the SOCKS proxies dante (SOCKS4, SOCKS5), microsocks
-// (SOCKS5, with and without login) and ssh -D (SOCKS4, SOCKS4a, SOCKS5). Only
-// dotted texts resolve on this side, so a URL naming "localhost" makes the
-// proxy resolve it (a SOCKS4a name, a SOCKS5 address of type 3).
+// them; ctest: http_peers): nginx for files, ranges and redirects, over http
+// and https, tinyproxy as the HTTP proxy, and the SOCKS proxies dante
+// (SOCKS4, SOCKS5), microsocks (SOCKS5, with and without login) and ssh -D
+// (SOCKS4, SOCKS4a, SOCKS5).
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <map>
 #include <string>
+#include <utility>
 
 #include "http/http_downloader.h"
 #include "http/partial_file.h"
@@ -16,12 +18,15 @@
 #include "support/loopback_peers.h"
 #include "support/scratch_dir.h"
 #include "support/table_names.h"
+#include "table_rows.h"
 
 namespace {
 
 // The time with-peers.sh gives every served file.
-constexpr http::HttpTime kServedTime = 1614834367;  // 2021-03-04 05:06:07 UTC
+constexpr http::HttpTime kServedTime = 1614834367;
+constexpr const char* kServedDate = "Thu, 04 Mar 2021 05:06:07 GMT";
 
+// Only dotted texts resolve on this side.
 class PeerTest : public ::testing::Test {
  protected:
   testsupport::TableNames names_{{}};
@@ -37,7 +42,7 @@ int LoggedRequests(const testsupport::LoopbackPeers& peers, const std::string& n
   return testsupport::CountLogLines(peers.accessLog, needle, expected);
 }
 
-TEST_F(PeerTest, DownloadsOnceResumesAndFindsTheFileUpToDate) {
+TEST_F(PeerTest, QueriesAndFindsTheFileUpToDateOrOfAnotherVersion) {
   UPDATER_REQUIRE_PEERS(peers);
   httptest::RecordingDownloader d;
   std::int32_t length = 0;
@@ -51,26 +56,10 @@ TEST_F(PeerTest, DownloadsOnceResumesAndFindsTheFileUpToDate) {
   EXPECT_EQ(static_cast<std::size_t>(length), source.size());
   EXPECT_EQ(modified, kServedTime);
 
+  // The resume is in every row of peer_downloads.rows that nginx logs.
   testsupport::ScratchDir dir;
   const std::string target = dir.Join("big.bin");
-  const std::size_t half = source.size() / 2;
-  // As a broken transfer leaves it.
-  ASSERT_TRUE(testsupport::WriteFileBytes(target + ".down", source.substr(0, half)));
-  ASSERT_TRUE(http::RecordPartialFile(target + ".down", static_cast<std::int32_t>(source.size()),
-                                      kServedTime));
-  ASSERT_EQ(d.Download(peers.Url("/files/big.bin?resume"), target, 0), http::DOWNLOAD_OK);
-  EXPECT_TRUE(testsupport::ReadFileBytes(target) == source);
-  EXPECT_EQ(platform::FileTimeToUnixTime(platform::GetFileStatus(target)->modificationTime),
-            kServedTime);
-  EXPECT_FALSE(platform::GetFileStatus(target + ".down").has_value());
-  ASSERT_FALSE(d.records.empty());
-  EXPECT_EQ(d.records.front().receivedSize, static_cast<std::int32_t>(half));
-  EXPECT_EQ(LoggedRequests(peers, "GET /files/big.bin?resume 206 " +
-                                      std::to_string(source.size() - half) +
-                                      " range=\"bytes=" + std::to_string(half) +
-                                      "-\" if_range=\"Thu, 04 Mar 2021 05:06:07 GMT\""),
-            1);
-
+  ASSERT_TRUE(testsupport::WriteStampedFile(target, source, kServedTime));
   d.records.clear();
   EXPECT_EQ(d.Download(peers.Url("/files/big.bin?again"), target, 0), http::DOWNLOAD_UP_TO_DATE);
   EXPECT_TRUE(d.records.empty());
@@ -85,23 +74,39 @@ TEST_F(PeerTest, DownloadsOnceResumesAndFindsTheFileUpToDate) {
   EXPECT_EQ(LoggedRequests(peers, "GET /files/big.bin?other 200 ", 1), 1);
 }
 
-TEST_F(PeerTest, FollowsEveryFormOfRedirectAndNamesTheLastAsReferer) {
+// A redirect of every form ends at the served file with the address of the
+// last redirect as referer; a loop, a missing file or an empty body fails
+// after the counted requests (maxRetries 1: two retries of a 503).
+TEST_F(PeerTest, FollowsEveryRedirectAndFailsAfterCountedRequests) {
   UPDATER_REQUIRE_PEERS(peers);
   const struct {
     const char* path;
-    const char* served;
-    const char* referer;  // the address that sent the last redirect
+    const char* served;   // null: the download fails
+    const char* referer;  // or the request logged, counted
+    int requests;
   } cases[] = {
-      {"/redirect/absolute", "big.bin", "/redirect/absolute"},
-      {"/redirect/rooted", "big.bin", "/redirect/rooted"},
-      {"/redirect/deep/er/relative", "big.bin", "/redirect/deep/er/relative"},
-      {"/redirect/chain", "big.bin", "/redirect/absolute"},
-      {"/redirect/mixed-case", "Mixed/Case.BIN", "/redirect/mixed-case"},
+      {"/redirect/absolute", "big.bin", "/redirect/absolute", 0},
+      {"/redirect/rooted", "big.bin", "/redirect/rooted", 0},
+      {"/redirect/deep/er/relative", "big.bin", "/redirect/deep/er/relative", 0},
+      {"/redirect/chain", "big.bin", "/redirect/absolute", 0},
+      {"/redirect/mixed-case", "Mixed/Case.BIN", "/redirect/mixed-case", 0},
+      {"/redirect/loop", nullptr, "GET /redirect/loop 302", 1 + http::kMaxRedirects},
+      {"/status/404?n", nullptr, "GET /status/404?n 404", 1},
+      {"/files/empty.bin?n", nullptr, "GET /files/empty.bin?n 200", 1},
+      {"/status/503?n", nullptr, "GET /status/503?n 503", 3},
   };
   for (const auto& c : cases) {
     testsupport::ScratchDir dir;
     httptest::RecordingDownloader d;
-    ASSERT_EQ(d.Download(peers.Url(c.path), dir.Join("out.bin"), 0), http::DOWNLOAD_OK) << c.path;
+    d.retryMode = http::RETRY_LIMITED;
+    d.maxRetries = 1;
+    const http::DownloadResult result = d.Download(peers.Url(c.path), dir.Join("out.bin"), 0);
+    if (c.served == nullptr) {
+      EXPECT_EQ(result, http::DOWNLOAD_FAILED) << c.path;
+      EXPECT_EQ(LoggedRequests(peers, c.referer, c.requests), c.requests) << c.path;
+      continue;
+    }
+    ASSERT_EQ(result, http::DOWNLOAD_OK) << c.path;
     EXPECT_TRUE(testsupport::ReadFileBytes(dir.Join("out.bin")) == Served(peers, c.served))
         << c.path;
     EXPECT_EQ(d.referer, peers.Url(c.referer)) << c.path;
@@ -109,95 +114,85 @@ TEST_F(PeerTest, FollowsEveryFormOfRedirectAndNamesTheLastAsReferer) {
   }
 }
 
-TEST_F(PeerTest, FailsOnLoopsMissingFilesAndEmptyBodiesAfterCountedRequests) {
+// peer_downloads.rows: each row ends byte-identical to the served file, or
+// fails with no target and the retries it deserves.
+TEST(PeerDownloads, DirectAndThroughEveryProxyEndWithTheServedFileOrFailForGood) {
   UPDATER_REQUIRE_PEERS(peers);
-  const struct {
-    const char* path;
-    const char* logged;
-    int requests;
-  } cases[] = {
-      {"/redirect/loop", "GET /redirect/loop 302", 1 + http::kMaxRedirects},
-      {"/status/404?n", "GET /status/404?n 404", 1},
-      {"/files/empty.bin?n", "GET /files/empty.bin?n 200", 1},
-      {"/status/503?n", "GET /status/503?n 503", 3},  // maxRetries 1: two retries
-  };
-  for (const auto& c : cases) {
-    testsupport::ScratchDir dir;
-    httptest::RecordingDownloader d;
-    d.retryMode = http::RETRY_LIMITED;
-    d.maxRetries = 1;
-    EXPECT_EQ(d.Download(peers.Url(c.path), dir.Join("out.bin"), 0), http::DOWNLOAD_FAILED)
-        << c.path;
-    EXPECT_EQ(LoggedRequests(peers, c.logged, c.requests), c.requests) << c.path;
-  }
-}
-
-// Every proxy along every route it offers, each ending byte-identical to the
-// served file; a refused login or a missing one fails the download.
-TEST_F(PeerTest, ProxiesCarryTheDownloadAndRefuseWrongCredentials) {
-  UPDATER_REQUIRE_PEERS(peers);
-  const std::string source = Served(peers, "big.bin");
-  const std::string user = peers.microsocksUser;
-  const std::string pass = peers.microsocksPassword;
-  const struct {
-    const char* name;
-    int kind;
-    std::uint16_t port;
-    const char* destination;
-    std::string user, password;
-    bool ok;
-  } cases[] = {
-      {"tinyproxy", http::PROXY_HTTP, peers.proxyPort, "127.0.0.1", "", "", true},
-      {"tinyproxy-login", http::PROXY_HTTP, peers.authProxyPort, "127.0.0.1", peers.proxyUser,
-       peers.proxyPassword, true},
-      {"tinyproxy-no-login", http::PROXY_HTTP, peers.authProxyPort, "127.0.0.1", "", "", false},
-      {"tinyproxy-wrong", http::PROXY_HTTP, peers.authProxyPort, "127.0.0.1", peers.proxyUser, "x",
-       false},
-      {"dante-socks4", http::PROXY_SOCKS4, peers.dantePort, "127.0.0.1", "", "", true},
-      {"dante-socks5", http::PROXY_SOCKS5, peers.dantePort, "127.0.0.1", "", "", true},
-      {"dante-socks5-name", http::PROXY_SOCKS5, peers.dantePort, "localhost", "", "", true},
-      {"microsocks", http::PROXY_SOCKS5, peers.microsocksPort, "127.0.0.1", "", "", true},
-      {"microsocks-name", http::PROXY_SOCKS5, peers.microsocksPort, "localhost", "", "", true},
-      {"microsocks-login", http::PROXY_SOCKS5, peers.microsocksAuthPort, "127.0.0.1", user, pass,
-       true},
-      {"microsocks-no-login", http::PROXY_SOCKS5, peers.microsocksAuthPort, "127.0.0.1", "", "",
-       false},
-      {"microsocks-wrong", http::PROXY_SOCKS5, peers.microsocksAuthPort, "127.0.0.1", user,
-       pass + "x", false},
-      {"ssh-socks4", http::PROXY_SOCKS4, peers.sshSocksPort, "127.0.0.1", "", "", true},
-      {"ssh-socks4a-name", http::PROXY_SOCKS4A, peers.sshSocksPort, "localhost", "", "", true},
-      {"ssh-socks4a-address", http::PROXY_SOCKS4A, peers.sshSocksPort, "127.0.0.1", "", "", true},
-      {"ssh-socks5-name", http::PROXY_SOCKS5, peers.sshSocksPort, "localhost", "", "", true},
-  };
-  for (const auto& c : cases) {
-    if (c.port == 0) {
+  const std::string big = Served(peers, "big.bin");
+  const std::map<std::string, std::uint16_t> proxies = {
+      {"none", 0},
+      {"tinyproxy", peers.proxyPort},
+      {"tinyproxy-auth", peers.authProxyPort},
+      {"dante", peers.dantePort},
+      {"microsocks", peers.microsocksPort},
+      {"microsocks-auth", peers.microsocksAuthPort},
+      {"ssh", peers.sshSocksPort}};
+  const std::map<std::string, int> kinds = {{"-", http::PROXY_NONE},
+                                            {"http", http::PROXY_HTTP},
+                                            {"socks4", http::PROXY_SOCKS4},
+                                            {"socks4a", http::PROXY_SOCKS4A},
+                                            {"socks5", http::PROXY_SOCKS5}};
+  for (httptest::Row row : httptest::TableRows(
+#include "peer_downloads.rows"
+           )) {
+    ASSERT_EQ(row.size(), 8u) << row[0];
+    SCOPED_TRACE(row[0]);
+    for (const auto& [name, port] : {std::pair{"@HTTP@", peers.httpPort},
+                                     {"@HTTPS@", peers.httpsPort},
+                                     {"@EXPIRED@", peers.httpsExpiredPort}}) {
+      const std::size_t at = row[1].find(name);
+      if (at != std::string::npos) row[1].replace(at, std::strlen(name), std::to_string(port));
+    }
+    const std::uint16_t proxyPort = proxies.at(row[2]);
+    if (row[2] != "none" && proxyPort == 0) {
       // with-peers.sh leaves out a proxy whose program is missing.
-      if (testsupport::RunningInCi()) ADD_FAILURE() << c.name << " is not running";
+      if (testsupport::RunningInCi()) ADD_FAILURE() << row[2] << " is not running";
       continue;
     }
+    // Unless the URL names it for a proxy to resolve.
+    const bool resolveHere = row[1].rfind("http://localhost", 0) != 0;
+    testsupport::TableNames names(
+        resolveHere
+            ? std::map<std::string, std::uint32_t>{{"localhost", testsupport::Ipv4(127, 0, 0, 1)}}
+            : std::map<std::string, std::uint32_t>{});
+    const net::ScopedSocketCalls scoped(names);
     testsupport::ScratchDir dir;
-    const std::string target = dir.Join("big.bin");
-    // Half the file is there already: the rest comes as a range through the proxy.
-    ASSERT_TRUE(testsupport::WriteFileBytes(target + ".down", source.substr(0, 100000)));
-    ASSERT_TRUE(http::RecordPartialFile(target + ".down", static_cast<std::int32_t>(source.size()),
+    const std::string target = dir.Join("file");
+    ASSERT_TRUE(testsupport::WriteFileBytes(target + ".down", big.substr(0, 100000)));
+    ASSERT_TRUE(http::RecordPartialFile(target + ".down", static_cast<std::int32_t>(big.size()),
                                         kServedTime));
     httptest::RecordingDownloader d;
-    d.proxyKind = c.kind;
+    d.caCertificates = testsupport::ReadFileBytes(peers.tlsCaFile);
+    d.proxyKind = kinds.at(row[3]);
     d.proxyHost = "127.0.0.1";
-    d.proxyPort = c.port;
-    d.proxyAuth = c.user.empty() ? 0 : 1;
-    d.proxyUser = c.user;
-    d.proxyPassword = c.password;
-    const std::string path = std::string("/files/big.bin?via=") + c.name;
-    const std::string url =
-        std::string("http://") + c.destination + ":" + std::to_string(peers.httpPort) + path;
-    EXPECT_EQ(d.Download(url, target, 0), c.ok ? http::DOWNLOAD_OK : http::DOWNLOAD_FAILED)
-        << c.name;
-    if (!c.ok) continue;
-    EXPECT_TRUE(testsupport::ReadFileBytes(target) == source) << c.name;
+    d.proxyPort = proxyPort;
+    d.proxyAuth = row[4] == "none" ? 0 : 1;
+    const bool socks = row[2].rfind("microsocks", 0) == 0;
+    d.proxyUser = socks ? peers.microsocksUser : peers.proxyUser;
+    d.proxyPassword =
+        (socks ? peers.microsocksPassword : peers.proxyPassword) + (row[4] == "wrong" ? "x" : "");
+    d.retryMode = row[6] == "-" ? http::RETRY_NONE : http::RETRY_LIMITED;
+    d.maxRetries = 1;
+    d.retryDelay = 1;
+    const bool ok = row[5] != "-";
+    EXPECT_EQ(d.Download(row[1], target, 0), ok ? http::DOWNLOAD_OK : http::DOWNLOAD_FAILED);
+    EXPECT_EQ(d.retryCount, row[6] == "-" ? 0 : std::stoi(row[6]));
+    if (!ok) {
+      EXPECT_FALSE(platform::GetFileStatus(target).has_value());
+      continue;
+    }
+    EXPECT_TRUE(testsupport::ReadFileBytes(target) == Served(peers, row[5]));
+    if (row[7] != "logged") continue;
+    // Resumed where the part ended, if the file is still the one it began.
+    EXPECT_EQ(d.records.front().receivedSize, 100000);
+    EXPECT_EQ(platform::FileTimeToUnixTime(platform::GetFileStatus(target)->modificationTime),
+              kServedTime);
+    EXPECT_FALSE(platform::GetFileStatus(target + ".down").has_value());
+    const std::string path = row[1].substr(row[1].find('/', 8));
     EXPECT_EQ(
-        LoggedRequests(peers, "GET " + path + " 206 " + std::to_string(source.size() - 100000)), 1)
-        << c.name;
+        LoggedRequests(peers, "GET " + path + " 206 " + std::to_string(big.size() - 100000) +
+                                  " range=\"bytes=100000-\" if_range=\"" + kServedDate + "\""),
+        1);
   }
 }
 

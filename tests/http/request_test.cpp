@@ -7,6 +7,7 @@
 #include "http/partial_file.h"
 #include "recording_downloader.h"
 #include "support/scratch_dir.h"
+#include "table_rows.h"
 
 namespace {
 
@@ -128,36 +129,19 @@ TEST(FindPartialFile, ContinuesOnlyAShortTemporaryFileWithItsRecord) {
 }
 
 TEST(ParseUrl, SplitsHostPortAndObject) {
-  struct Case {
-    const char* url;
-    bool ok;
-    const char* host;
-    std::uint16_t port;
-    const char* object;
-  };
-  const Case cases[] = {
-      {"HTTP://Example.com:8080/a/b?x=1", true, "Example.com", 8080, "/a/b?x=1"},
-      {"  http://h.test/p  ", true, "h.test", 80, "/p"},
-      {"http://h.test:65535/p", true, "h.test", 65535, "/p"},
-      // A port that is no number would connect to port 0, again and again.
-      {"http://h.test:abc/p", false, "", 0, ""},
-      {"http://h.test:0/p", false, "", 0, ""},
-      {"http://h.test:65536/p", false, "", 0, ""},
-      {"http://h.test:/p", false, "", 0, ""},
-      {"http://example.com", false, "", 0, ""},
-      {"ftp://example.com/a", false, "", 0, ""},
-      {"example.com/a", false, "", 0, ""},
-      {"http://h.test/a\r\nHost: evil", false, "", 0, ""},
-      {"http://h.test/a\x01", false, "", 0, ""},
-  };
-  for (const auto& c : cases) {
+  for (const httptest::Row& row : httptest::TableRows(
+#include "urls.rows"
+           )) {
+    ASSERT_EQ(row.size(), 4u) << row[0];
+    const std::string url = httptest::Bytes(row[0]);
+    const bool ok = row[1] != "-";
     std::string host = "stale";
     std::string object = "stale";
     std::uint16_t port = 1;
-    EXPECT_EQ(http::ParseUrl(c.url, host, object, port) != 0, c.ok) << c.url;
-    EXPECT_EQ(host, c.host) << c.url;
-    EXPECT_EQ(port, c.port) << c.url;
-    EXPECT_EQ(object, c.object) << c.url;
+    EXPECT_EQ(http::ParseUrl(url, host, object, port) != 0, ok) << url;
+    EXPECT_EQ(host, ok ? row[1] : "") << url;
+    EXPECT_EQ(port, ok ? std::stoi(row[2]) : 0) << url;
+    EXPECT_EQ(object, row[3]) << url;
   }
 }
 

@@ -33,8 +33,4 @@ class PeerTlsTest : public ::testing::Test {
   net::ScopedSocketCalls scoped_{names_};
 };
 
-inline std::string Https(std::uint16_t port, const std::string& path) {
-  return "https://localhost:" + std::to_string(port) + path;
-}
-
 }  // namespace httptest

@@ -1,6 +1,6 @@
 // https on either engine: the handshake against nginx with every kind of
-// certificate that tls-peers.sh makes, downloads over TLS directly, through
-// redirects, a resume and every proxy kind (ctest: http_peers), and
+// certificate that tls-peers.sh makes (ctest: http_peers; the downloads over
+// TLS are rows of peer_downloads.rows), a tunnel through a scripted proxy, and
 // handshakes that a scripted server breaks off, stalls or answers with
 // garbage. Servers are named "localhost": wine's Schannel matches DNS names
 // only.
@@ -11,10 +11,8 @@
 #include <vector>
 
 #include "http/http_downloader.h"
-#include "http/partial_file.h"
 #include "net/socket_library.h"
 #include "net/tls_channel.h"
-#include "platform/files.h"
 #include "recording_downloader.h"
 #include "support/loopback_peers.h"
 #include "support/scratch_dir.h"
@@ -24,7 +22,6 @@
 namespace {
 
 using httptest::Handshake;
-using httptest::Https;
 using httptest::PeerTlsTest;
 using net::TlsConnectResult;
 using testsupport::ScriptedExchange;
@@ -61,85 +58,6 @@ TEST_F(PeerTlsTest, HandshakeTrustsOnlyAValidChainForTheHostOverTls12OrNewer) {
     const std::string trust = c.trust == kPinned ? ca : c.trust == kSystem ? "" : broken;
     EXPECT_EQ(Handshake(c.port, c.host, trust), c.expected) << c.name;
   }
-}
-
-TEST_F(PeerTlsTest, DownloadsThroughRedirectsAndProxiesAndFailsForGoodOtherwise) {
-  UPDATER_REQUIRE_PEERS(peers);
-  const std::string big = testsupport::ReadFileBytes(peers.docroot + "/files/big.bin");
-  const std::string small = testsupport::ReadFileBytes(peers.docroot + "/files/small.txt");
-  struct Case {
-    const char* name;
-    std::string url;
-    int proxyKind;
-    std::uint16_t proxyPort;
-    bool proxyAuth;
-    const std::string* expected;  // null: the download fails
-  };
-  const Case cases[] = {
-      {"direct", Https(peers.httpsPort, "/files/big.bin"), http::PROXY_NONE, 0, false, &big},
-      {"http to https", peers.Url("/redirect/to-https"), http::PROXY_NONE, 0, false, &big},
-      {"https rooted", Https(peers.httpsPort, "/redirect/rooted"), http::PROXY_NONE, 0, false,
-       &small},
-      {"CONNECT", Https(peers.httpsPort, "/files/big.bin"), http::PROXY_HTTP, peers.proxyPort,
-       false, &big},
-      {"CONNECT with Basic", Https(peers.httpsPort, "/files/big.bin"), http::PROXY_HTTP,
-       peers.authProxyPort, true, &big},
-      {"SOCKS5", Https(peers.httpsPort, "/files/big.bin"), http::PROXY_SOCKS5, peers.microsocksPort,
-       false, &big},
-      {"CONNECT without credentials", Https(peers.httpsPort, "/files/big.bin"), http::PROXY_HTTP,
-       peers.authProxyPort, false, nullptr},
-      {"https to http", Https(peers.httpsPort, "/redirect/to-http"), http::PROXY_NONE, 0, false,
-       nullptr},
-      {"expired", Https(peers.httpsExpiredPort, "/files/big.bin"), http::PROXY_NONE, 0, false,
-       nullptr},
-  };
-  for (const Case& c : cases) {
-    httptest::RecordingDownloader d;
-    d.caCertificates = testsupport::ReadFileBytes(peers.tlsCaFile);
-    d.proxyKind = c.proxyKind;
-    d.proxyHost = "127.0.0.1";
-    d.proxyPort = c.proxyPort;
-    d.proxyAuth = c.proxyAuth ? 1 : 0;
-    d.proxyUser = peers.proxyUser;
-    d.proxyPassword = peers.proxyPassword;
-    // A refusal must not count as a transient failure.
-    d.retryMode = http::RETRY_LIMITED;
-    d.maxRetries = 3;
-    d.retryDelay = 1;
-    testsupport::ScratchDir dir;
-    const std::string target = dir.Join("file");
-    const http::DownloadResult result = d.Download(c.url, target, 1);
-    if (c.expected != nullptr) {
-      ASSERT_EQ(result, http::DOWNLOAD_OK) << c.name;
-      EXPECT_TRUE(testsupport::ReadFileBytes(target) == *c.expected) << c.name;
-    } else {
-      EXPECT_EQ(result, http::DOWNLOAD_FAILED) << c.name;
-      EXPECT_EQ(d.retryCount, 0) << c.name;
-      EXPECT_FALSE(platform::GetFileStatus(target).has_value()) << c.name;
-    }
-  }
-}
-
-TEST_F(PeerTlsTest, ResumesATemporaryFileOverTls) {
-  UPDATER_REQUIRE_PEERS(peers);
-  const std::string source = testsupport::ReadFileBytes(peers.docroot + "/files/big.bin");
-  testsupport::ScratchDir dir;
-  const std::string target = dir.Join("big.bin");
-  const std::size_t third = source.size() / 3;
-  ASSERT_TRUE(testsupport::WriteFileBytes(target + ".down", source.substr(0, third)));
-  ASSERT_TRUE(http::RecordPartialFile(target + ".down", static_cast<std::int32_t>(source.size()),
-                                      1614834367));
-  httptest::RecordingDownloader d;
-  d.caCertificates = testsupport::ReadFileBytes(peers.tlsCaFile);
-  ASSERT_EQ(d.Download(Https(peers.httpsPort, "/files/big.bin?tls-resume"), target, 0),
-            http::DOWNLOAD_OK);
-  EXPECT_TRUE(testsupport::ReadFileBytes(target) == source);
-  EXPECT_EQ(testsupport::CountLogLines(peers.accessLog,
-                                       "GET /files/big.bin?tls-resume 206 " +
-                                           std::to_string(source.size() - third) +
-                                           " range=\"bytes=" + std::to_string(third) + "-\"",
-                                       1),
-            1);
 }
 
 TEST(TlsProxyTunnel, AsksForATunnelAndRetriesOnlyWhatAnotherAttemptCanMend) {

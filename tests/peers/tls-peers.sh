@@ -7,28 +7,16 @@
 #   UPDATER_TEST_HTTPS_EXPIRED_PORT    the CA's certificate, expired in 2020
 #   UPDATER_TEST_HTTPS_TLS10_PORT      the good certificate, TLS 1.0 only
 #   UPDATER_TEST_TLS_CA                the test CA's certificate (PEM)
-# Sourced by with-peers.sh before nginx starts: it reads docroot and
-# peers_dir, writes $peers_dir/tls-servers.conf (nginx.conf includes it) and
-# sets https_port for the redirects of nginx.conf.in.
+# Sourced by with-peers.sh before nginx starts: it reads here, docroot and
+# peers_dir and its free_ports, writes $peers_dir/tls-servers.conf.in
+# (with-peers.sh fills in nginx's http port; nginx.conf includes the result)
+# and sets https_port for the redirects of nginx.conf.in.
 
 tls_dir="$peers_dir/tls"
 mkdir -p "$tls_dir/issued"
 : >"$tls_dir/index.txt"
 echo 1000 >"$tls_dir/serial"
-cat >"$tls_dir/ca.cnf" <<CNF
-[ca]
-default_ca = test_ca
-[test_ca]
-database = $tls_dir/index.txt
-new_certs_dir = $tls_dir/issued
-serial = $tls_dir/serial
-default_md = sha256
-policy = any
-copy_extensions = copy
-unique_subject = no
-[any]
-commonName = supplied
-CNF
+sed -e "s|@TLS_DIR@|$tls_dir|g" "$here/tls-ca.cnf.in" >"$tls_dir/ca.cnf"
 
 tls_key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1" 2>/dev/null; }
 
@@ -49,6 +37,7 @@ tls_leaf() {
     -addext "subjectAltName=$san" >/dev/null 2>&1
   openssl ca -batch -config "$tls_dir/ca.cnf" -cert "$tls_dir/$ca.pem" -keyfile "$tls_dir/$ca.key" \
     -in "$tls_dir/$name.csr" -out "$tls_dir/$name.pem" -notext "$@" >/dev/null 2>&1
+  [ -s "$tls_dir/$name.pem" ] || { echo "with-peers: openssl could not make the $name certificate" >&2; exit 1; }
 }
 
 tls_ca ca
@@ -57,42 +46,13 @@ tls_leaf good ca "DNS:localhost,IP:127.0.0.1" -days 30
 tls_leaf untrusted other-ca "DNS:localhost,IP:127.0.0.1" -days 30
 tls_leaf wrong-host ca "DNS:elsewhere.test" -days 30
 tls_leaf expired ca "DNS:localhost,IP:127.0.0.1" -startdate 20200101000000Z -enddate 20200102000000Z
-for f in good untrusted wrong-host expired; do
-  [ -s "$tls_dir/$f.pem" ] || { echo "with-peers: openssl could not make the $f certificate" >&2; exit 1; }
-done
 
-read -r https_port untrusted_port wrong_host_port expired_port tls10_port < <(python3 - <<'PY'
-import socket
-held = []
-for _ in range(5):
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    held.append(s)
-print(" ".join(str(s.getsockname()[1]) for s in held))
-PY
-)
+read -r https_port untrusted_port wrong_host_port expired_port tls10_port < <(free_ports 5)
 
 # tls_server PORT CERT [DIRECTIVES]: a server block serving the docroot.
 tls_server() {
-  cat <<CONF
-  server {
-    listen 127.0.0.1:$1 ssl;
-    server_name localhost;
-    root $docroot;
-    absolute_redirect off;
-    ssl_certificate $tls_dir/$2.pem;
-    ssl_certificate_key $tls_dir/$2.key;
-    ${3:-}
-    location /files/ {
-    }
-    location = /redirect/to-http {
-      return 302 http://127.0.0.1:@PORT@/files/small.txt;
-    }
-    location = /redirect/rooted {
-      return 301 /files/small.txt;
-    }
-  }
-CONF
+  sed -e "s|@TLS_PORT@|$1|" -e "s|@CERT@|$2|g" -e "s|@DIRECTIVES@|${3:-}|" \
+    -e "s|@DOCROOT@|$docroot|" -e "s|@TLS_DIR@|$tls_dir|g" "$here/tls-server.conf.in"
 }
 {
   tls_server "$https_port" good
@@ -101,7 +61,7 @@ CONF
   tls_server "$expired_port" expired
   # OpenSSL 3 refuses TLS 1.0 at its default security level, on either side.
   tls_server "$tls10_port" good "ssl_protocols TLSv1; ssl_ciphers DEFAULT:@SECLEVEL=0;"
-} >"$peers_dir/tls-servers.conf.in"  # with-peers.sh fills in @PORT@, nginx's http port
+} >"$peers_dir/tls-servers.conf.in"
 
 export UPDATER_TEST_HTTPS_PORT="$https_port"
 export UPDATER_TEST_HTTPS_UNTRUSTED_PORT="$untrusted_port"

@@ -41,6 +41,13 @@ stop_peers() {
 }
 trap stop_peers EXIT
 
+free_ports() {  # free_ports N: N distinct free ports of 127.0.0.1
+  python3 -c 'import socket, sys
+held = [socket.socket() for _ in range(int(sys.argv[1]))]
+for s in held: s.bind(("127.0.0.1", 0))
+print(" ".join(str(s.getsockname()[1]) for s in held))' "$1"
+}
+
 # start NAME LAUNCHER: "LAUNCHER PORT" starts the peer in the background on
 # PORT; its pid joins pids at once, and once it accepts there (within 10 s)
 # port holds the port. A port can be taken between being found free and
@@ -49,7 +56,7 @@ trap stop_peers EXIT
 start() {
   local name=$1 launcher=$2 pid
   for _ in 1 2 3 4 5; do
-    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    port=$(free_ports 1)
     "$launcher" "$port"
     pid=$!
     pids+=("$pid")
@@ -157,24 +164,10 @@ if [ -n "$(tool danted)" ]; then
   # Run as root, dante must be told which users to take; otherwise it runs
   # as the caller. In the foreground (no -D), so that the pid is its own.
   dante_users=""
-  [ "$(id -u)" -ne 0 ] || dante_users=$'user.privileged: root\nuser.unprivileged: nobody'
+  [ "$(id -u)" -ne 0 ] || dante_users='user.privileged: root\nuser.unprivileged: nobody'
   launch_danted() {
-    cat >"$peers_dir/danted.conf" <<EOF
-logoutput: $peers_dir/danted.log
-internal: 127.0.0.1 port = $1
-external: 127.0.0.1
-socksmethod: none
-clientmethod: none
-$dante_users
-client pass {
-  from: 127.0.0.0/8 to: 0.0.0.0/0
-}
-socks pass {
-  from: 127.0.0.0/8 to: 0.0.0.0/0
-  protocol: tcp
-  command: connect
-}
-EOF
+    sed -e "s|@PEERS_DIR@|$peers_dir|" -e "s|@PORT@|$1|" -e "s|@USERS@|$dante_users|" \
+      "$here/danted.conf.in" >"$peers_dir/danted.conf"
     "$(tool danted)" -f "$peers_dir/danted.conf" -p "$peers_dir/danted.pid" \
       >"$peers_dir/danted.out" 2>&1 &
   }
@@ -193,20 +186,7 @@ if [ -n "$(tool sshd)" ] && [ -n "$(tool ssh)" ] && [ -n "$(tool ssh-keygen)" ];
   "$(tool ssh-keygen)" -q -t ed25519 -N '' -C updater-test-client -f "$ssh_dir/client_key"
   cp "$ssh_dir/client_key.pub" "$ssh_dir/authorized_keys"
   launch_sshd() {
-    cat >"$ssh_dir/sshd_config" <<EOF
-ListenAddress 127.0.0.1
-Port $1
-HostKey $ssh_dir/host_key
-PidFile $ssh_dir/sshd.pid
-AuthorizedKeysFile $ssh_dir/authorized_keys
-StrictModes no
-PubkeyAuthentication yes
-PasswordAuthentication no
-KbdInteractiveAuthentication no
-PermitRootLogin prohibit-password
-AllowTcpForwarding yes
-UsePAM no
-EOF
+    sed -e "s|@SSH_DIR@|$ssh_dir|g" -e "s|@PORT@|$1|" "$here/sshd_config.in" >"$ssh_dir/sshd_config"
     "$(tool sshd)" -D -e -f "$ssh_dir/sshd_config" >"$peers_dir/sshd.out" 2>&1 &
   }
   # The client in the foreground of its own background job (no -f), so that
