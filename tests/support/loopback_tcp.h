@@ -67,11 +67,6 @@ class TcpListener {
   std::uint16_t port_ = 0;
 };
 
-// For a socket that the code under test made: blocks until `s` has bytes to
-// read (or the peer's close has come), or until the peer's close has arrived.
-bool WaitReadable(RawSocket s, int timeoutMs);
-bool WaitPeerClosed(RawSocket s, int timeoutMs);
-
 // A port on 127.0.0.1 that nothing listens on.
 std::uint16_t ClosedPort();
 // The 16-byte address (a sockaddr_in) of 127.0.0.1 and `port`.

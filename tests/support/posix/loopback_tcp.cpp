@@ -84,8 +84,4 @@ TcpConnection TcpListener::Accept(int timeoutMs) {
   return TcpConnection(FromFd(::accept4(Fd(s_), nullptr, nullptr, SOCK_CLOEXEC)));
 }
 
-bool WaitReadable(RawSocket s, int timeoutMs) { return WaitFor(s, POLLIN, timeoutMs); }
-
-bool WaitPeerClosed(RawSocket s, int timeoutMs) { return WaitFor(s, POLLRDHUP, timeoutMs); }
-
 }  // namespace testsupport

@@ -85,39 +85,4 @@ TcpConnection TcpListener::Accept(int timeoutMs) {
   return TcpConnection(static_cast<RawSocket>(::accept(Sock(s_), nullptr, nullptr)));
 }
 
-bool WaitReadable(RawSocket s, int timeoutMs) { return WaitFor(s, false, timeoutMs); }
-
-// Waits for the peer's close (FD_CLOSE) with a selection of its own. Wine
-// records a close only once the bytes in front of it have been read, so while
-// bytes wait, their arrival is taken instead and the close, sent right after
-// them over loopback, is given a moment to follow. The socket is non-blocking
-// afterwards, as every socket of the transport is once it has been used.
-bool WaitPeerClosed(RawSocket s, int timeoutMs) {
-  const WSAEVENT event = WSACreateEvent();
-  if (event == WSA_INVALID_EVENT) return false;
-  bool closed = false;
-  if (WSAEventSelect(Sock(s), event, FD_READ | FD_CLOSE) == 0 &&
-      WSAWaitForMultipleEvents(1, &event, TRUE, static_cast<DWORD>(timeoutMs), FALSE) ==
-          WSA_WAIT_EVENT_0) {
-    WSANETWORKEVENTS recorded{};
-    if (WSAEnumNetworkEvents(Sock(s), event, &recorded) == 0) {
-      if ((recorded.lNetworkEvents & FD_CLOSE) != 0) {
-        closed = true;
-      } else if ((recorded.lNetworkEvents & FD_READ) != 0) {
-        Sleep(50);
-        closed = true;
-      }
-      // A read recorded here must be recorded again for the code under test:
-      // a receive (a peek leaves the bytes) re-enables it.
-      if ((recorded.lNetworkEvents & FD_READ) != 0) {
-        char byte;
-        ::recv(Sock(s), &byte, 1, MSG_PEEK);
-      }
-    }
-  }
-  WSAEventSelect(Sock(s), event, 0);
-  WSACloseEvent(event);
-  return closed;
-}
-
 }  // namespace testsupport
