@@ -2,7 +2,6 @@
 #include "support/loopback_tcp.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 namespace testsupport {
@@ -41,16 +40,6 @@ std::size_t TcpConnection::DrainToEnd(int timeoutMs) {
 std::uint16_t ClosedPort() {
   // The port stays free once its listener has closed.
   return TcpListener().port();
-}
-
-void LoopbackAddress(std::uint16_t port, void* address16) {
-  platform::Ipv4SocketAddress address{};
-  address.family = platform::kAddressFamilyInet;
-  address.port[0] = static_cast<std::uint8_t>(port >> 8);
-  address.port[1] = static_cast<std::uint8_t>(port & 0xFF);
-  address.address[0] = 127;
-  address.address[3] = 1;
-  std::memcpy(address16, &address, sizeof address);
 }
 
 }  // namespace testsupport

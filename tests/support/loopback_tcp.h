@@ -50,9 +50,8 @@ class TcpConnection {
 
 class TcpListener {
  public:
-  // Listens on 127.0.0.1 at a port the system picks, with room for `backlog`
-  // connections that wait to be accepted.
-  explicit TcpListener(int backlog = 16);
+  // Listens on 127.0.0.1 at a port the system picks.
+  TcpListener();
   ~TcpListener();
   TcpListener(const TcpListener&) = delete;
   TcpListener& operator=(const TcpListener&) = delete;
@@ -69,7 +68,5 @@ class TcpListener {
 
 // A port on 127.0.0.1 that nothing listens on.
 std::uint16_t ClosedPort();
-// The 16-byte address (a sockaddr_in) of 127.0.0.1 and `port`.
-void LoopbackAddress(std::uint16_t port, void* address16);
 
 }  // namespace testsupport

@@ -59,14 +59,15 @@ void TcpConnection::Close() {
   s_ = kNoSocket;
 }
 
-TcpListener::TcpListener(int backlog) {
+TcpListener::TcpListener() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return;
   sockaddr_in address{};
-  LoopbackAddress(0, &address);
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd, backlog) != 0 ||
+      ::listen(fd, 16) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     ::close(fd);
     return;

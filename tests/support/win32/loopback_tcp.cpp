@@ -59,15 +59,16 @@ void TcpConnection::Close() {
   s_ = kNoSocket;
 }
 
-TcpListener::TcpListener(int backlog) {
+TcpListener::TcpListener() {
   StartWinsock();
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return;
   sockaddr_in address{};
-  LoopbackAddress(0, &address);
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   int length = sizeof address;
   if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(s, backlog) != 0 ||
+      ::listen(s, 16) != 0 ||
       ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     ::closesocket(s);
     return;
