@@ -35,9 +35,6 @@ class TcpConnection {
   // Exactly `count` bytes, or fewer when the connection ends or nothing
   // arrives within `timeoutMs`.
   std::string Receive(std::size_t count, int timeoutMs = kDefaultWaitMs);
-  // Reads until the peer closes: the number of bytes read. Stops as well when
-  // nothing arrives within `timeoutMs`.
-  std::size_t DrainToEnd(int timeoutMs = kDefaultWaitMs);
   // False when the peer is gone or the data did not go within `timeoutMs`.
   bool SendAll(std::string_view bytes, int timeoutMs = kDefaultWaitMs);
   // Ends the connection with a reset instead of an orderly close.
@@ -65,6 +62,10 @@ class TcpListener {
   RawSocket s_ = kNoSocket;
   std::uint16_t port_ = 0;
 };
+
+// True when `s` can be read (or written) within `timeoutMs`, or the
+// connection has ended.
+bool WaitReady(RawSocket s, bool forWrite, int timeoutMs);
 
 // A port on 127.0.0.1 that nothing listens on.
 std::uint16_t ClosedPort();

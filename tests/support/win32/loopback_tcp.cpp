@@ -18,8 +18,9 @@ void StartWinsock() {
   (void)started;
 }
 
-// True when select reports `s` ready within `timeoutMs`.
-bool WaitFor(RawSocket s, bool forWrite, int timeoutMs) {
+}  // namespace
+
+bool WaitReady(RawSocket s, bool forWrite, int timeoutMs) {
   fd_set set;
   FD_ZERO(&set);
   FD_SET(Sock(s), &set);
@@ -29,34 +30,11 @@ bool WaitFor(RawSocket s, bool forWrite, int timeoutMs) {
   return r > 0;
 }
 
-}  // namespace
-
-int TcpConnection::Receive(char* buffer, int size, int timeoutMs) {
-  if (!valid() || !WaitFor(s_, false, timeoutMs)) return -1;
-  const int n = ::recv(Sock(s_), buffer, size, 0);
-  return n < 0 ? -1 : n;
-}
-
-bool TcpConnection::SendAll(std::string_view bytes, int timeoutMs) {
-  while (valid() && !bytes.empty()) {
-    if (!WaitFor(s_, true, timeoutMs)) return false;
-    const int n = ::send(Sock(s_), bytes.data(), static_cast<int>(bytes.size()), 0);
-    if (n == SOCKET_ERROR) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return bytes.empty();
-}
-
 void TcpConnection::Abort() {
   if (!valid()) return;
   linger l{1, 0};
   ::setsockopt(Sock(s_), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
   Close();
-}
-
-void TcpConnection::Close() {
-  if (valid()) ::closesocket(Sock(s_));
-  s_ = kNoSocket;
 }
 
 TcpListener::TcpListener() {
@@ -77,12 +55,8 @@ TcpListener::TcpListener() {
   port_ = ntohs(address.sin_port);
 }
 
-TcpListener::~TcpListener() {
-  if (valid()) ::closesocket(Sock(s_));
-}
-
 TcpConnection TcpListener::Accept(int timeoutMs) {
-  if (!valid() || !WaitFor(s_, false, timeoutMs)) return TcpConnection();
+  if (!valid() || !WaitReady(s_, false, timeoutMs)) return TcpConnection();
   return TcpConnection(static_cast<RawSocket>(::accept(Sock(s_), nullptr, nullptr)));
 }
 
