@@ -78,18 +78,17 @@ TEST(ResolveHost, LooksNamesUpOnAResolverThreadWhereOneIsOffered) {
       {nullptr, 1, true, net::kInaddrNone, kNoLookUp},
   };
   for (const Case& c : cases) {
-    const std::string what = std::string(c.host ? c.host : "(null)") + " " +
-                             std::to_string(c.useResolverThread) + " " + std::to_string(c.offered);
+    SCOPED_TRACE(&c - cases);
     testsupport::TableNames names({{"localhost", loopback}});
     names.offerResolverThread = c.offered;
     net::ScopedSocketCalls scope(names);
     net::SetSocketLastError(31);
-    EXPECT_EQ(net::ResolveHost(c.host, c.useResolverThread), c.address) << what;
-    EXPECT_EQ(net::SocketLastError(), 31) << what;  // resolution stores nothing
+    EXPECT_EQ(net::ResolveHost(c.host, c.useResolverThread), c.address);
+    EXPECT_EQ(net::SocketLastError(), 31);  // resolution stores nothing
     const auto threads = names.LookUpThreads();
-    ASSERT_EQ(threads.size(), c.where == kNoLookUp ? 0u : 1u) << what;
+    ASSERT_EQ(threads.size(), c.where == kNoLookUp ? 0u : 1u);
     if (c.where != kNoLookUp) {
-      EXPECT_EQ(threads[0] == std::this_thread::get_id(), c.where == kCallingThread) << what;
+      EXPECT_EQ(threads[0] == std::this_thread::get_id(), c.where == kCallingThread);
     }
   }
 }
