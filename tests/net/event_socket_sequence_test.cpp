@@ -16,13 +16,12 @@ using platform::kNetClose;
 using platform::kNetRead;
 using platform::kNetWrite;
 using platform::NetworkEvents;
-using testsupport::ScriptedSocketCalls;
-using Calls = ScriptedSocketCalls;
+using Calls = testsupport::ScriptedSocketCalls;
 using Wait = platform::WaitOutcome;
 
 constexpr std::int32_t kUntouched = 4242;
 constexpr std::int32_t kSocketError = 77;
-constexpr platform::SocketHandle kSocket = ScriptedSocketCalls::kSocket;
+constexpr platform::SocketHandle kSocket = Calls::kSocket;
 char buffer[64];
 
 int Receive() { return net::SocketRecvTimed(kSocket, buffer, sizeof buffer, 500); }
