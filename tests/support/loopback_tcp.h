@@ -1,7 +1,7 @@
 // TCP on 127.0.0.1 for tests: the in-process test servers, and the far end of
 // the connections in the transport's tests. The sockets here are blocking and
-// made with plain system calls; every wait has a limit. The portable parts are
-// in loopback_tcp.cpp, the system's calls in posix/ and win32/.
+// made with plain system calls (posix/ and win32/); every wait has a limit, and
+// bytes move through the platform's socket calls (loopback_tcp.cpp).
 #pragma once
 
 #include <cstddef>
