@@ -1,6 +1,6 @@
 // The order of platform calls behind each timed operation, on a scripted
 // platform: what is selected, how long each wait is, when the operation
-// pauses, and which code is stored.
+// pauses, which result comes back and which code is stored.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,255 +12,144 @@
 
 namespace {
 
+using platform::kNetClose;
+using platform::kNetRead;
+using platform::kNetWrite;
 using platform::NetworkEvents;
-using platform::WaitOutcome;
-using testsupport::ScriptedSocketCalls;
-using Log = std::vector<std::string>;
+using Calls = testsupport::ScriptedSocketCalls;
+using Wait = platform::WaitOutcome;
 
 constexpr std::int32_t kUntouched = 4242;
 constexpr std::int32_t kSocketError = 77;
+constexpr platform::SocketHandle kSocket = Calls::kSocket;
+char buffer[64];
 
-NetworkEvents Recorded(std::uint32_t bits) {
-  NetworkEvents events;
-  events.recorded = bits;
-  return events;
-}
+int Receive() { return net::SocketRecvTimed(kSocket, buffer, sizeof buffer, 500); }
+int Send() { return net::SocketSendTimed(kSocket, "0123456789", 10, 500); }
+int SendAll() { return net::SocketSendAll(kSocket, "0123456789", 10, 500); }
+int Connect() { return net::SocketConnectTimed(kSocket, "", 16, 900); }
+int ConnectHost() { return net::SocketConnectHost(kSocket, "nowhere.invalid", 80, 100, 1); }
+int Close() { return net::SocketClose(kSocket, 0); }
+int CloseAtOnce() { return net::SocketClose(kSocket, 1); }
+int Create() { return net::SocketCreate(2, 1, 0) == net::kInvalidSocket ? -1 : 0; }
 
-class EventSocketSequence : public ::testing::Test {
- protected:
-  void SetUp() override {
-    net::SetSocketLastError(kUntouched);
+// Each row scripts the platform - the results of the operation's own call
+// (receives, sends or connects), what the first wait records, the wait
+// outcomes, anything else - runs one operation and names its result, the code
+// stored (kUntouched: none) and every platform call in order.
+TEST(EventSocketSequence, CallsOfEachOperation) {
+  struct Case {
+    const char* name;
+    int (*operation)();
+    std::vector<int> results;
+    NetworkEvents recorded;
+    std::vector<Wait> waits;
+    void (*script)(Calls&);
+    int result;
+    std::int32_t error;
+    std::string log;
+  };
+  const int block = -net::ErrWouldBlock();
+  const auto noEvent = [](Calls& c) { c.eventAvailable = false, c.systemError = 8; };
+  // One wait for a receive (mask 33) or a send (34): selected, awaited, fetched, deselected.
+  const std::string r = "select 33|wait 500|enumerate|select 0|";
+  const std::string s = "select 34|wait 500|enumerate|select 0|";
+  const std::string recvOk = "create event|" + r + "receive 64|close event";
+  const std::string recvFailed = "create event|" + r + "close event";
+  const std::string sendOk = "create event|send 10|pause 100|" + s + "send 10|close event";
+  const std::string sendFailed = "create event|send 10|pause 100|" + s + "close event";
+  const std::string connect = "create event|select 16|connect|";
+  const std::string drain = "select 33|wait 4000|select 0|receive 256|";
+  // clang-format off
+  const Case cases[] = {
+      // What a receive's wait recorded: only a close, or data with an error of its own, fail.
+      {"receive: data", Receive, {3}, {kNetRead}, {}, nullptr, 3, kUntouched, recvOk},
+      {"receive: close", Receive, {3}, {kNetClose}, {}, nullptr, -1, kSocketError, recvFailed},
+      {"receive: close with its error", Receive, {3}, {kNetClose, 0, 0, 0, 6}, {}, nullptr, -1,
+       kSocketError, recvFailed},
+      {"receive: data, error", Receive, {3}, {kNetRead, 5}, {}, nullptr, -1, kSocketError,
+       recvFailed},
+      {"receive: data, close", Receive, {3}, {kNetRead | kNetClose}, {}, nullptr, 3, kUntouched,
+       recvOk},
+      {"receive: data, close, both with errors", Receive, {3}, {kNetRead | kNetClose, 5, 0, 0, 6},
+       {}, nullptr, 3, kUntouched, recvOk},
+      {"receive: nothing recorded", Receive, {3}, {}, {}, nullptr, 3, kUntouched, recvOk},
+      // After a would-block the receive pauses and waits again with the full time-out.
+      {"receive: would block", Receive, {block, 7}, {}, {}, nullptr, 7, kUntouched,
+       "create event|" + r + "receive 64|pause 100|" + r + "receive 64|close event"},
+      {"receive: error", Receive, {-104}, {}, {}, nullptr, -1, 104, recvOk},
+      {"receive: times out", Receive, {}, {}, {Wait::kTimedOut}, nullptr, -1, net::ErrTimedOut(),
+       "create event|select 33|wait 500|select 0|close event"},
+      {"receive: wait fails", Receive, {}, {}, {Wait::kFailed}, nullptr, -1, kSocketError,
+       "create event|select 33|wait 500|select 0|close event"},
+      {"receive: enumeration fails", Receive, {}, {}, {}, [](Calls& c) { c.enumerateResult = -1; },
+       -1, kSocketError, recvFailed},
+      // A select that failed needs no deselect.
+      {"receive: select fails", Receive, {}, {}, {}, [](Calls& c) { c.selects = {-1}; }, -1,
+       kSocketError, "create event|select 33|close event"},
+      // Without its event an operation stores the system's error and calls nothing else.
+      {"receive: no event", Receive, {}, {}, {}, noEvent, -1, 8, "create event"},
+      {"send: no event", Send, {}, {}, {}, noEvent, -1, 8, "create event"},
+      {"connect: no event", Connect, {}, {}, {}, noEvent, -1, 8, "create event"},
+      // A send goes out without waiting first; it waits for room only after a would-block.
+      {"send: at once", Send, {4}, {}, {}, nullptr, 4, kUntouched,
+       "create event|send 10|close event"},
+      {"send: room", Send, {block, 10}, {kNetWrite}, {}, nullptr, 10, kUntouched, sendOk},
+      {"send: close", Send, {block, 10}, {kNetClose}, {}, nullptr, -1, kSocketError, sendFailed},
+      {"send: room, error", Send, {block, 10}, {kNetWrite, 0, 5}, {}, nullptr, -1, kSocketError,
+       sendFailed},
+      {"send: room, close", Send, {block, 10}, {kNetWrite | kNetClose}, {}, nullptr, 10, kUntouched,
+       sendOk},
+      {"send: nothing recorded", Send, {block, 10}, {}, {}, nullptr, 10, kUntouched, sendOk},
+      {"send: would block twice", Send, {block, block, 10}, {}, {}, nullptr, 10, kUntouched,
+       "create event|send 10|pause 100|" + s + "send 10|pause 100|" + s + "send 10|close event"},
+      {"send: times out", Send, {block}, {}, {Wait::kTimedOut}, nullptr, -1, net::ErrTimedOut(),
+       "create event|send 10|pause 100|select 34|wait 500|select 0|close event"},
+      // SendAll sends the rest until one send fails: the total so far, that send's code.
+      {"send all: third send fails", SendAll, {3, 2, -32, 5}, {}, {}, nullptr, 5, 32,
+       "create event|send 10|close event|create event|send 7|close event|"
+       "create event|send 5|close event"},
+      // A connect selects before connecting and takes the error the wait recorded.
+      {"connect: refused after a wait", Connect, {block}, {0, 0, 0, 111}, {}, nullptr, -1, 111,
+       connect + "wait 900|enumerate|select 0|close event"},
+      {"connect: after a wait", Connect, {block}, {}, {}, nullptr, 0, kUntouched,
+       connect + "wait 900|enumerate|select 0|close event"},
+      {"connect: at once", Connect, {0}, {}, {}, nullptr, 0, kUntouched,
+       connect + "select 0|close event"},
+      {"connect: fails at once", Connect, {-111}, {}, {}, nullptr, -1, 111,
+       connect + "select 0|close event"},
+      {"connect: name does not resolve", ConnectHost, {}, {}, {}, nullptr, -1, kSocketError, ""},
+      // A graceful close drains passes of 256 bytes waiting 4000 ms each until one gets nothing.
+      {"close: drains", Close, {256, 100, 0}, {},
+       {Wait::kSignalled, Wait::kTimedOut, Wait::kFailed}, nullptr, 0, kUntouched,
+       "shutdown 1|create event|" + drain + drain + drain + "close event|shutdown 2|close"},
+      {"close: no event", Close, {-11}, {}, {}, [](Calls& c) { c.eventAvailable = false; }, 0,
+       kUntouched, "shutdown 1|create event|receive 256|shutdown 2|close"},
+      {"close: select fails", Close, {-9}, {}, {}, [](Calls& c) { c.selects = {-1}; }, 0,
+       kUntouched, "shutdown 1|create event|select 33|receive 256|close event|shutdown 2|close"},
+      // Not connected (its connect failed or is under way): nothing to drain.
+      {"close: cannot stop sending", Close, {}, {}, {}, [](Calls& c) { c.shutdownResult = -1; }, 0,
+       kUntouched, "shutdown 1|close"},
+      {"close at once", CloseAtOnce, {}, {}, {}, nullptr, 0, kUntouched, "close"},
+      {"create: reuse cannot be set", Create, {}, {}, {}, [](Calls& c) { c.reuseResult = -1; }, -1,
+       kSocketError, "open|reuse|close"},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Calls calls;
     calls.socketError = kSocketError;
-  }
-  int Receive(std::uint32_t timeoutMs = 500) {
-    char buffer[64];
-    return net::SocketRecvTimed(ScriptedSocketCalls::kSocket, buffer, sizeof buffer, timeoutMs);
-  }
-  int Send(std::uint32_t timeoutMs = 500) {
-    return net::SocketSendTimed(ScriptedSocketCalls::kSocket, "0123456789", 10, timeoutMs);
-  }
-
-  ScriptedSocketCalls calls;
-  net::ScopedSocketCalls scope{calls};
-  const int wouldBlock = -net::ErrWouldBlock();
-};
-
-TEST_F(EventSocketSequence, ReceiveAfterWouldBlockPausesAndWaitsAgainWithTheFullTimeOut) {
-  calls.recorded = {Recorded(platform::kNetRead), Recorded(platform::kNetRead)};
-  calls.receives = {wouldBlock, 7};
-  EXPECT_EQ(Receive(500), 7);
-  EXPECT_EQ(calls.log, (Log{"create event", "select 33", "wait 500", "enumerate", "select 0",
-                            "receive 64", "pause 100", "select 33", "wait 500", "enumerate",
-                            "select 0", "receive 64", "close event"}));
-  EXPECT_EQ(net::SocketLastError(), kUntouched);
-}
-
-TEST_F(EventSocketSequence, ReceiveJudgesWhatTheWaitRecorded) {
-  struct Case {
-    const char* what;
-    NetworkEvents events;
-    int result;
-  };
-  NetworkEvents readWithError = Recorded(platform::kNetRead);
-  readWithError.readError = 5;
-  NetworkEvents bothWithErrors = Recorded(platform::kNetRead | platform::kNetClose);
-  bothWithErrors.readError = 5;
-  bothWithErrors.closeError = 6;
-  NetworkEvents closeWithError = Recorded(platform::kNetClose);
-  closeWithError.closeError = 6;
-  const Case cases[] = {
-      {"data", Recorded(platform::kNetRead), 3},
-      {"only a close", Recorded(platform::kNetClose), -1},
-      {"only a close, with its error", closeWithError, -1},
-      {"data with an error", readWithError, -1},
-      {"data and close together", Recorded(platform::kNetRead | platform::kNetClose), 3},
-      {"data and close, both with errors", bothWithErrors, 3},
-      {"nothing recorded", Recorded(0), 3},
-  };
-  for (const Case& c : cases) {
-    calls.log.clear();
-    calls.recorded = {c.events};
-    calls.receives = {3};
+    calls.receives.assign(c.results.begin(), c.results.end());
+    calls.sends = calls.connects = calls.receives;
+    calls.recorded = {c.recorded};
+    calls.waits.assign(c.waits.begin(), c.waits.end());
+    if (c.script) c.script(calls);
+    const net::ScopedSocketCalls scope(calls);
     net::SetSocketLastError(kUntouched);
-    EXPECT_EQ(Receive(), c.result) << c.what;
-    EXPECT_EQ(net::SocketLastError(), c.result < 0 ? kSocketError : kUntouched) << c.what;
-    EXPECT_EQ(calls.log.back(), "close event") << c.what;
+    EXPECT_EQ(c.operation(), c.result);
+    EXPECT_EQ(net::SocketLastError(), c.error);
+    EXPECT_EQ(calls.log, c.log);
   }
-}
-
-TEST_F(EventSocketSequence, WaitThatTimesOutStoresTimedOut) {
-  calls.waits = {WaitOutcome::kTimedOut};
-  EXPECT_EQ(Receive(0), -1);
-  EXPECT_EQ(net::SocketLastError(), net::ErrTimedOut());
-  EXPECT_EQ(calls.log, (Log{"create event", "select 33", "wait 0", "select 0", "close event"}));
-}
-
-TEST_F(EventSocketSequence, FailedWaitStoresTheLastSocketError) {
-  calls.waits = {WaitOutcome::kFailed};
-  EXPECT_EQ(Receive(), -1);
-  EXPECT_EQ(net::SocketLastError(), kSocketError);
-}
-
-TEST_F(EventSocketSequence, FailedEnumerationStoresTheLastSocketError) {
-  calls.enumerateResult = -1;
-  EXPECT_EQ(Receive(), -1);
-  EXPECT_EQ(net::SocketLastError(), kSocketError);
-  EXPECT_EQ(calls.log,
-            (Log{"create event", "select 33", "wait 500", "enumerate", "select 0", "close event"}));
-}
-
-TEST_F(EventSocketSequence, FailedSelectStoresTheLastSocketErrorAndNeedsNoDeselect) {
-  calls.selects = {-1};
-  EXPECT_EQ(Receive(), -1);
-  EXPECT_EQ(net::SocketLastError(), kSocketError);
-  EXPECT_EQ(calls.log, (Log{"create event", "select 33", "close event"}));
-}
-
-TEST_F(EventSocketSequence, EventThatCannotBeCreatedStoresTheSystemError) {
-  calls.eventAvailable = false;
-  calls.systemError = 8;
-  EXPECT_EQ(Receive(), -1);
-  EXPECT_EQ(net::SocketLastError(), 8);
-  EXPECT_EQ(Send(), -1);
-  EXPECT_EQ(net::SocketConnectTimed(ScriptedSocketCalls::kSocket, "", 16, 100), -1);
-  EXPECT_EQ(calls.log, (Log{"create event", "create event", "create event"}));
-}
-
-TEST_F(EventSocketSequence, ReceiveErrorIsStored) {
-  calls.receives = {-104};
-  EXPECT_EQ(Receive(), -1);
-  EXPECT_EQ(net::SocketLastError(), 104);
-}
-
-TEST_F(EventSocketSequence, SendGoesOutWithoutWaitingFirst) {
-  calls.sends = {4};
-  EXPECT_EQ(Send(), 4);
-  EXPECT_EQ(calls.log, (Log{"create event", "send 10", "close event"}));
-}
-
-TEST_F(EventSocketSequence, SendAfterWouldBlockPausesThenWaitsForRoom) {
-  calls.sends = {wouldBlock, wouldBlock, 10};
-  calls.recorded = {Recorded(platform::kNetWrite), Recorded(platform::kNetWrite)};
-  EXPECT_EQ(Send(300), 10);
-  EXPECT_EQ(calls.log, (Log{"create event", "send 10", "pause 100", "select 34", "wait 300",
-                            "enumerate", "select 0", "send 10", "pause 100", "select 34",
-                            "wait 300", "enumerate", "select 0", "send 10", "close event"}));
-}
-
-TEST_F(EventSocketSequence, SendJudgesWhatTheWaitRecorded) {
-  struct Case {
-    const char* what;
-    NetworkEvents events;
-    int result;
-  };
-  NetworkEvents writeWithError = Recorded(platform::kNetWrite);
-  writeWithError.writeError = 5;
-  const Case cases[] = {
-      {"room", Recorded(platform::kNetWrite), 10},
-      {"only a close", Recorded(platform::kNetClose), -1},
-      {"room with an error", writeWithError, -1},
-      {"room and close together", Recorded(platform::kNetWrite | platform::kNetClose), 10},
-      {"nothing recorded", Recorded(0), 10},
-  };
-  for (const Case& c : cases) {
-    calls.sends = {wouldBlock, 10};
-    calls.recorded = {c.events};
-    net::SetSocketLastError(kUntouched);
-    EXPECT_EQ(Send(), c.result) << c.what;
-    EXPECT_EQ(net::SocketLastError(), c.result < 0 ? kSocketError : kUntouched) << c.what;
-  }
-}
-
-TEST_F(EventSocketSequence, SendThatTimesOutStoresTimedOut) {
-  calls.sends = {wouldBlock};
-  calls.waits = {WaitOutcome::kTimedOut};
-  EXPECT_EQ(Send(), -1);
-  EXPECT_EQ(net::SocketLastError(), net::ErrTimedOut());
-}
-
-TEST_F(EventSocketSequence, SendAllStopsAtTheFirstFailedSend) {
-  calls.sends = {3, 2, -32, 5};
-  EXPECT_EQ(net::SocketSendAll(ScriptedSocketCalls::kSocket, "0123456789", 10, 100), 5);
-  EXPECT_EQ(net::SocketLastError(), 32);
-  EXPECT_EQ(calls.log, (Log{"create event", "send 10", "close event", "create event", "send 7",
-                            "close event", "create event", "send 5", "close event"}));
-}
-
-TEST_F(EventSocketSequence, ConnectSelectsBeforeConnectingAndTakesTheRecordedError) {
-  NetworkEvents refused;  // the bits themselves are not looked at
-  refused.connectError = 111;
-  calls.connects = {wouldBlock};
-  calls.recorded = {refused};
-  EXPECT_EQ(net::SocketConnectTimed(ScriptedSocketCalls::kSocket, "", 16, 900), -1);
-  EXPECT_EQ(net::SocketLastError(), 111);
-  EXPECT_EQ(calls.log, (Log{"create event", "select 16", "connect", "wait 900", "enumerate",
-                            "select 0", "close event"}));
-
-  calls.connects = {wouldBlock};
-  calls.recorded = {Recorded(0)};
-  EXPECT_EQ(net::SocketConnectTimed(ScriptedSocketCalls::kSocket, "", 16, 900), 0);
-}
-
-TEST_F(EventSocketSequence, ConnectThatSucceedsAtOnceOrFailsAtOnceDoesNotWait) {
-  calls.connects = {0};
-  EXPECT_EQ(net::SocketConnectTimed(ScriptedSocketCalls::kSocket, "", 16, 900), 0);
-  calls.connects = {-111};
-  EXPECT_EQ(net::SocketConnectTimed(ScriptedSocketCalls::kSocket, "", 16, 900), -1);
-  EXPECT_EQ(net::SocketLastError(), 111);
-  for (const std::string& entry : calls.log) EXPECT_NE(entry.rfind("wait", 0), 0u) << entry;
-}
-
-TEST_F(EventSocketSequence, GracefulCloseDrainsPassesOf256BytesWaiting4000MsEach) {
-  calls.receives = {256, 100, 0};
-  calls.waits = {WaitOutcome::kSignalled, WaitOutcome::kTimedOut, WaitOutcome::kFailed};
-  EXPECT_EQ(net::SocketClose(ScriptedSocketCalls::kSocket, 0), 0);
-  EXPECT_EQ(calls.log,
-            (Log{"shutdown 1", "create event", "select 33", "wait 4000", "select 0", "receive 256",
-                 "select 33", "wait 4000", "select 0", "receive 256", "select 33", "wait 4000",
-                 "select 0", "receive 256", "close event", "shutdown 2", "close"}));
-  EXPECT_EQ(net::SocketLastError(), kUntouched);
-}
-
-TEST_F(EventSocketSequence, GracefulCloseWithoutAnEventReceivesWithoutWaiting) {
-  calls.eventAvailable = false;
-  calls.receives = {-11};
-  EXPECT_EQ(net::SocketClose(ScriptedSocketCalls::kSocket, 0), 0);
-  EXPECT_EQ(calls.log, (Log{"shutdown 1", "create event", "receive 256", "shutdown 2", "close"}));
-}
-
-TEST_F(EventSocketSequence, GracefulCloseSkipsTheWaitWhenTheSocketCannotBeSelected) {
-  calls.selects = {-1};
-  calls.receives = {-9};
-  EXPECT_EQ(net::SocketClose(ScriptedSocketCalls::kSocket, 0), 0);
-  EXPECT_EQ(calls.log, (Log{"shutdown 1", "create event", "select 33", "receive 256", "close event",
-                            "shutdown 2", "close"}));
-  EXPECT_EQ(net::SocketLastError(), kUntouched);
-}
-
-TEST_F(EventSocketSequence, GracefulCloseOfASocketThatCannotStopSendingClosesAtOnce) {
-  calls.shutdownResult = -1;  // not connected: its connect failed or is still under way
-  EXPECT_EQ(net::SocketClose(ScriptedSocketCalls::kSocket, 0), 0);
-  EXPECT_EQ(calls.log, (Log{"shutdown 1", "close"}));
-  EXPECT_EQ(net::SocketLastError(), kUntouched);
-}
-
-TEST_F(EventSocketSequence, ImmediateCloseOnlyCloses) {
-  EXPECT_EQ(net::SocketClose(ScriptedSocketCalls::kSocket, 1), 0);
-  EXPECT_EQ(calls.log, (Log{"close"}));
-}
-
-TEST_F(EventSocketSequence, CreateClosesTheSocketAgainWhenReuseCannotBeSet) {
-  calls.reuseResult = -1;
-  EXPECT_EQ(net::SocketCreate(2, 1, 0), net::kInvalidSocket);
-  EXPECT_EQ(net::SocketLastError(), kSocketError);
-  EXPECT_EQ(calls.log, (Log{"open", "reuse", "close"}));
-}
-
-TEST_F(EventSocketSequence, NameThatDoesNotResolveStoresTheLastSocketError) {
-  EXPECT_EQ(net::SocketConnectHost(ScriptedSocketCalls::kSocket, "nowhere.invalid", 80, 100, 1),
-            -1);
-  EXPECT_EQ(net::SocketLastError(), kSocketError);
-  EXPECT_EQ(calls.log, Log{});
 }
 
 }  // namespace

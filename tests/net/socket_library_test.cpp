@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <future>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -16,33 +16,32 @@
 
 namespace {
 
-using Log = std::vector<std::string>;
-
 TEST(SocketStartup, AsksForVersion2Point2AndReleasesAnyOther) {
   struct Case {
     std::int32_t startCode;
     std::uint16_t granted;
     int result;
     std::int32_t error;  // stored by the start-up; 5 when untouched
-    Log log;
+    std::string log;
   };
   const Case cases[] = {
-      {0, 0x0202, 0, 5, {"start 514"}},
-      {0, 0x0101, -1, net::ErrVersionNotSupported(), {"start 514", "stop"}},
-      {0, 0x0203, -1, net::ErrVersionNotSupported(), {"start 514", "stop"}},
-      {10091, 0x0202, -1, 10091, {"start 514"}},  // the library is not there to release
+      {0, 0x0202, 0, 5, "start 514"},
+      {0, 0x0101, -1, net::ErrVersionNotSupported(), "start 514|stop"},
+      {0, 0x0203, -1, net::ErrVersionNotSupported(), "start 514|stop"},
+      {10091, 0x0202, -1, 10091, "start 514"},  // the library is not there to release
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.granted);
     testsupport::ScriptedSocketCalls calls;
     calls.startResult = c.startCode;
     calls.grantVersion = c.granted;
     net::ScopedSocketCalls scope(calls);
     net::SetSocketLastError(5);
-    EXPECT_EQ(net::SocketStartup(), c.result) << c.granted;
-    EXPECT_EQ(net::SocketLastError(), c.error) << c.granted;
-    EXPECT_EQ(calls.log, c.log) << c.granted;
+    EXPECT_EQ(net::SocketStartup(), c.result);
+    EXPECT_EQ(net::SocketLastError(), c.error);
+    EXPECT_EQ(calls.log, c.log);
     EXPECT_EQ(net::SocketCleanup(), 0);
-    EXPECT_EQ(calls.log.back(), "stop");
+    EXPECT_EQ(calls.log, c.log + "|stop");
   }
 }
 
@@ -56,8 +55,6 @@ TEST(SocketLastError, IsZeroOnAFreshThreadAndKeptPerThread) {
   fresh.join();
   EXPECT_EQ(seen, 0);
   EXPECT_EQ(net::SocketLastError(), 99);
-  EXPECT_NE(net::ErrTimedOut(), net::ErrWouldBlock());
-  EXPECT_NE(net::ErrTimedOut(), net::ErrVersionNotSupported());
 }
 
 TEST(ResolveHost, LooksNamesUpOnAResolverThreadWhereOneIsOffered) {
@@ -81,18 +78,17 @@ TEST(ResolveHost, LooksNamesUpOnAResolverThreadWhereOneIsOffered) {
       {nullptr, 1, true, net::kInaddrNone, kNoLookUp},
   };
   for (const Case& c : cases) {
-    const std::string what = std::string(c.host ? c.host : "(null)") + " " +
-                             std::to_string(c.useResolverThread) + " " + std::to_string(c.offered);
+    SCOPED_TRACE(&c - cases);
     testsupport::TableNames names({{"localhost", loopback}});
     names.offerResolverThread = c.offered;
     net::ScopedSocketCalls scope(names);
     net::SetSocketLastError(31);
-    EXPECT_EQ(net::ResolveHost(c.host, c.useResolverThread), c.address) << what;
-    EXPECT_EQ(net::SocketLastError(), 31) << what;  // resolution stores nothing
+    EXPECT_EQ(net::ResolveHost(c.host, c.useResolverThread), c.address);
+    EXPECT_EQ(net::SocketLastError(), 31);  // resolution stores nothing
     const auto threads = names.LookUpThreads();
-    ASSERT_EQ(threads.size(), c.where == kNoLookUp ? 0u : 1u) << what;
+    ASSERT_EQ(threads.size(), c.where == kNoLookUp ? 0u : 1u);
     if (c.where != kNoLookUp) {
-      EXPECT_EQ(threads[0] == std::this_thread::get_id(), c.where == kCallingThread) << what;
+      EXPECT_EQ(threads[0] == std::this_thread::get_id(), c.where == kCallingThread);
     }
   }
 }
@@ -103,25 +99,20 @@ class StuckLookUp : public testsupport::TableNames {
  public:
   StuckLookUp() : TableNames({}) {}
   std::uint32_t LookUpHost(const char*) override {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return released_; });
-    finished_ = true;
-    changed_.notify_all();
+    released_.get_future().wait();
+    finished_.set_value();
     return testsupport::Ipv4(127, 0, 0, 1);
   }
   // Lets the look-up answer and waits until it has.
   void Release() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    released_ = true;
-    changed_.notify_all();
-    changed_.wait(lock, [this] { return finished_; });
+    std::future<void> finished = finished_.get_future();
+    released_.set_value();
+    finished.wait();
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool released_ = false;
-  bool finished_ = false;
+  std::promise<void> released_;
+  std::promise<void> finished_;
 };
 
 TEST(ResolveHost, ALookUpThatDoesNotAnswerIsAbandonedAtItsTimeOutOrAStop) {

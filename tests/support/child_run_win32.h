@@ -5,6 +5,7 @@
 // skips itself.
 #pragma once
 
+#include <sstream>
 #include <string>
 
 #include "platform/win32/windows_api.h"
@@ -47,14 +48,9 @@ inline int RunChild(const std::string& program, const std::string& commandLine,
 
 // Lines "key=value" as a child writes them; the value of `key`, or "".
 inline std::string ReportValue(const std::string& report, const std::string& key) {
-  std::size_t at = 0;
-  while (at < report.size()) {
-    std::size_t end = report.find('\n', at);
-    if (end == std::string::npos) end = report.size();
-    if (report.compare(at, key.size() + 1, key + "=") == 0) {
-      return report.substr(at + key.size() + 1, end - at - key.size() - 1);
-    }
-    at = end + 1;
+  std::istringstream lines(report);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
   }
   return {};
 }

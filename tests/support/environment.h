@@ -4,14 +4,15 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace testsupport {
 
-// Sets `name` to `value` (a non-empty text). A change of TZ takes effect at
-// once for the C runtime's local-time calls on POSIX (tzset); on Windows the
-// time zone of the system is not the process's to change.
-void SetEnvVar(const std::string& name, const std::string& value);
-void UnsetEnvVar(const std::string& name);
+// Sets `name` to `value` (a non-empty text), or removes it when no value is
+// given. A change of TZ takes effect at once for the C runtime's local-time
+// calls on POSIX (tzset); on Windows the time zone of the system is not the
+// process's to change.
+void SetEnvVar(const std::string& name, const std::optional<std::string>& value);
 // The variable's value; nothing when it is not set.
 std::optional<std::string> GetEnvVar(const std::string& name);
 
@@ -19,8 +20,11 @@ std::optional<std::string> GetEnvVar(const std::string& name);
 // previous value, or the variable's absence, returns afterwards.
 class ScopedEnvVar {
  public:
-  ScopedEnvVar(std::string name, std::optional<std::string> value);
-  ~ScopedEnvVar();
+  ScopedEnvVar(std::string name, const std::optional<std::string>& value)
+      : name_(std::move(name)), previous_(GetEnvVar(name_)) {
+    SetEnvVar(name_, value);
+  }
+  ~ScopedEnvVar() { SetEnvVar(name_, previous_); }
   ScopedEnvVar(const ScopedEnvVar&) = delete;
   ScopedEnvVar& operator=(const ScopedEnvVar&) = delete;
 

@@ -1,9 +1,10 @@
-// The parts of loopback_tcp.h that are the same on every system.
+// The parts of loopback_tcp.h that are the same on every system: bytes move
+// and sockets close through the platform's socket calls.
 #include "support/loopback_tcp.h"
 
 #include <algorithm>
-#include <cstring>
-#include <vector>
+
+#include "platform/socket_calls.h"
 
 namespace testsupport {
 
@@ -14,6 +15,12 @@ TcpConnection& TcpConnection::operator=(TcpConnection&& other) noexcept {
     other.s_ = kNoSocket;
   }
   return *this;
+}
+
+int TcpConnection::Receive(char* buffer, int size, int timeoutMs) {
+  if (!valid() || !WaitReady(s_, false, timeoutMs)) return -1;
+  const int n = platform::SystemSocketCalls().Receive(s_, buffer, size);
+  return n < 0 ? -1 : n;
 }
 
 std::string TcpConnection::Receive(std::size_t count, int timeoutMs) {
@@ -28,29 +35,29 @@ std::string TcpConnection::Receive(std::size_t count, int timeoutMs) {
   return bytes;
 }
 
-std::size_t TcpConnection::DrainToEnd(int timeoutMs) {
-  std::size_t total = 0;
-  std::vector<char> chunk(65536);
-  for (;;) {
-    const int n = Receive(chunk.data(), static_cast<int>(chunk.size()), timeoutMs);
-    if (n <= 0) return total;
-    total += static_cast<std::size_t>(n);
+bool TcpConnection::SendAll(std::string_view bytes, int timeoutMs) {
+  while (valid() && !bytes.empty()) {
+    if (!WaitReady(s_, true, timeoutMs)) return false;
+    const int n =
+        platform::SystemSocketCalls().Send(s_, bytes.data(), static_cast<int>(bytes.size()));
+    if (n < 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
   }
+  return bytes.empty();
+}
+
+void TcpConnection::Close() {
+  if (valid()) platform::SystemSocketCalls().CloseSocket(s_);
+  s_ = kNoSocket;
+}
+
+TcpListener::~TcpListener() {
+  if (valid()) platform::SystemSocketCalls().CloseSocket(s_);
 }
 
 std::uint16_t ClosedPort() {
   // The port stays free once its listener has closed.
   return TcpListener().port();
-}
-
-void LoopbackAddress(std::uint16_t port, void* address16) {
-  platform::Ipv4SocketAddress address{};
-  address.family = platform::kAddressFamilyInet;
-  address.port[0] = static_cast<std::uint8_t>(port >> 8);
-  address.port[1] = static_cast<std::uint8_t>(port & 0xFF);
-  address.address[0] = 127;
-  address.address[3] = 1;
-  std::memcpy(address16, &address, sizeof address);
 }
 
 }  // namespace testsupport

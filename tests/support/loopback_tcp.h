@@ -1,7 +1,7 @@
 // TCP on 127.0.0.1 for tests: the in-process test servers, and the far end of
 // the connections in the transport's tests. The sockets here are blocking and
-// made with plain system calls; every wait has a limit. The portable parts are
-// in loopback_tcp.cpp, the system's calls in posix/ and win32/.
+// made with plain system calls (posix/ and win32/); every wait has a limit, and
+// bytes move through the platform's socket calls (loopback_tcp.cpp).
 #pragma once
 
 #include <cstddef>
@@ -35,9 +35,6 @@ class TcpConnection {
   // Exactly `count` bytes, or fewer when the connection ends or nothing
   // arrives within `timeoutMs`.
   std::string Receive(std::size_t count, int timeoutMs = kDefaultWaitMs);
-  // Reads until the peer closes: the number of bytes read. Stops as well when
-  // nothing arrives within `timeoutMs`.
-  std::size_t DrainToEnd(int timeoutMs = kDefaultWaitMs);
   // False when the peer is gone or the data did not go within `timeoutMs`.
   bool SendAll(std::string_view bytes, int timeoutMs = kDefaultWaitMs);
   // Ends the connection with a reset instead of an orderly close.
@@ -50,9 +47,8 @@ class TcpConnection {
 
 class TcpListener {
  public:
-  // Listens on 127.0.0.1 at a port the system picks, with room for `backlog`
-  // connections that wait to be accepted.
-  explicit TcpListener(int backlog = 16);
+  // Listens on 127.0.0.1 at a port the system picks.
+  TcpListener();
   ~TcpListener();
   TcpListener(const TcpListener&) = delete;
   TcpListener& operator=(const TcpListener&) = delete;
@@ -67,14 +63,11 @@ class TcpListener {
   std::uint16_t port_ = 0;
 };
 
-// For a socket that the code under test made: blocks until `s` has bytes to
-// read (or the peer's close has come), or until the peer's close has arrived.
-bool WaitReadable(RawSocket s, int timeoutMs);
-bool WaitPeerClosed(RawSocket s, int timeoutMs);
+// True when `s` can be read (or written) within `timeoutMs`, or the
+// connection has ended.
+bool WaitReady(RawSocket s, bool forWrite, int timeoutMs);
 
 // A port on 127.0.0.1 that nothing listens on.
 std::uint16_t ClosedPort();
-// The 16-byte address (a sockaddr_in) of 127.0.0.1 and `port`.
-void LoopbackAddress(std::uint16_t port, void* address16);
 
 }  // namespace testsupport

@@ -28,9 +28,7 @@ std::string ScriptedExchange::Read(std::size_t count) {
 
 std::string ScriptedExchange::ReadThrough(std::string_view terminator) {
   std::string bytes;
-  while (bytes.size() < kMaxRequestBytes &&
-         (bytes.size() < terminator.size() ||
-          bytes.compare(bytes.size() - terminator.size(), terminator.size(), terminator) != 0)) {
+  while (bytes.size() < kMaxRequestBytes && !bytes.ends_with(terminator)) {
     const std::string next = Read(1);
     if (next.empty()) break;
     bytes += next;
@@ -39,19 +37,18 @@ std::string ScriptedExchange::ReadThrough(std::string_view terminator) {
 }
 
 std::string ScriptedExchange::RequestHeader(std::string_view name) const {
-  std::size_t pos = request_.find("\r\n");
-  while (pos != std::string::npos && pos + 2 < request_.size()) {
-    const std::size_t start = pos + 2;
-    const std::size_t end = request_.find("\r\n", start);
-    if (end == std::string::npos) break;
-    const std::string_view line = std::string_view(request_).substr(start, end - start);
+  std::string_view rest = request_;  // the request line first, then one header line a pass
+  for (std::size_t end = rest.find("\r\n"); end != std::string_view::npos;
+       end = rest.find("\r\n")) {
+    rest.remove_prefix(end + 2);
+    const std::string_view line = rest.substr(0, rest.find("\r\n"));
     const std::size_t colon = line.find(':');
-    if (colon != std::string_view::npos && http::EqualsIgnoreCase(line.substr(0, colon), name)) {
-      std::string_view value = line.substr(colon + 1);
-      while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
-      return std::string(value);
+    if (colon == std::string_view::npos || !http::EqualsIgnoreCase(line.substr(0, colon), name)) {
+      continue;
     }
-    pos = end;
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+    return std::string(value);
   }
   return {};
 }

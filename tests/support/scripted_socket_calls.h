@@ -5,19 +5,19 @@
 
 #include <deque>
 #include <string>
-#include <vector>
 
 #include "platform/socket_calls.h"
 
 namespace testsupport {
 
 // Answers from scripts (front first; an empty script gives the default) and
-// logs each call as a short text such as "select 33" or "wait 500".
+// logs each call as a short text such as "select 33" or "wait 500", the
+// calls in order separated by '|'.
 class ScriptedSocketCalls : public platform::SocketCalls {
  public:
   static constexpr platform::SocketHandle kSocket = 7;
 
-  std::vector<std::string> log;
+  std::string log;
   bool keepLog = true;
   std::deque<platform::WaitOutcome> waits;       // default kSignalled
   std::deque<platform::NetworkEvents> recorded;  // default nothing recorded
@@ -87,7 +87,7 @@ class ScriptedSocketCalls : public platform::SocketCalls {
 
  private:
   void Log(std::string entry) {
-    if (keepLog) log.push_back(std::move(entry));
+    if (keepLog) log += (log.empty() ? "" : "|") + entry;
   }
   template <typename T>
   static T Next(std::deque<T>& script, T fallback) {

@@ -8,14 +8,9 @@ namespace testsupport {
 
 // Both copies of the environment change: the C runtime's (getenv) and the
 // system's (GetEnvironmentVariableA, and what started programs inherit).
-void SetEnvVar(const std::string& name, const std::string& value) {
-  _putenv((name + "=" + value).c_str());
-  SetEnvironmentVariableA(name.c_str(), value.c_str());
-}
-
-void UnsetEnvVar(const std::string& name) {
-  _putenv((name + "=").c_str());
-  SetEnvironmentVariableA(name.c_str(), nullptr);
+void SetEnvVar(const std::string& name, const std::optional<std::string>& value) {
+  _putenv((name + "=" + value.value_or("")).c_str());
+  SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr);
 }
 
 }  // namespace testsupport

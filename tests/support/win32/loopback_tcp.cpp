@@ -18,8 +18,9 @@ void StartWinsock() {
   (void)started;
 }
 
-// True when select reports `s` ready within `timeoutMs`.
-bool WaitFor(RawSocket s, bool forWrite, int timeoutMs) {
+}  // namespace
+
+bool WaitReady(RawSocket s, bool forWrite, int timeoutMs) {
   fd_set set;
   FD_ZERO(&set);
   FD_SET(Sock(s), &set);
@@ -29,24 +30,6 @@ bool WaitFor(RawSocket s, bool forWrite, int timeoutMs) {
   return r > 0;
 }
 
-}  // namespace
-
-int TcpConnection::Receive(char* buffer, int size, int timeoutMs) {
-  if (!valid() || !WaitFor(s_, false, timeoutMs)) return -1;
-  const int n = ::recv(Sock(s_), buffer, size, 0);
-  return n < 0 ? -1 : n;
-}
-
-bool TcpConnection::SendAll(std::string_view bytes, int timeoutMs) {
-  while (valid() && !bytes.empty()) {
-    if (!WaitFor(s_, true, timeoutMs)) return false;
-    const int n = ::send(Sock(s_), bytes.data(), static_cast<int>(bytes.size()), 0);
-    if (n == SOCKET_ERROR) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return bytes.empty();
-}
-
 void TcpConnection::Abort() {
   if (!valid()) return;
   linger l{1, 0};
@@ -54,20 +37,16 @@ void TcpConnection::Abort() {
   Close();
 }
 
-void TcpConnection::Close() {
-  if (valid()) ::closesocket(Sock(s_));
-  s_ = kNoSocket;
-}
-
-TcpListener::TcpListener(int backlog) {
+TcpListener::TcpListener() {
   StartWinsock();
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return;
   sockaddr_in address{};
-  LoopbackAddress(0, &address);
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   int length = sizeof address;
   if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(s, backlog) != 0 ||
+      ::listen(s, 16) != 0 ||
       ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     ::closesocket(s);
     return;
@@ -76,48 +55,9 @@ TcpListener::TcpListener(int backlog) {
   port_ = ntohs(address.sin_port);
 }
 
-TcpListener::~TcpListener() {
-  if (valid()) ::closesocket(Sock(s_));
-}
-
 TcpConnection TcpListener::Accept(int timeoutMs) {
-  if (!valid() || !WaitFor(s_, false, timeoutMs)) return TcpConnection();
+  if (!valid() || !WaitReady(s_, false, timeoutMs)) return TcpConnection();
   return TcpConnection(static_cast<RawSocket>(::accept(Sock(s_), nullptr, nullptr)));
-}
-
-bool WaitReadable(RawSocket s, int timeoutMs) { return WaitFor(s, false, timeoutMs); }
-
-// Waits for the peer's close (FD_CLOSE) with a selection of its own. Wine
-// records a close only once the bytes in front of it have been read, so while
-// bytes wait, their arrival is taken instead and the close, sent right after
-// them over loopback, is given a moment to follow. The socket is non-blocking
-// afterwards, as every socket of the transport is once it has been used.
-bool WaitPeerClosed(RawSocket s, int timeoutMs) {
-  const WSAEVENT event = WSACreateEvent();
-  if (event == WSA_INVALID_EVENT) return false;
-  bool closed = false;
-  if (WSAEventSelect(Sock(s), event, FD_READ | FD_CLOSE) == 0 &&
-      WSAWaitForMultipleEvents(1, &event, TRUE, static_cast<DWORD>(timeoutMs), FALSE) ==
-          WSA_WAIT_EVENT_0) {
-    WSANETWORKEVENTS recorded{};
-    if (WSAEnumNetworkEvents(Sock(s), event, &recorded) == 0) {
-      if ((recorded.lNetworkEvents & FD_CLOSE) != 0) {
-        closed = true;
-      } else if ((recorded.lNetworkEvents & FD_READ) != 0) {
-        Sleep(50);
-        closed = true;
-      }
-      // A read recorded here must be recorded again for the code under test:
-      // a receive (a peek leaves the bytes) re-enables it.
-      if ((recorded.lNetworkEvents & FD_READ) != 0) {
-        char byte;
-        ::recv(Sock(s), &byte, 1, MSG_PEEK);
-      }
-    }
-  }
-  WSAEventSelect(Sock(s), event, 0);
-  WSACloseEvent(event);
-  return closed;
 }
 
 }  // namespace testsupport
