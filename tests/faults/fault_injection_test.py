@@ -56,7 +56,7 @@ class RelayProxy:
     def _relay(self, client, index):
         request = read_request(client)
         m = re.search(rb"\r\nRange: bytes=(\d+)-", request, re.I)
-        record = {"range": int(m.group(1)) if m else None, "status": None, "header": 0, "body": 0}
+        record = {"range": int(m.group(1)) if m else None, "status": None, "body": 0}
         self.records[index] = record
         cut = self.cuts[index] if index < len(self.cuts) else None
         with socket.create_connection(("127.0.0.1", self.upstream_port), timeout=30) as upstream:
@@ -74,7 +74,6 @@ class RelayProxy:
                         continue
                     header, data = head[:end + 4], head[end + 4:]
                     record["status"] = int(header.split()[1])
-                    record["header"] = len(header)
                     client.sendall(header)
                     position = record["range"] if record["status"] == 206 else 0
                 if cut is not None and position + len(data) >= cut:
@@ -143,7 +142,6 @@ class CutConnections(FaultCase):
         expected = [(s, 206, e - s) for s, e in zip(starts, ends)]
         expected[0] = (None, 200, ends[0])
         self.assertEqual([(r["range"], r["status"], r["body"]) for r in proxy.ordered()], expected)
-        self.assertLess(sum(r["header"] for r in proxy.ordered()), 21 * 512)
 
 
 class KillDuringDownload(FaultCase):
