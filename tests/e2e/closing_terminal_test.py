@@ -1,48 +1,67 @@
-"""The terminal dialog of the updater gives the terminal back however the run
-ends: echo and line input on again, the cursor shown after it was hidden.
-
-  closing_terminal_test.py --updater PATH --standin PATH --domain NAME
-
-Each run waits on a server that holds back its answer to the first request,
-in a pseudo-terminal whose settings are read once the updater has ended.
-"""
+# The terminal dialog of the updater gives the terminal back however the run
+# ends: echo and line input on again, the cursor shown after it was hidden. What
+# the download left stays for the next run, and nothing is installed or started.
+#
+#   closing_terminal_test.py --updater PATH --standin PATH --domain NAME
+#
+# Each run waits on a server that holds back its answer to the first request, or
+# sends part of the body and drips the rest, in a pseudo-terminal whose
+# settings are read once the updater has ended.
+#
 import os
 import signal
 import sys
 import termios
 import threading
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from updater_run import (ARGS, ProgramDir, PtyRun, Server, main, read_request,  # noqa: E402
-                         scratch, wait_until)
+from updater_run import (ARGS, ProgramDir, PtyRun, Server, main, read_if_there,  # noqa: E402
+                         read_request, scratch, wait_until)
 
 HIDE, SHOW = b"\x1b[?25l", b"\x1b[?25h"
+BODY, SENT = os.urandom(400000), 70000
 
 
 class ClosingInATerminal(unittest.TestCase):
     def test_every_way_out_gives_the_terminal_back(self):
         cases = [
-            # what ends the run, its exit status
-            ("Esc while a header is held back", b"\x1b", 0),
-            ("Ctrl-C, a key of the raw terminal", b"\x03", 0),
-            ("SIGTERM", signal.SIGTERM, -signal.SIGTERM),
-            ("SIGHUP", signal.SIGHUP, -signal.SIGHUP),
-            ("SIGINT sent by another program", signal.SIGINT, -signal.SIGINT),
+            # what ends the run, its exit status, what the server sends: nothing
+            # (None), part of the body, then nothing more ("held") or the rest
+            # bit by bit ("drips"); a 200 answer starts the partial file over
+            ("Esc while a header is held back", b"\x1b", 0, None),
+            ("Esc while the body drips", b"\x1b", 0, "drips"),
+            ("Ctrl-C, a key of the raw terminal", b"\x03", 0, "held"),
+            ("SIGTERM", signal.SIGTERM, -signal.SIGTERM, "held"),
+            ("SIGHUP", signal.SIGHUP, -signal.SIGHUP, None),
+            ("SIGINT sent by another program", signal.SIGINT, -signal.SIGINT, None),
         ]
-        for name, ending, status in cases:
+        for name, ending, status, body in cases:
             with self.subTest(name):
-                self.run_case(ending, status)
+                self.run_case(ending, status, body)
 
-    def run_case(self, ending, status):
+    def run_case(self, ending, status, body):
         held = threading.Event()
         client_left = threading.Event()
 
         def hold_back(conn, index):
-            read_request(conn)
+            request = read_request(conn)
+            if body:
+                conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n"
+                             b"Last-Modified: Sun, 06 Nov 2022 08:49:37 GMT\r\n\r\n" % len(BODY))
+                if not request.startswith(b"GET"):
+                    return
+                conn.sendall(BODY[:SENT])
             held.set()
             conn.settimeout(60)
-            if conn.recv(1) == b"":
+            try:  # the rest drips faster than the dialog redraws
+                for i in range(SENT, len(BODY) if body == "drips" else 0, 512):
+                    conn.sendall(BODY[i:i + 512])
+                    time.sleep(0.05)
+                if conn.recv(1) == b"":
+                    client_left.set()
+            except OSError:
                 client_left.set()
 
         server = Server(hold_back)
@@ -50,28 +69,33 @@ class ClosingInATerminal(unittest.TestCase):
         program = ProgramDir(scratch(self))
         program.write("update.zip.down", b"partial")
 
-        url = "http://127.0.0.1:%d/%s/update.zip" % (server.port, ARGS.domain)
-        run = PtyRun(program, url)
+        def kept():  # what was there, or the first bytes of the body
+            data = read_if_there(program.join("update.zip.down")) or b""
+            if body is None:
+                return data == b"partial"
+            return len(data) >= SENT and BODY.startswith(data)
+
+        run = PtyRun(program, "http://127.0.0.1:%d/%s/update.zip" % (server.port, ARGS.domain))
         self.addCleanup(run.close)
-        self.assertTrue(wait_until(lambda: run.drain() and held.is_set(), 20), run.output)
+        self.assertTrue(wait_until(lambda: run.drain() and held.is_set() and kept(), 20), run.output)
+        if body:
+            self.assertTrue(run.read_until("已经下载[1-9]", 15), run.output)
         self.assertEqual(termios.tcgetattr(run.slave)[3] & termios.ECHO, 0)  # the dialog has it
         if isinstance(ending, bytes):
-            os.write(run.master, ending)
+            self.assertEqual(run.press(ending, 20), status)
         else:
             run.proc.send_signal(ending)
-        self.assertTrue(wait_until(lambda: run.drain() and run.proc.poll() is not None, 20),
-                        run.output)
+            self.assertEqual(run.ended(20), status)
         run.drain(0.1)
         output, before = run.output, run.initial
-        self.assertEqual(run.proc.returncode, status)
-        # The run ended on its own close while the server still held back.
+        # The run closed its connection while the server still had more to send.
         self.assertTrue(client_left.wait(20))
         after = termios.tcgetattr(run.slave)
         self.assertEqual(after[3], before[3], "local modes (echo, line input, signals)")
         self.assertEqual(after[6][termios.VMIN], before[6][termios.VMIN])
         self.assertIn(HIDE, output)
         self.assertIn(SHOW, output[output.rindex(HIDE):])
-        self.assertEqual(program.read("update.zip.down", "rb"), b"partial")
+        self.assertTrue(kept())
         self.assertFalse(os.path.exists(program.join("update.zip")))
         self.assertEqual(program.starts(), [])
 

@@ -1,13 +1,13 @@
-"""The install and the programs around it: a main application that still runs
-is waited for; one that never ends brings a question, and giving up installs
-nothing; a file held open without delete sharing rolls the install back; a
-package may replace the updater itself; a directory the user may not write is
-not written without elevation.
-
-Run through tests/peers/with-peers.sh (the packages come from the loopback nginx):
-  running_app_test.py --updater PATH --standin PATH --domain NAME
-                      [--emulator WINE-RUNNER --answer-box PATH --hold-file PATH]
-"""
+# The install and the programs around it: a main application that still runs
+# is waited for; one that never ends brings a question, and giving up installs
+# nothing; a file held open without delete sharing rolls the install back; a
+# package may replace the updater itself; a directory the user may not write is
+# not written without elevation.
+#
+# Run through tests/peers/with-peers.sh (the packages come from the loopback nginx):
+#   running_app_test.py --updater PATH --standin PATH --domain NAME
+#                       [--emulator WINE-RUNNER --answer-box PATH --hold-file PATH]
+#
 import os
 import subprocess
 import sys
@@ -15,8 +15,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from updater_run import (ARGS, MESSAGE_2, ProgramDir, Server, emulator, loopback, main,  # noqa: E402
-                         make_zip, native, read_if_there, scratch, wait_until,
-                         zip_item)
+                         make_zip, native, scratch, wait_until, zip_item)
 
 QUESTION = ("Korvanta程序仍在运行，本次升级无法继续。\n\n"
             "请关闭Korvanta程序后按\"重试\"继续升级，按\"取消\"放弃本次升级。")
@@ -47,10 +46,8 @@ class RunningApp(unittest.TestCase):
             self.program.write("Korvanta.stop", "")
             proc.wait(timeout=60)
         self.addCleanup(stop)
-        self.assertTrue(wait_until(lambda: "running\n" in self.log(), 60), "stand-in not up")
-
-    def log(self):
-        return read_if_there(self.program.join("Korvanta.log"), "r") or ""
+        self.assertTrue(wait_until(lambda: "running\n" in self.program.log(), 60),
+                        "stand-in not up")
 
     def leftovers(self):
         return sorted(n for n in os.listdir(self.program.path)
@@ -63,11 +60,11 @@ class RunningApp(unittest.TestCase):
         self.assertEqual(status, 0, shown)
         self.assertNotIn(QUESTION, shown)
         self.assertNotIn(MESSAGE_2, shown)
-        self.assertTrue(wait_until(lambda: "started" in self.log(), 30))
+        self.assertTrue(wait_until(self.program.starts, 30))
         # The data file never changed under the running application, and the
         # new one was in place when the main application started again.
         lines = [line.split(" ")[0] + " " + line.split("data=")[1] for line in
-                 self.log().splitlines() if "data=" in line]
+                 self.program.log().splitlines() if "data=" in line]
         self.assertEqual(lines, ["ran version 1", "started version 2"])
         self.assertEqual(self.leftovers(), [])
 
@@ -81,7 +78,7 @@ class RunningApp(unittest.TestCase):
         self.assertIn(QUESTION, shown)
         self.assertNotIn(MESSAGE_2, shown)
         self.assertEqual(self.program.read("korvanta-data.txt"), "version 1\n")
-        self.assertNotIn("started", self.log())
+        self.assertEqual(self.program.starts(), [])
         self.assertEqual(self.leftovers(), [])
         with open(served, "rb") as f:  # kept for the next run
             self.assertEqual(self.program.read("update.zip", "rb"), f.read())
@@ -98,13 +95,13 @@ class RunningApp(unittest.TestCase):
         self.assertEqual(self.program.read("korvanta-data.txt"), "version 2\n")
         with open(served, "rb") as f:
             self.assertEqual(self.program.read("update.zip", "rb"), f.read())
-        self.assertTrue(wait_until(lambda: "started" in self.log(), 30))
+        self.assertTrue(wait_until(self.program.starts, 30))
         # The next start, with a path that names no archive, removes what is
         # left of the old program and starts the main application.
         status, shown = self.program.run_answered(self.program.join("no-such.zip"), timeout=120)
         self.assertEqual(status, 0, shown)
         self.assertEqual(self.leftovers(), [])
-        self.assertTrue(wait_until(lambda: self.log().count("started") == 2, 30))
+        self.assertTrue(wait_until(lambda: len(self.program.starts()) == 2, 30))
 
     def test_a_file_held_without_delete_sharing_rolls_the_install_back(self):
         if not emulator():
@@ -128,7 +125,7 @@ class RunningApp(unittest.TestCase):
         for item, text in old.items():
             self.assertEqual(self.program.read(item), text, item)
         self.assertEqual(self.leftovers(), [])
-        self.assertNotIn("started", self.log())
+        self.assertEqual(self.program.starts(), [])
 
     def test_a_directory_the_user_may_not_write_fails_before_any_download(self):
         if emulator():

@@ -121,26 +121,21 @@ class InstallTransaction(unittest.TestCase):
             entries.insert(4, zip_item("lnk", b"new/dir/n.txt", 0o120777))
         self.archive = os.path.join(self.scratch, "update-local.zip")
         make_zip(self.archive, entries)
+        # The new set carries modes and links, and replaces read-only files.
         self.assertEqual(self.program.install(self.archive), 0)
         self.new = snapshot(self.program.path)
+        self.assertEqual(self.program.read("korvanta-data.txt", "rb"), b"version 2\n")
+        if not ARGS.emulator:
+            self.assertEqual([self.new[n][2] for n in ("bin/tool", "korvanta-data.txt", "ro.txt")],
+                             [0o755, 0o755, 0o644])
+            self.assertEqual(self.new["lnk"], ("link", "new/dir/n.txt"))
+        self.assertEqual(self.program.leftovers(), [])
         self.program.reset()
 
     def assertWhole(self, stage):
         state = snapshot(self.program.path)
         self.assertIn(state, (self.old, self.new), stage)
         return state == self.new
-
-    def test_the_new_set_carries_modes_links_and_replaces_read_only_files(self):
-        self.assertEqual(self.program.install(self.archive), 0)
-        self.assertTrue(self.assertWhole("installed"))
-        with open(self.program.join("korvanta-data.txt"), "rb") as f:
-            self.assertEqual(f.read(), b"version 2\n")
-        if not ARGS.emulator:
-            self.assertEqual(self.new["bin/tool"][2], 0o755)
-            self.assertEqual(self.new["korvanta-data.txt"][2], 0o755)
-            self.assertEqual(self.new["ro.txt"][2], 0o644)
-            self.assertEqual(self.new["lnk"], ("link", "new/dir/n.txt"))
-        self.assertEqual(self.program.leftovers(), [])
 
     def test_kill_at_every_step_of_staging_commit_and_recovery_ends_old_or_new(self):
         ends = {"old": 0, "new": 0}
@@ -251,43 +246,40 @@ class InstallTransaction(unittest.TestCase):
         self.assertEqual(self.program.leftovers(), [])
         self.assertTrue(os.path.exists(big))  # the user's archive stays
 
-    def _serve(self, case, damaged=False):
+    def test_a_damaged_package_is_fetched_once_more_or_removed_with_message_two(self):
         if ARGS.emulator:
             self.skipTest("message 2 would wait for a click under the emulator")
         port, docroot = loopback(self)
-        served = os.path.join(docroot, "files", ARGS.domain, case, "update.zip")
-        os.makedirs(os.path.dirname(served), exist_ok=True)
-        shutil.copy(self.archive, served)
-        if damaged:
-            damage_item(served, 1)
-        return served, "http://127.0.0.1:%d/files/%s/%s/update.zip" % (port, ARGS.domain, case)
-
-    def test_a_damaged_package_found_up_to_date_is_fetched_once_more(self):
-        served, url = self._serve("install-refetch")
-        local = self.program.join("update.zip")
-        stamp = os.stat(served)
-        # A damaged item, then a zeroed end (no directory: not a zip at all),
-        # each with the server's size and time.
-        for damage in (lambda: damage_item(local, 2), lambda: zero_end(local, 200)):
-            self.program.reset()
-            shutil.copy2(served, local)
-            damage()
-            os.utime(local, ns=(stamp.st_atime_ns, stamp.st_mtime_ns))
-            status, err = self.program.run(url)
-            self.assertEqual(status, 0, err)
-            self.assertNotIn(MESSAGE_2, err)
-            self.assertEqual(snapshot(self.program.path), self.new)
-        self.assertEqual(len(self.program.starts()), 2)
-
-    def test_a_damaged_download_is_removed_and_shows_message_two(self):
-        _, url = self._serve("install-damaged", damaged=True)
-        status, err = self.program.run(url)
-        self.assertEqual(status, 0, err)
-        self.assertIn(MESSAGE_2, err)
-        self.assertEqual(snapshot(self.program.path), self.old)
-        self.assertFalse(os.path.exists(self.program.join("update.zip")))
-        self.assertEqual(self.program.starts(), [])
-        self.assertEqual(self.program.leftovers(), [])
+        # A local copy with the server's size and time but a damaged item, or
+        # a zeroed end (no directory: not a zip at all), is fetched once more;
+        # a damaged download is removed. (case, damage of the local copy, of
+        # the served package)
+        cases = [("local-item", lambda p: damage_item(p, 2), None),
+                 ("local-end", lambda p: zero_end(p, 200), None),
+                 ("served-item", None, lambda p: damage_item(p, 1))]
+        for case, damage_local, damage_served in cases:
+            with self.subTest(case):
+                served = os.path.join(docroot, "files", ARGS.domain, "install-" + case,
+                                      "update.zip")
+                os.makedirs(os.path.dirname(served), exist_ok=True)
+                shutil.copy(self.archive, served)
+                if damage_served:
+                    damage_served(served)
+                program = Program(os.path.join(self.scratch, case))
+                local = program.join("update.zip")
+                if damage_local:
+                    shutil.copy(served, local)
+                    damage_local(local)
+                    stamp = os.stat(served)
+                    os.utime(local, ns=(stamp.st_atime_ns, stamp.st_mtime_ns))
+                status, err = program.run("http://127.0.0.1:%d/files/%s/install-%s/update.zip" % (
+                    port, ARGS.domain, case))
+                self.assertEqual(status, 0, err)
+                self.assertEqual(MESSAGE_2 in err, damage_served is not None, err)
+                self.assertEqual(snapshot(program.path), self.old if damage_served else self.new)
+                self.assertEqual(os.path.exists(local), damage_served is None)
+                self.assertEqual(len(program.starts()), 0 if damage_served else 1)
+                self.assertEqual(program.leftovers(), [])
 
 
 if __name__ == "__main__":

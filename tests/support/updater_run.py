@@ -236,9 +236,12 @@ class ProgramDir:
             shown = answer.stdout.decode("gbk", "replace").replace("\r\n", "\n")
         return proc.wait(timeout=timeout), shown
 
+    def log(self):
+        """What the stand-in wrote: a line for each run of it."""
+        return read_if_there(self.join("Korvanta.log"), "r") or ""
+
     def starts(self):
-        log = read_if_there(self.join("Korvanta.log"), "r") or ""
-        return [line for line in log.splitlines(True) if line.startswith("started")]
+        return [line for line in self.log().splitlines(True) if line.startswith("started")]
 
 
 class PtyRun:
@@ -270,9 +273,11 @@ class PtyRun:
     def press(self, key, timeout=10):
         """Presses `key`; the exit status once the updater has ended."""
         os.write(self.master, key)
-        deadline = time.monotonic() + timeout
-        while self.proc.poll() is None and time.monotonic() < deadline:
-            self.drain(0.05)
+        return self.ended(timeout)
+
+    def ended(self, timeout):
+        """The exit status once the updater has ended (None if it has not)."""
+        wait_until(lambda: self.drain() and self.proc.poll() is not None, timeout)
         return self.proc.poll()
 
     def drain(self, timeout=0.02):
