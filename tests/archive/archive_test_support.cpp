@@ -58,6 +58,12 @@ ArchivePtr Open(const std::string& archive, const char* password) {
   return ArchivePtr(ArchiveOpen(archive.c_str(), password));
 }
 
+std::vector<std::string> NoArchives(const testsupport::ScratchDir& dir) {
+  testsupport::WriteFileBytes(dir.Join("text.zip"), std::string(3000, 'x'));
+  testsupport::WriteFileBytes(dir.Join("truncated.zip"), std::string("PK\x05\x06", 4));
+  return {dir.Join("missing.zip"), dir.Join("text.zip"), dir.Join("truncated.zip"), dir.path()};
+}
+
 std::vector<ArchiveItem> DescribeAll(ArchiveHandle* handle) {
   ArchiveItem summary;
   ArchiveGetItem(handle, -1, &summary);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "support/scratch_dir.h"
 
 namespace archivetest {
 
@@ -48,6 +49,9 @@ inline std::uint16_t DosTime(int hour, int minute, int second) {
 }
 
 ArchivePtr Open(const std::string& archive, const char* password = nullptr);
+// What ArchiveOpen must refuse, written into `dir`: a missing file, text, an
+// end record cut short, and the directory itself.
+std::vector<std::string> NoArchives(const testsupport::ScratchDir& dir);
 std::vector<ArchiveItem> DescribeAll(ArchiveHandle* handle);
 // Describes and extracts every item under its cleaned name; the result of
 // each extraction by cleaned name.
