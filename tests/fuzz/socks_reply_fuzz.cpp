@@ -2,8 +2,8 @@
 // (the five kinds and two unknown ones), then what the proxy sends. Checks
 // against the wire formats of SOCKS4 and SOCKS5 (RFC 1928, RFC 1929): a reply
 // is read exactly when the bytes hold one; its fields are those bytes; the
-// reader keeps every byte after it for the HTTP exchange; and a cut reply
-// fails with no bound address.
+// reader keeps every byte after it for the HTTP exchange; a cut reply fails
+// with no bound address; and a reply of an unknown kind is no success.
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -111,6 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   FUZZ_CHECK(result == 0);
   CheckFields(reply, bytes, kind, *length);
+  // A reply of a kind the client does not know is never a success.
+  if (*length == 0) FUZZ_CHECK(!net::SocksReplyOk(reply, static_cast<net::SocksReplyKind>(kind)));
   FUZZ_CHECK(fed.ReadRest() == bytes.substr(*length));
   return 0;
 }
