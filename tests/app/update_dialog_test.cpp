@@ -156,12 +156,12 @@ using namespace std::chrono_literals;
 // Long beyond any wait of a run that honours the close.
 constexpr auto kPeerPatience = 20s;
 
-// The peer's side of one moment: notes its first contact, tells the test it
-// is holding back, and holds back until the test lets it go.
 // Each signal is given once by one thread and awaited once by another.
 using Signal = std::counting_semaphore<1>;
 bool Await(Signal& signal) { return signal.try_acquire_for(kPeerPatience); }
 
+// The peer's side of one moment: notes its first contact, tells the test it
+// is holding back, and holds back until the test lets it go.
 struct HeldPeer {
   Signal reached{0}, released{0}, returned{0};
   std::atomic<bool> gaveUp{false};

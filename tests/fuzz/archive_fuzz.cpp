@@ -15,7 +15,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <string>
 #include <system_error>
 
@@ -35,17 +34,13 @@ constexpr std::int32_t kMaxItems = 64;
 constexpr std::uint32_t kMaxExtractedSize = 1 << 20;
 
 bool IsResult(ArchiveResult r) {
-  static const std::set<ArchiveResult> kKnown = {ARCHIVE_OK,
-                                                 ARCHIVE_FILE_OPEN_FAILED,
-                                                 ARCHIVE_WRITE_FAILED,
-                                                 ARCHIVE_BAD_LOCAL_HEADER,
-                                                 ARCHIVE_READ_FAILED,
-                                                 ARCHIVE_BAD_PASSWORD,
-                                                 ARCHIVE_PATH_TOO_LONG,
-                                                 ARCHIVE_BAD_ARGUMENT,
-                                                 ARCHIVE_WRONG_HANDLE,
-                                                 ARCHIVE_DATA_ERROR};
-  return kKnown.count(r) == 1;
+  for (const ArchiveResult known :
+       {ARCHIVE_OK, ARCHIVE_FILE_OPEN_FAILED, ARCHIVE_WRITE_FAILED, ARCHIVE_BAD_LOCAL_HEADER,
+        ARCHIVE_READ_FAILED, ARCHIVE_BAD_PASSWORD, ARCHIVE_PATH_TOO_LONG, ARCHIVE_BAD_ARGUMENT,
+        ARCHIVE_WRONG_HANDLE, ARCHIVE_DATA_ERROR}) {
+    if (r == known) return true;
+  }
+  return false;
 }
 
 // A directory of this process's own on a memory file system when there is
