@@ -1,7 +1,10 @@
 // An updater that lives in a directory whose name holds a GBK character with
-// the trail byte 0x5C (a backslash): a copy of this test program runs from
-// such a directory and reports what the run-flow code made of its own path
-// and command line, and whether it could write its download files there.
+// the trail byte 0x5C (a backslash), or whose path takes 260 bytes or more in
+// the ANSI code page (Chinese names make such a path out of fewer than 260
+// characters, which every system call still accepts): a copy of this test
+// program runs from such a directory and reports what the run-flow code made
+// of its own path and command line, and whether it could write its download
+// files there.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -54,17 +57,25 @@ TEST(ProgramDirectoryChild, ReportsWhatItMakesOfItsPath) {
 
 // Run as "updater.exe" and under a name that itself ends in a trail byte 0x5C
 // ("升级淺.exe"), where a byte-wise search for the last backslash would cut
-// the name instead of the path.
+// the name instead of the path; and from a path of more than 300 bytes.
 TEST(GbkProgramDirectory, PathAndCommandLineAreSplitOnRealSeparatorsOnly) {
   ASSERT_EQ(GetACP(), 936u) << "the tests run with the GBK code page (LC_ALL=zh_CN.UTF-8)";
   testsupport::ScratchDir scratch;
   const std::string directory = scratch.path() + "\\" + kDirectoryName;
   ASSERT_TRUE(platform::CreateDirectory(directory));
+  std::string longDirectory = scratch.path();
+  while (longDirectory.size() < 300) {
+    longDirectory += "\\";
+    for (int i = 0; i < 15; ++i) longDirectory += "\xC9\xFD\xBC\xB6";  // "升级", 4 bytes
+    ASSERT_TRUE(platform::CreateDirectory(longDirectory)) << longDirectory;
+  }
   const std::string vendorUrl = std::string("http://dl.") + app::kVendorDomain + "/update.zip";
   const std::string localArchive = std::string("D:\\") + kDirectoryName + "\\update.zip";
 
-  for (const char* name : {"updater.exe", "\xC9\xFD\xBC\xB6\x9C\x5C.exe"}) {
-    const std::string program = directory + "\\" + name;
+  for (const auto& [home, name] :
+       {std::pair{directory, "updater.exe"}, std::pair{directory, "\xC9\xFD\xBC\xB6\x9C\x5C.exe"},
+        std::pair{longDirectory, "updater.exe"}}) {
+    const std::string program = home + "\\" + name;
     ASSERT_TRUE(CopyFileA(platform::ModulePath().c_str(), program.c_str(), TRUE));
     const std::string quoted = "\"" + program + "\" ";
     struct Case {
@@ -85,7 +96,7 @@ TEST(GbkProgramDirectory, PathAndCommandLineAreSplitOnRealSeparatorsOnly) {
       const std::string report = testsupport::ReadFileBytes(reportPath);
       ASSERT_FALSE(report.empty());
       EXPECT_EQ(testsupport::ReportValue(report, "module"), program);
-      EXPECT_EQ(testsupport::ReportValue(report, "directory"), directory + "\\");
+      EXPECT_EQ(testsupport::ReportValue(report, "directory"), home + "\\");
       EXPECT_EQ(testsupport::ReportValue(report, "kind"), std::to_string(static_cast<int>(c.kind)));
       EXPECT_EQ(testsupport::ReportValue(report, "argument"), c.argument);
       EXPECT_EQ(testsupport::ReportValue(report, "gbk"), "1");

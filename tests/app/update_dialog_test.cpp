@@ -6,9 +6,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <future>
 #include <mutex>
+#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -153,32 +153,17 @@ TEST_F(UpdateDialogFlow, ALocalPathThatIsNoArchiveStillStartsTheMainApplication)
 // partial download stays as it was for the next run.
 using namespace std::chrono_literals;
 
-// Opened once by one thread, awaited by another.
-class Latch {
- public:
-  void Open() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-  bool Await(std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, limit, [this] { return open_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool open_ = false;
-};
-
 // Long beyond any wait of a run that honours the close.
 constexpr auto kPeerPatience = 20s;
+
+// Each signal is given once by one thread and awaited once by another.
+using Signal = std::counting_semaphore<1>;
+bool Await(Signal& signal) { return signal.try_acquire_for(kPeerPatience); }
 
 // The peer's side of one moment: notes its first contact, tells the test it
 // is holding back, and holds back until the test lets it go.
 struct HeldPeer {
-  Latch reached, released, returned;
+  Signal reached{0}, released{0}, returned{0};
   std::atomic<bool> gaveUp{false};
   std::atomic<Clock::rep> firstContact{0};  // ticks of the steady clock
   void Contact() {
@@ -186,9 +171,9 @@ struct HeldPeer {
     firstContact.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
   }
   void HoldBack() {
-    reached.Open();
-    if (!released.Await(kPeerPatience)) gaveUp = true;
-    returned.Open();
+    reached.release();
+    if (!Await(released)) gaveUp = true;
+    returned.release();
   }
 };
 
@@ -246,14 +231,14 @@ TEST_F(UpdateDialogFlow, ClosingEndsTheRunAtOnceWhereverItWaitsAndKeepsThePartia
     auto window = dialog.window.get_future();
     std::thread closer([&] {
       const platform::WindowHandle w = window.get();
-      if (peer.reached.Await(kPeerPatience)) platform::SendMessage(w, platform::kWmClose, 0, 0);
+      if (Await(peer.reached)) platform::SendMessage(w, platform::kWmClose, 0, 0);
     });
     dialog.DoModal();
     const bool peerStillHeld = !peer.gaveUp.load();
-    peer.released.Open();
+    peer.released.release();
     closer.join();
     // The look-up's thread was left behind; it must be done with the stand-in.
-    EXPECT_TRUE(peer.returned.Await(kPeerPatience));
+    EXPECT_TRUE(Await(peer.returned));
     server.Stop();
 
     EXPECT_TRUE(peerStillHeld);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "archive/item_times.h"
 #include "support/environment.h"
 
 namespace archivetest {
@@ -54,8 +55,25 @@ std::map<std::string, ListedEntry> PeerListing(const std::string& peer) {
   return entries;
 }
 
+void ExpectDosTimesAt(std::int64_t offset) {
+  const archive::ItemTimes times = archive::TimesFromDos(
+      static_cast<std::uint32_t>(DosDate(2020, 6, 1) << 16 | DosTime(12, 0, 0)));
+  EXPECT_EQ(times.modificationTime, platform::UnixTimeToFileTime(1591012800 - offset)) << offset;
+  EXPECT_EQ(times.accessTime, times.modificationTime);
+  EXPECT_EQ(times.creationTime, times.modificationTime);
+  EXPECT_EQ(archive::TimesFromDos(0).modificationTime,
+            platform::UnixTimeToFileTime(315532800 - offset))
+      << offset;
+}
+
 ArchivePtr Open(const std::string& archive, const char* password) {
   return ArchivePtr(ArchiveOpen(archive.c_str(), password));
+}
+
+std::vector<std::string> NoArchives(const testsupport::ScratchDir& dir) {
+  testsupport::WriteFileBytes(dir.Join("text.zip"), std::string(3000, 'x'));
+  testsupport::WriteFileBytes(dir.Join("truncated.zip"), std::string("PK\x05\x06", 4));
+  return {dir.Join("missing.zip"), dir.Join("text.zip"), dir.Join("truncated.zip"), dir.path()};
 }
 
 std::vector<ArchiveItem> DescribeAll(ArchiveHandle* handle) {

@@ -6,17 +6,11 @@
 
 #include <string>
 
-#include "archive/item_times.h"
 #include "archive_test_support.h"
 #include "platform/win32/windows_api.h"
 #include "support/environment.h"
 
 namespace {
-
-using archivetest::DosDate;
-using archivetest::DosTime;
-
-using platform::UnixTimeToFileTime;
 
 // Seconds that local time is ahead of UTC now: the given offset, else the
 // system's bias in force now.
@@ -33,14 +27,7 @@ std::int64_t UtcOffsetSeconds() {
 }
 
 TEST(DosDateTime, IsReadAsLocalTimeWithTheBiasOfNow) {
-  const std::int64_t offset = UtcOffsetSeconds();
-  const archive::ItemTimes times = archive::TimesFromDos(
-      static_cast<std::uint32_t>(DosDate(2020, 6, 1) << 16 | DosTime(12, 0, 0)));
-  const archive::ItemTimes invalid = archive::TimesFromDos(0);
-  EXPECT_EQ(times.modificationTime, UnixTimeToFileTime(1591012800 - offset)) << offset;
-  EXPECT_EQ(times.accessTime, times.modificationTime);
-  EXPECT_EQ(times.creationTime, times.modificationTime);
-  EXPECT_EQ(invalid.modificationTime, UnixTimeToFileTime(315532800 - offset)) << offset;
+  archivetest::ExpectDosTimesAt(UtcOffsetSeconds());
 }
 
 }  // namespace

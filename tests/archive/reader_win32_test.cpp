@@ -37,16 +37,13 @@ TEST(ArchiveOpenWin32, HoldsTheArchiveOpenForReadersOnlyUntilClosed) {
 
 TEST(ArchiveOpenWin32, FailsForWhatIsNoArchiveAndLeavesNothingOpen) {
   testsupport::ScratchDir dir;
-  const std::string text = dir.path() + "\\text.zip";
-  const std::string truncated = dir.path() + "\\truncated.zip";
-  testsupport::WriteFileBytes(text, std::string(3000, 'x'));
-  testsupport::WriteFileBytes(truncated, std::string("PK\x05\x06", 4));
-  EXPECT_EQ(ArchiveOpen((dir.path() + "\\missing.zip").c_str(), nullptr), nullptr);
-  EXPECT_EQ(ArchiveOpen(dir.path().c_str(), nullptr), nullptr);
-  EXPECT_EQ(ArchiveOpen(nullptr, nullptr), nullptr);
-  for (const std::string& path : {text, truncated}) {
+  for (const std::string& path : archivetest::NoArchives(dir)) {
     EXPECT_EQ(ArchiveOpen(path.c_str(), nullptr), nullptr) << path;
-    EXPECT_NE(DeleteFileA(path.c_str()), FALSE) << path;
+  }
+  EXPECT_EQ(ArchiveOpen(nullptr, nullptr), nullptr);
+  // Nothing holds the files that were opened.
+  for (const char* name : {"text.zip", "truncated.zip"}) {
+    EXPECT_NE(DeleteFileA(dir.Join(name).c_str()), FALSE) << name;
   }
 }
 

@@ -1,15 +1,20 @@
-// A stand-in for the platform's socket calls that plays one connection: what
-// it receives is a fixed byte string, handed out in pieces whose sizes follow
-// from a seed (one byte, a few, a packet's worth, everything at once), and
-// after the last byte the connection either closes in order or times out.
-// Put in place with net::ScopedSocketCalls; nothing of the system is reached.
+// One connection that receives a fixed byte string, handed out in pieces
+// whose sizes follow from a seed (one byte, a few, a packet's worth,
+// everything at once); after the last byte it either closes in order or times
+// out, as the seed says. A stand-in for the platform's socket calls plays it;
+// nothing of the system is reached.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <string_view>
 
+#include "fuzz_support.h"
+#include "net/socket_library.h"
+#include "net/socket_reader.h"
 #include "platform/socket_calls.h"
 #include "support/scripted_socket_calls.h"
 
@@ -17,17 +22,10 @@ namespace fuzz {
 
 class FeedSocketCalls : public testsupport::ScriptedSocketCalls {
  public:
-  enum class End { kClosed, kTimedOut };
-
-  FeedSocketCalls() {
+  FeedSocketCalls(std::string_view bytes, std::uint32_t seed)
+      : bytes_(bytes), state_(seed), timesOut_((seed & 0x10000) != 0) {
     keepLog = false;
     socketError = platform::SocketErrorTimedOut();
-  }
-  void Reset(std::string_view bytes, std::uint32_t seed, End end) {
-    bytes_ = bytes;
-    pos_ = 0;
-    state_ = seed;
-    end_ = end;
   }
   // Bytes not yet received from the stand-in.
   std::size_t Remaining() const { return bytes_.size() - pos_; }
@@ -41,8 +39,8 @@ class FeedSocketCalls : public testsupport::ScriptedSocketCalls {
   }
   int Send(platform::SocketHandle, const char*, int length) override { return length; }
   platform::WaitOutcome WaitForSocketEvent(platform::SocketEventHandle, std::uint32_t) override {
-    if (Remaining() == 0 && end_ == End::kTimedOut) return platform::WaitOutcome::kTimedOut;
-    return platform::WaitOutcome::kSignalled;
+    return Remaining() == 0 && timesOut_ ? platform::WaitOutcome::kTimedOut
+                                         : platform::WaitOutcome::kSignalled;
   }
   int EnumerateSocketEvents(platform::SocketHandle, platform::SocketEventHandle,
                             platform::NetworkEvents& events) override {
@@ -73,8 +71,34 @@ class FeedSocketCalls : public testsupport::ScriptedSocketCalls {
 
   std::string_view bytes_;
   std::size_t pos_ = 0;
-  std::uint32_t state_ = 0;
-  End end_ = End::kClosed;
+  std::uint32_t state_;
+  bool timesOut_;
+};
+
+// The stand-in put in place, and a reader with a ring of `capacity` over it.
+struct FedReader {
+  FedReader(std::string_view bytes, std::uint32_t seed, std::int32_t capacity)
+      : calls(bytes, seed), reader(net::ReaderCreate(FeedSocketCalls::kSocket, capacity)) {
+    FUZZ_CHECK(reader);
+  }
+  // Bytes taken from the connection that the ring no longer holds.
+  std::size_t Consumed() const {
+    return size - calls.Remaining() - static_cast<std::size_t>(reader->count);
+  }
+  // Everything the reader still yields, up to the connection's end.
+  std::string ReadRest() {
+    std::string rest;
+    char chunk[4096];
+    for (int n; (n = net::ReaderRead(*reader, chunk, sizeof chunk, 1000)) > 0;) {
+      rest.append(chunk, static_cast<std::size_t>(n));
+    }
+    return rest;
+  }
+
+  FeedSocketCalls calls;
+  const std::size_t size = calls.Remaining();
+  const net::ScopedSocketCalls scoped{calls};
+  std::unique_ptr<net::SocketReader> reader;
 };
 
 }  // namespace fuzz

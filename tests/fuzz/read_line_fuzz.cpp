@@ -11,14 +11,11 @@
 // NUL bytes in the stream are sent as 0x01: the text's end is its NUL.
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "feed_socket_calls.h"
 #include "fuzz_support.h"
-#include "net/socket_library.h"
-#include "net/socket_reader.h"
 
 namespace {
 
@@ -39,29 +36,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (char& c : stream) {
     if (c == '\0') c = '\x01';
   }
-  const std::uint32_t seed = fuzz::HashOf(fuzz::AsText(data, size));
-  static fuzz::FeedSocketCalls calls;
-  calls.Reset(stream, seed,
-              (seed & 0x10000) != 0 ? fuzz::FeedSocketCalls::End::kTimedOut
-                                    : fuzz::FeedSocketCalls::End::kClosed);
-  const net::ScopedSocketCalls scoped(calls);
-  std::unique_ptr<net::SocketReader> reader =
-      net::ReaderCreate(fuzz::FeedSocketCalls::kSocket, capacity);
-  FUZZ_CHECK(reader);
-  const auto consumed = [&] {
-    return stream.size() - calls.Remaining() - static_cast<std::size_t>(reader->count);
-  };
-
+  fuzz::FedReader fed(stream, fuzz::HashOf(fuzz::AsText(data, size)), capacity);
   // One byte more than the reader may use, to see that it stays inside.
   std::vector<char> buffer(static_cast<std::size_t>(lineSize) + 1);
   if (lineSize <= 1) {
     buffer.assign(buffer.size(), 'x');
     net::LineStatus status = net::LINE_FAILED;
-    FUZZ_CHECK(net::ReaderReadLine(*reader, buffer.data(), lineSize, status, 1000) == 0);
+    FUZZ_CHECK(net::ReaderReadLine(*fed.reader, buffer.data(), lineSize, status, 1000) == 0);
     FUZZ_CHECK(status == net::LINE_PARTIAL);
-    FUZZ_CHECK(consumed() == 0 && calls.Remaining() == stream.size());
+    FUZZ_CHECK(fed.calls.Remaining() == stream.size());
     if (lineSize == 1) FUZZ_CHECK(buffer[0] == '\0');
-    net::ReaderRelease(std::move(reader), 0);
     return 0;
   }
 
@@ -70,15 +54,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     buffer.assign(buffer.size(), '\0');
     buffer.back() = '\x7f';
     net::LineStatus status = net::LINE_COMPLETE;
-    const int result = net::ReaderReadLine(*reader, buffer.data(), lineSize, status, 1000);
-    CheckRing(*reader);
+    const int result = net::ReaderReadLine(*fed.reader, buffer.data(), lineSize, status, 1000);
+    CheckRing(*fed.reader);
     FUZZ_CHECK(buffer.back() == '\x7f');
-    const std::size_t now = consumed();
+    const std::size_t now = fed.Consumed();
     FUZZ_CHECK(now >= at);
     const std::string_view taken = std::string_view(stream).substr(at, now - at);
     if (status == net::LINE_FAILED) {
       FUZZ_CHECK(result == -1);
-      FUZZ_CHECK(now == stream.size() && calls.Remaining() == 0);
+      FUZZ_CHECK(now == stream.size());
       // What was read is in the buffer, unterminated.
       FUZZ_CHECK(std::memcmp(buffer.data(), taken.data(), taken.size()) == 0);
       break;
@@ -98,6 +82,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     at = now;
   }
-  net::ReaderRelease(std::move(reader), 0);
   return 0;
 }

@@ -21,15 +21,12 @@ int main(int argc, char** argv) {
   std::vector<fs::path> inputs;
   for (int i = 1; i < argc; ++i) {
     const fs::path given(argv[i]);
-    if (fs::is_directory(given)) {
-      for (const fs::directory_entry& entry : fs::directory_iterator(given)) {
-        if (entry.is_regular_file()) inputs.push_back(entry.path());
-      }
-    } else if (fs::is_regular_file(given)) {
-      inputs.push_back(given);
-    } else {
-      std::fprintf(stderr, "replay: %s is neither a file nor a directory\n", argv[i]);
-      return 1;
+    if (!fs::is_directory(given)) {
+      inputs.push_back(given);  // a missing file fails to be read below
+      continue;
+    }
+    for (const fs::directory_entry& entry : fs::directory_iterator(given)) {
+      if (entry.is_regular_file()) inputs.push_back(entry.path());
     }
   }
   std::sort(inputs.begin(), inputs.end());
