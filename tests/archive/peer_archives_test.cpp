@@ -85,15 +85,21 @@ TEST_P(PeerArchiveTest, DescribesAsUnzipListsAndExtractsTheSourceTreeWithItsPass
   if (std::string(peer.name) == "InfoZipNoDirectories") expected.erase("emptydir/");
   EXPECT_EQ(written, expected);
 
-  // Without its password, or with a wrong one, no file is written.
+  // Without its password, or with a wrong one, no file is written. An empty
+  // item is the exception: one header in 256 passes the check byte by chance,
+  // and with no data to fail its CRC-32 it cannot be told from the right one.
   if (peer.password == nullptr) return;
+  std::set<std::string> empty;
+  for (const ArchiveItem& item : items) {
+    if (item.uncompressedSize == 0) empty.insert(item.name);
+  }
   for (const char* password : {static_cast<const char*>(nullptr), "wrong"}) {
     SCOPED_TRACE(password != nullptr ? password : "no password");
     const ArchivePtr locked = archivetest::Open(archive_, password);
     ASSERT_TRUE(locked);
     int refused = 0, files = 0;
     for (const auto& [name, result] : archivetest::ExtractAll(locked.get(), work.Join("t"))) {
-      if (name.back() == '/') continue;
+      if (name.back() == '/' || empty.count(name) != 0) continue;
       ++files;
       // One header in 256 passes the check byte by chance; its data then
       // fails to inflate or its CRC-32.
@@ -102,6 +108,7 @@ TEST_P(PeerArchiveTest, DescribesAsUnzipListsAndExtractsTheSourceTreeWithItsPass
     }
     EXPECT_GE(refused, files - 1);
     for (const std::string& path : archivetest::ListTree(work.Join("t"))) {
+      if (empty.count(path) != 0) continue;
       EXPECT_EQ(path.back(), '/') << path << " written without its password";
     }
   }
