@@ -109,6 +109,7 @@ TEST_F(UpdateDialogFlow, AnotherDomainStaysIdleAndShowsProgressRecords) {
     // Past the start delay nothing has happened: the initial text stands.
     std::this_thread::sleep_for(std::chrono::milliseconds(1300));
     EXPECT_EQ(platform::GetDlgItemText(w, app::IDC_STATUS_TEXT), "链接服务器，请等待...");
+    EXPECT_EQ(platform::SendMessage(w, app::WM_UPDATE_PROGRESS, 2, 0), 1);  // no record: ignored
     http::DownloadProgress record{
         .code = http::NOTIFY_PROGRESS, .totalSize = 1000, .receivedSize = 500, .fileName = {}};
     EXPECT_EQ(platform::SendMessage(w, app::WM_UPDATE_PROGRESS, 2,
