@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "archive/item_times.h"
 #include "support/environment.h"
 
 namespace archivetest {
@@ -53,17 +52,6 @@ std::map<std::string, ListedEntry> PeerListing(const std::string& peer) {
     entries[name] = entry;
   }
   return entries;
-}
-
-void ExpectDosTimesAt(std::int64_t offset) {
-  const archive::ItemTimes times = archive::TimesFromDos(
-      static_cast<std::uint32_t>(DosDate(2020, 6, 1) << 16 | DosTime(12, 0, 0)));
-  EXPECT_EQ(times.modificationTime, platform::UnixTimeToFileTime(1591012800 - offset)) << offset;
-  EXPECT_EQ(times.accessTime, times.modificationTime);
-  EXPECT_EQ(times.creationTime, times.modificationTime);
-  EXPECT_EQ(archive::TimesFromDos(0).modificationTime,
-            platform::UnixTimeToFileTime(315532800 - offset))
-      << offset;
 }
 
 ArchivePtr Open(const std::string& archive, const char* password) {

@@ -48,10 +48,6 @@ inline std::uint16_t DosTime(int hour, int minute, int second) {
   return static_cast<std::uint16_t>(hour << 11 | minute << 5 | second / 2);
 }
 
-// TimesFromDos of 2020-06-01 12:00:00 and of the invalid date 0 read as local
-// times `offset` seconds east of UTC.
-void ExpectDosTimesAt(std::int64_t offset);
-
 ArchivePtr Open(const std::string& archive, const char* password = nullptr);
 // What ArchiveOpen must refuse, written into `dir`: a missing file, text, an
 // end record cut short, and the directory itself.

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "archive/item_times.h"
 #include "archive_test_support.h"
 #include "platform/win32/windows_api.h"
 #include "support/environment.h"
@@ -26,8 +27,16 @@ std::int64_t UtcOffsetSeconds() {
   return -static_cast<std::int64_t>(bias) * 60;
 }
 
+// 2020-06-01 12:00:00 and the invalid date 0 (1980-01-01) are local times.
 TEST(DosDateTime, IsReadAsLocalTimeWithTheBiasOfNow) {
-  archivetest::ExpectDosTimesAt(UtcOffsetSeconds());
+  const std::int64_t offset = UtcOffsetSeconds();
+  const archive::ItemTimes times = archive::TimesFromDos(static_cast<std::uint32_t>(
+      archivetest::DosDate(2020, 6, 1) << 16 | archivetest::DosTime(12, 0, 0)));
+  EXPECT_EQ(times.modificationTime, platform::UnixTimeToFileTime(1591012800 - offset));
+  EXPECT_EQ(times.accessTime, times.modificationTime);
+  EXPECT_EQ(times.creationTime, times.modificationTime);
+  EXPECT_EQ(archive::TimesFromDos(0).modificationTime,
+            platform::UnixTimeToFileTime(315532800 - offset));
 }
 
 }  // namespace

@@ -28,10 +28,6 @@ class PeerArchiveTest : public testing::TestWithParam<Peer> {
     ASSERT_FALSE(archive_.empty()) << "the archiver of " << GetParam().name << " failed";
   }
 
-  static std::string SourceJoin(const std::string& name) {
-    return archivetest::PeerSourceDir() + "/" + name;
-  }
-
   std::string archive_;
 };
 
@@ -69,21 +65,12 @@ TEST_P(PeerArchiveTest, DescribesAsUnzipListsAndExtractsTheSourceTreeWithItsPass
     if ((item.attributes & platform::kAttrDirectory) != 0) continue;
     EXPECT_EQ(status->modificationTime, item.modificationTime);
     EXPECT_EQ(status->accessTime, item.accessTime);
-    const auto original = platform::GetFileStatus(SourceJoin(item.name));
-    ASSERT_TRUE(original);
-    EXPECT_NEAR(static_cast<double>(UnixSeconds(item.modificationTime)),
-                static_cast<double>(UnixSeconds(original->modificationTime)), 2.0);
-    EXPECT_EQ(ReadFileBytes(path), ReadFileBytes(SourceJoin(item.name)));
+    EXPECT_EQ(ReadFileBytes(path), ReadFileBytes(archivetest::PeerSourceDir() + "/" + item.name));
   }
   // Every source file arrived; nothing else was written.
-  std::set<std::string> expected = archivetest::ListTree(archivetest::PeerSourceDir());
   std::set<std::string> written = archivetest::ListTree(target);
   written.erase("./");
-  for (const std::string& path : written) {
-    if (path.back() == '/') expected.insert(path);  // -D writes no directory entries
-  }
-  if (std::string(peer.name) == "InfoZipNoDirectories") expected.erase("emptydir/");
-  EXPECT_EQ(written, expected);
+  EXPECT_EQ(written, archivetest::ListTree(archivetest::PeerSourceDir()));
 
   // Without its password, or with a wrong one, no file is written. An empty
   // item is the exception: one header in 256 passes the check byte by chance,
@@ -107,10 +94,10 @@ TEST_P(PeerArchiveTest, DescribesAsUnzipListsAndExtractsTheSourceTreeWithItsPass
       refused += result == ARCHIVE_BAD_PASSWORD;
     }
     EXPECT_GE(refused, files - 1);
-    for (const std::string& path : archivetest::ListTree(work.Join("t"))) {
-      if (empty.count(path) != 0) continue;
-      EXPECT_EQ(path.back(), '/') << path << " written without its password";
-    }
+  }
+  for (const std::string& path : archivetest::ListTree(work.Join("t"))) {
+    EXPECT_TRUE(path.back() == '/' || empty.count(path) != 0)
+        << path << " written without its password";
   }
 }
 
@@ -118,11 +105,10 @@ std::string PeerName(const testing::TestParamInfo<Peer>& param) { return param.p
 
 INSTANTIATE_TEST_SUITE_P(Tools, PeerArchiveTest,
                          testing::Values(Peer{"InfoZip", nullptr},
-                                         Peer{"InfoZipNoDirectories", nullptr},
                                          Peer{"InfoZipEncrypted", "pass word"},
                                          Peer{"SevenZip", nullptr},
                                          Peer{"SevenZipEncrypted", "Secret7"},
-                                         Peer{"Bsdtar", nullptr}, Peer{"PythonZipfile", nullptr}),
+                                         Peer{"Bsdtar", nullptr}),
                          PeerName);
 
 }  // namespace

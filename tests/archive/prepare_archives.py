@@ -26,25 +26,15 @@ OUT = os.path.abspath(sys.argv[1])
 os.environ["TZ"] = "UTC"
 time.tzset()
 
-PYTHON_ZIPFILE = (
-    "import os,sys,zipfile\n"
-    "z=zipfile.ZipFile(sys.argv[1],'w')\n"
-    "for d,ds,fs in sorted(os.walk('.')):\n"
-    " [z.write(os.path.join(d,n),compress_type=8 if n.endswith('.txt') else 0)"
-    " for n in sorted(ds+fs)]\n"
-    "z.close()")
-
 # name, the program that must be installed, the command run in the source
 # tree ({} is the archive).
 PEERS = [
     ("InfoZip", "zip", ["zip", "-q", "-r", "{}", "."]),
-    ("InfoZipNoDirectories", "zip", ["zip", "-q", "-r", "-D", "{}", "."]),
     ("InfoZipEncrypted", "zip", ["zip", "-q", "-r", "-P", "pass word", "{}", "."]),
     ("SevenZip", "7z", ["7z", "a", "-tzip", "-bd", "{}", "."]),
     ("SevenZipEncrypted", "7z", ["7z", "a", "-tzip", "-bd", "-mem=ZipCrypto", "-pSecret7", "{}",
                                  "."]),
     ("Bsdtar", "bsdtar", ["bsdtar", "--format", "zip", "-cf", "{}", "."]),
-    ("PythonZipfile", "python3", [sys.executable, "-c", PYTHON_ZIPFILE, "{}"]),
 ]
 
 

@@ -1,12 +1,11 @@
 // The archive facade on any bytes, driven the way the install drives it:
 // open, read the summary, describe every item and extract it under its
 // cleaned name into a target directory two levels below a scratch directory.
-// Checks: every description is well formed (a terminated name that passes
-// the cleaned-name checks, only the five attribute flags, the index asked
-// for); every result is one of the facade's codes; out-of-range indexes are
-// refused; and afterwards nothing exists in the scratch directory outside the
-// target but the archive itself and the target's parent. The scratch tree is
-// removed after each input.
+// The item tables of tests/archive pin the descriptions and results; here
+// every name described is terminated, out-of-range indexes are refused, and
+// afterwards nothing exists in the scratch directory outside the target but
+// the archive itself and the target's parent. The scratch tree is removed
+// after each input.
 #include <unistd.h>
 
 #include <cstdint>
@@ -20,9 +19,6 @@
 
 #include "archive/archive.h"
 #include "fuzz_support.h"
-#include "item_name_checks.h"
-#include "platform/files.h"
-#include "platform/text.h"
 
 namespace fs = std::filesystem;
 
@@ -33,25 +29,13 @@ namespace {
 constexpr std::int32_t kMaxItems = 64;
 constexpr std::uint32_t kMaxExtractedSize = 1 << 20;
 
-bool IsResult(ArchiveResult r) {
-  for (const ArchiveResult known :
-       {ARCHIVE_OK, ARCHIVE_FILE_OPEN_FAILED, ARCHIVE_WRITE_FAILED, ARCHIVE_BAD_LOCAL_HEADER,
-        ARCHIVE_READ_FAILED, ARCHIVE_BAD_PASSWORD, ARCHIVE_PATH_TOO_LONG, ARCHIVE_BAD_ARGUMENT,
-        ARCHIVE_WRONG_HANDLE, ARCHIVE_DATA_ERROR}) {
-    if (r == known) return true;
-  }
-  return false;
-}
-
-// A directory of this process's own on a memory file system when there is
-// one; removed at exit.
+// A directory of this process's own, in FUZZ_SCRATCH or the temporary
+// directory; removed at exit.
 const fs::path& ScratchBase() {
   static const fs::path base = [] {
     const char* given = std::getenv("FUZZ_SCRATCH");
-    std::string pattern = std::string(given != nullptr               ? given
-                                      : fs::is_directory("/dev/shm") ? "/dev/shm"
-                                                                     : "/tmp") +
-                          "/updater-archive-fuzz.XXXXXX";
+    std::string pattern =
+        (given != nullptr ? fs::path(given) : fs::temp_directory_path()) / "archive-fuzz.XXXXXX";
     FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
     std::atexit([] {
       std::error_code ec;
@@ -60,18 +44,6 @@ const fs::path& ScratchBase() {
     return fs::path(pattern);
   }();
   return base;
-}
-
-void CheckItem(const ArchiveItem& item, std::int32_t index) {
-  FUZZ_CHECK(item.index == index);
-  const void* nul = std::memchr(item.name, '\0', sizeof item.name);
-  FUZZ_CHECK(nul != nullptr);
-  const std::string_view name(item.name);
-  fuzz::CheckCleanedName(name, platform::ActiveCodePage());
-  constexpr std::uint32_t kKnown = platform::kAttrReadOnly | platform::kAttrHidden |
-                                   platform::kAttrSystem | platform::kAttrDirectory |
-                                   platform::kAttrArchive;
-  FUZZ_CHECK((item.attributes & ~kKnown) == 0);
 }
 
 // Everything below `run` must be the archive, out/, out/target or below it.
@@ -83,8 +55,9 @@ void CheckNothingOutside(const fs::path& run) {
     const bool allowed = rel == "input.zip" || rel == "out" || rel == "out/target" ||
                          rel.rfind("out/target/", 0) == 0;
     if (!allowed) std::fprintf(stderr, "written outside the target: %s\n", rel.c_str());
-    FUZZ_CHECK(allowed);
-    FUZZ_CHECK(!it->is_symlink());
+    FUZZ_CHECK(allowed && !it->is_symlink());
+    // Read-only items must not keep the tree from going.
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   FUZZ_CHECK(!ec);
 }
@@ -108,33 +81,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (ArchiveHandle* handle = ArchiveOpen(archivePath.c_str(), nullptr)) {
     FUZZ_CHECK(ArchiveSetTargetDir(handle, target.c_str()) == ARCHIVE_OK);
     ArchiveItem item;
-    FUZZ_CHECK(ArchiveGetItem(handle, -1, &item) == ARCHIVE_OK);
+    FUZZ_CHECK(ArchiveGetItem(handle, -1, &item) == ARCHIVE_OK && item.index >= 0);
     const std::int32_t count = item.index;
-    FUZZ_CHECK(count >= 0);
-    FUZZ_CHECK(item.name[0] == '\0');
     for (std::int32_t i = 0; i < count && i < kMaxItems; ++i) {
-      const ArchiveResult described = ArchiveGetItem(handle, i, &item);
-      FUZZ_CHECK(IsResult(described));
-      if (described != ARCHIVE_OK) {
-        FUZZ_CHECK(item.index == 0 && item.name[0] == '\0' && item.uncompressedSize == 0);
-        continue;
-      }
-      CheckItem(item, i);
-      if (item.uncompressedSize > kMaxExtractedSize) continue;
-      FUZZ_CHECK(IsResult(ArchiveExtractItem(handle, i, item.name)));
+      if (ArchiveGetItem(handle, i, &item) != ARCHIVE_OK) continue;
+      FUZZ_CHECK(std::memchr(item.name, '\0', sizeof item.name) != nullptr);
+      if (item.uncompressedSize <= kMaxExtractedSize) ArchiveExtractItem(handle, i, item.name);
     }
     FUZZ_CHECK(ArchiveGetItem(handle, count, &item) == ARCHIVE_BAD_ARGUMENT);
-    FUZZ_CHECK(ArchiveGetItem(handle, -2, &item) == ARCHIVE_BAD_ARGUMENT);
-    FUZZ_CHECK(ArchiveExtractItem(handle, count, "x") == ARCHIVE_BAD_ARGUMENT);
     FUZZ_CHECK(ArchiveClose(handle) == ARCHIVE_OK);
   }
 
   CheckNothingOutside(run);
-  // Read-only items must not keep the tree from going.
-  for (auto it = fs::recursive_directory_iterator(run, ec); !ec && it != fs::end(it);
-       it.increment(ec)) {
-    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-  }
   fs::remove_all(run, ec);
   return 0;
 }

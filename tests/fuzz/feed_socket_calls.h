@@ -57,16 +57,8 @@ class FeedSocketCalls : public testsupport::ScriptedSocketCalls {
   std::size_t NextPiece() {
     state_ = state_ * 1664525u + 1013904223u;
     const std::uint32_t r = state_ >> 8;
-    switch (r % 4) {
-      case 0:
-        return 1;
-      case 1:
-        return 1 + (r >> 2) % 16;
-      case 2:
-        return 1 + (r >> 2) % 512;
-      default:
-        return bytes_.size();
-    }
+    const std::size_t sizes[] = {1, 1 + (r >> 2) % 16, 1 + (r >> 2) % 512, bytes_.size()};
+    return sizes[r % 4];
   }
 
   std::string_view bytes_;

@@ -16,10 +16,8 @@
 namespace fuzz {
 
 inline void CheckCleanedName(std::string_view name, platform::CodePage codePage) {
-  if (!name.empty()) {
-    FUZZ_CHECK(name[0] != '/' && name[0] != '\\');
-    FUZZ_CHECK(!(name.size() >= 2 && name[1] == ':'));
-  }
+  FUZZ_CHECK(!name.starts_with('/') && !name.starts_with('\\'));
+  FUZZ_CHECK(!(name.size() >= 2 && name[1] == ':'));
   int depth = 0;
   std::size_t start = 0;
   const auto segment = [&](std::size_t end) {
