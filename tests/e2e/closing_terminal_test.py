@@ -42,8 +42,7 @@ class ClosingInATerminal(unittest.TestCase):
                 self.run_case(ending, status, body)
 
     def run_case(self, ending, status, body):
-        held = threading.Event()
-        client_left = threading.Event()
+        held, client_left = threading.Event(), threading.Event()
 
         def hold_back(conn, index):
             request = read_request(conn)
@@ -71,9 +70,8 @@ class ClosingInATerminal(unittest.TestCase):
 
         def kept():  # what was there, or the first bytes of the body
             data = read_if_there(program.join("update.zip.down")) or b""
-            if body is None:
-                return data == b"partial"
-            return len(data) >= SENT and BODY.startswith(data)
+            return data == b"partial" if body is None else (
+                len(data) >= SENT and BODY.startswith(data))
 
         run = PtyRun(program, "http://127.0.0.1:%d/%s/update.zip" % (server.port, ARGS.domain))
         self.addCleanup(run.close)
@@ -87,14 +85,12 @@ class ClosingInATerminal(unittest.TestCase):
             run.proc.send_signal(ending)
             self.assertEqual(run.ended(20), status)
         run.drain(0.1)
-        output, before = run.output, run.initial
         # The run closed its connection while the server still had more to send.
         self.assertTrue(client_left.wait(20))
-        after = termios.tcgetattr(run.slave)
+        after, before = termios.tcgetattr(run.slave), run.initial
         self.assertEqual(after[3], before[3], "local modes (echo, line input, signals)")
         self.assertEqual(after[6][termios.VMIN], before[6][termios.VMIN])
-        self.assertIn(HIDE, output)
-        self.assertIn(SHOW, output[output.rindex(HIDE):])
+        self.assertIn(SHOW, run.output[run.output.rindex(HIDE):])  # hidden, then shown
         self.assertTrue(kept())
         self.assertFalse(os.path.exists(program.join("update.zip")))
         self.assertEqual(program.starts(), [])

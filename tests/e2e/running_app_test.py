@@ -15,7 +15,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from updater_run import (ARGS, MESSAGE_2, ProgramDir, Server, emulator, loopback, main,  # noqa: E402
-                         make_zip, native, scratch, wait_until, zip_item)
+                         make_zip, native, read_if_there, scratch, wait_until, zip_item)
 
 QUESTION = ("Korvanta程序仍在运行，本次升级无法继续。\n\n"
             "请关闭Korvanta程序后按\"重试\"继续升级，按\"取消\"放弃本次升级。")
@@ -29,37 +29,35 @@ class RunningApp(unittest.TestCase):
         self.program.write("korvanta-data.txt", "version 1\n")
 
     def serve(self, case, files):
-        served = os.path.join(self.docroot, "files", ARGS.domain, "running",
-                              case, "update.zip")
+        served = os.path.join(self.docroot, "files", ARGS.domain, case, "update.zip")
         # DOS items: a replaced file keeps its mode
         make_zip(served, [zip_item(name, data, host=0) for name, data in files.items()])
-        return served, "http://127.0.0.1:%s/files/%s/running/%s/update.zip" % (
-            self.port, ARGS.domain, case)
+        return served, "http://127.0.0.1:%s/files/%s/%s/update.zip" % (self.port, ARGS.domain, case)
 
     def start_standin(self, stay):
         """The main application, already running from the program directory."""
         proc = subprocess.Popen([*emulator(), self.program.join("Korvanta.exe"), "--stay", stay],
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
-
-        def stop():
-            self.program.write("Korvanta.stop", "")
-            proc.wait(timeout=60)
-        self.addCleanup(stop)
+        self.addCleanup(proc.wait, 60)
+        self.addCleanup(self.program.write, "Korvanta.stop", "")  # runs first: stops it
         self.assertTrue(wait_until(lambda: "running\n" in self.program.log(), 60),
                         "stand-in not up")
 
     def leftovers(self):
-        return sorted(n for n in os.listdir(self.program.path)
-                      if n.startswith("update.") and n != "update.zip")
+        return [n for n in os.listdir(self.program.path)
+                if n.startswith("update.") and n != "update.zip"]
+
+    def run_without_a_message(self, argument):
+        status, shown = self.program.run_answered(argument, timeout=120)
+        self.assertEqual(status, 0, shown)
+        self.assertNotIn(QUESTION, shown)
+        self.assertNotIn(MESSAGE_2, shown)
 
     def test_a_running_application_is_waited_for_then_the_update_installs(self):
         _, url = self.serve("waited", {"korvanta-data.txt": "version 2\n"})
         self.start_standin("2000")
-        status, shown = self.program.run_answered(url, timeout=120)
-        self.assertEqual(status, 0, shown)
-        self.assertNotIn(QUESTION, shown)
-        self.assertNotIn(MESSAGE_2, shown)
+        self.run_without_a_message(url)
         self.assertTrue(wait_until(self.program.starts, 30))
         # The data file never changed under the running application, and the
         # new one was in place when the main application started again.
@@ -80,21 +78,17 @@ class RunningApp(unittest.TestCase):
         self.assertEqual(self.program.read("korvanta-data.txt"), "version 1\n")
         self.assertEqual(self.program.starts(), [])
         self.assertEqual(self.leftovers(), [])
-        with open(served, "rb") as f:  # kept for the next run
-            self.assertEqual(self.program.read("update.zip", "rb"), f.read())
+        self.assertEqual(self.program.read("update.zip", "rb"), read_if_there(served))  # kept
 
     def test_a_package_holding_the_updater_replaces_it_and_the_next_start_clears_the_old(self):
         name = self.program.name
         new = self.program.read(name, "rb") + b"\0a newer build"
         served, url = self.serve("self", {name: new, "update.zip": b"an item, not the package",
                                           "korvanta-data.txt": "version 2\n"})
-        status, shown = self.program.run_answered(url, timeout=120)
-        self.assertEqual(status, 0, shown)
-        self.assertNotIn(MESSAGE_2, shown)
+        self.run_without_a_message(url)
         self.assertEqual(self.program.read(name, "rb"), new)
         self.assertEqual(self.program.read("korvanta-data.txt"), "version 2\n")
-        with open(served, "rb") as f:
-            self.assertEqual(self.program.read("update.zip", "rb"), f.read())
+        self.assertEqual(self.program.read("update.zip", "rb"), read_if_there(served))
         self.assertTrue(wait_until(self.program.starts, 30))
         # The next start, with a path that names no archive, removes what is
         # left of the old program and starts the main application.
