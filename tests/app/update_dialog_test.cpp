@@ -21,9 +21,9 @@
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "support/environment.h"
-#include "support/pass_through_socket_calls.h"
 #include "support/scratch_dir.h"
 #include "support/scripted_server.h"
+#include "support/table_names.h"
 
 namespace {
 
@@ -178,9 +178,9 @@ struct HeldPeer {
 };
 
 // Name look-ups hold back; everything else goes to the system.
-class HeldLookUp : public testsupport::PassThroughSocketCalls {
+class HeldLookUp : public testsupport::TableNames {
  public:
-  explicit HeldLookUp(HeldPeer& peer) : peer_(peer) {}
+  explicit HeldLookUp(HeldPeer& peer) : TableNames({}), peer_(peer) {}
   std::uint32_t LookUpHost(const char*) override {
     peer_.Contact();
     peer_.HoldBack();
