@@ -21,9 +21,9 @@
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "support/environment.h"
-#include "support/pass_through_socket_calls.h"
 #include "support/scratch_dir.h"
 #include "support/scripted_server.h"
+#include "support/table_names.h"
 
 namespace {
 
@@ -152,8 +152,9 @@ bool Await(Signal& signal) { return signal.try_acquire_for(20s); }
 
 // Name look-ups hold back until the test lets them go; everything else goes
 // to the system.
-class HeldLookUp : public testsupport::PassThroughSocketCalls {
+class HeldLookUp : public testsupport::TableNames {
  public:
+  HeldLookUp() : TableNames({}) {}
   std::uint32_t LookUpHost(const char*) override {
     reached.release();
     if (!Await(released)) gaveUp = true;

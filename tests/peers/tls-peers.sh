@@ -63,9 +63,6 @@ tls_server() {
   tls_server "$tls10_port" good "ssl_protocols TLSv1; ssl_ciphers DEFAULT:@SECLEVEL=0;"
 } >"$peers_dir/tls-servers.conf.in"
 
-export UPDATER_TEST_HTTPS_PORT="$https_port"
-export UPDATER_TEST_HTTPS_UNTRUSTED_PORT="$untrusted_port"
-export UPDATER_TEST_HTTPS_WRONG_HOST_PORT="$wrong_host_port"
-export UPDATER_TEST_HTTPS_EXPIRED_PORT="$expired_port"
-export UPDATER_TEST_HTTPS_TLS10_PORT="$tls10_port"
-export UPDATER_TEST_TLS_CA="$tls_dir/ca.pem"
+export UPDATER_TEST_HTTPS_PORT=$https_port UPDATER_TEST_HTTPS_UNTRUSTED_PORT=$untrusted_port \
+  UPDATER_TEST_HTTPS_WRONG_HOST_PORT=$wrong_host_port UPDATER_TEST_HTTPS_EXPIRED_PORT=$expired_port \
+  UPDATER_TEST_HTTPS_TLS10_PORT=$tls10_port UPDATER_TEST_TLS_CA="$tls_dir/ca.pem"

@@ -12,12 +12,10 @@
 #     UPDATER_TEST_TINYPROXY_AUTH_PORT, UPDATER_TEST_TINYPROXY_USER, ..._PASS
 #   microsocks, SOCKS5 without and with login: UPDATER_TEST_MICROSOCKS_PORT,
 #     UPDATER_TEST_MICROSOCKS_AUTH_PORT, UPDATER_TEST_MICROSOCKS_USER, ..._PASS
-#   danted, SOCKS4 and SOCKS5: UPDATER_TEST_DANTE_PORT
 #   ssh -D to an sshd, SOCKS4, SOCKS4a and SOCKS5: UPDATER_TEST_SSH_SOCKS_PORT
-# and UPDATER_TEST_PEERS_DIR. A SOCKS proxy whose program is missing is left
-# out with a warning and its variables stay unset; its cases then skip (or
-# fail under CI). Set UPDATER_TEST_BIG_FILE_MIB to add files/huge.bin of that
-# many MiB.
+# A SOCKS proxy whose program is missing is left out with a warning and its
+# variables stay unset; its cases then skip (or fail under CI). Set
+# UPDATER_TEST_BIG_FILE_MIB to add files/huge.bin of that many MiB.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -48,16 +46,17 @@ for s in held: s.bind(("127.0.0.1", 0))
 print(" ".join(str(s.getsockname()[1]) for s in held))' "$1"
 }
 
-# start NAME LAUNCHER: "LAUNCHER PORT" starts the peer in the background on
-# PORT; its pid joins pids at once, and once it accepts there (within 10 s)
+# start NAME LAUNCHER [ARGS...]: "LAUNCHER PORT ARGS..." starts the peer in the
+# background on PORT; its pid joins pids at once, and once it accepts there (within 10 s)
 # port holds the port. A port can be taken between being found free and
 # being bound, so a peer that exits at start-up is tried again on another
 # port, five times at most.
 start() {
   local name=$1 launcher=$2 pid
+  shift 2
   for _ in 1 2 3 4 5; do
     port=$(free_ports 1)
-    "$launcher" "$port"
+    "$launcher" "$port" "$@"
     pid=$!
     pids+=("$pid")
     for _ in $(seq 1 200); do
@@ -65,10 +64,8 @@ start() {
       if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then return 0; fi
       sleep 0.05
     done
-    if kill -0 "$pid" 2>/dev/null; then
-      echo "with-peers: $name does not accept connections on port $port" >&2
-      return 1
-    fi
+    ! kill -0 "$pid" 2>/dev/null ||
+      { echo "with-peers: $name does not accept connections on port $port" >&2; return 1; }
     wait "$pid" 2>/dev/null || true
   done
   echo "with-peers: $name exited at start-up, also on other ports" >&2
@@ -103,9 +100,8 @@ chmod -R a+rX "$peers_dir"
 # A stock /etc/hosts maps "localhost" to 127.0.0.1 and ::1, and a proxy that
 # resolves it for a test may reach either, so nginx also listens on [::1] at
 # the same port wherever the machine has IPv6 loopback.
-has_v6=$(python3 -c 'import socket
-try: socket.socket(socket.AF_INET6).bind(("::1", 0)); print(1)
-except OSError: print(0)')
+has_v6=1
+python3 -c 'import socket; socket.socket(socket.AF_INET6).bind(("::1", 0))' 2>/dev/null || has_v6=0
 user_line=""
 [ "$(id -u)" -ne 0 ] || user_line="user root root;"
 launch_nginx() {
@@ -124,18 +120,16 @@ export UPDATER_TEST_NGINX_ACCESS_LOG="$peers_dir/nginx-access.log"
 
 proxy_user=updater
 proxy_pass="s3cret-$$"
-launch_tinyproxy() {  # KIND PORT
+launch_tinyproxy() {  # PORT KIND
   local auth_line=""
-  [ "$1" = plain ] || auth_line="BasicAuth $proxy_user $proxy_pass"
-  sed -e "s|@PORT@|$2|" -e "s|@LOG@|$peers_dir/tinyproxy-$1.log|" -e "s|@AUTH_LINE@|$auth_line|" \
-    "$here/tinyproxy.conf.in" >"$peers_dir/tinyproxy-$1.conf"
-  "$(tool tinyproxy)" -d -c "$peers_dir/tinyproxy-$1.conf" >"$peers_dir/tinyproxy-$1.out" 2>&1 &
+  [ "$2" = plain ] || auth_line="BasicAuth $proxy_user $proxy_pass"
+  sed -e "s|@PORT@|$1|" -e "s|@LOG@|$peers_dir/tinyproxy-$2.log|" -e "s|@AUTH_LINE@|$auth_line|" \
+    "$here/tinyproxy.conf.in" >"$peers_dir/tinyproxy-$2.conf"
+  "$(tool tinyproxy)" -d -c "$peers_dir/tinyproxy-$2.conf" >"$peers_dir/tinyproxy-$2.out" 2>&1 &
 }
-launch_tinyproxy_plain() { launch_tinyproxy plain "$1"; }
-launch_tinyproxy_auth() { launch_tinyproxy auth "$1"; }
-start tinyproxy launch_tinyproxy_plain
+start tinyproxy launch_tinyproxy plain
 export UPDATER_TEST_TINYPROXY_PORT=$port
-start "tinyproxy (auth)" launch_tinyproxy_auth
+start "tinyproxy (auth)" launch_tinyproxy auth
 export UPDATER_TEST_TINYPROXY_AUTH_PORT=$port UPDATER_TEST_TINYPROXY_USER=$proxy_user
 export UPDATER_TEST_TINYPROXY_PASS=$proxy_pass
 
@@ -145,36 +139,15 @@ if [ -n "$(tool microsocks)" ]; then
   socks_user=updater
   socks_pass="s0cks-$$"
   launch_microsocks() {
-    "$(tool microsocks)" -i 127.0.0.1 -p "$1" >"$peers_dir/microsocks.out" 2>&1 &
-  }
-  launch_microsocks_auth() {
-    "$(tool microsocks)" -i 127.0.0.1 -p "$1" -u "$socks_user" -P "$socks_pass" \
-      >"$peers_dir/microsocks-auth.out" 2>&1 &
+    "$(tool microsocks)" -i 127.0.0.1 -p "$@" >>"$peers_dir/microsocks.out" 2>&1 &
   }
   start microsocks launch_microsocks
   export UPDATER_TEST_MICROSOCKS_PORT=$port
-  start "microsocks (auth)" launch_microsocks_auth
+  start "microsocks (auth)" launch_microsocks -u "$socks_user" -P "$socks_pass"
   export UPDATER_TEST_MICROSOCKS_AUTH_PORT=$port UPDATER_TEST_MICROSOCKS_USER=$socks_user
   export UPDATER_TEST_MICROSOCKS_PASS=$socks_pass
 else
   missing microsocks
-fi
-
-if [ -n "$(tool danted)" ]; then
-  # Run as root, dante must be told which users to take; otherwise it runs
-  # as the caller. In the foreground (no -D), so that the pid is its own.
-  dante_users=""
-  [ "$(id -u)" -ne 0 ] || dante_users='user.privileged: root\nuser.unprivileged: nobody'
-  launch_danted() {
-    sed -e "s|@PEERS_DIR@|$peers_dir|" -e "s|@PORT@|$1|" -e "s|@USERS@|$dante_users|" \
-      "$here/danted.conf.in" >"$peers_dir/danted.conf"
-    "$(tool danted)" -f "$peers_dir/danted.conf" -p "$peers_dir/danted.pid" \
-      >"$peers_dir/danted.out" 2>&1 &
-  }
-  start danted launch_danted
-  export UPDATER_TEST_DANTE_PORT=$port
-else
-  missing danted
 fi
 
 if [ -n "$(tool sshd)" ] && [ -n "$(tool ssh)" ] && [ -n "$(tool ssh-keygen)" ]; then
@@ -205,7 +178,5 @@ else
   missing "sshd, ssh or ssh-keygen"
 fi
 
-export UPDATER_TEST_PEERS_DIR="$peers_dir"
-status=0
-"$@" || status=$?
-exit "$status"
+# The command's status is the script's (set -e); the trap stops the peers.
+"$@"

@@ -25,8 +25,7 @@ inline int RunChild(const std::string& program, const std::string& commandLine,
                     const std::string& filter, const std::string& reportPath, DWORD timeoutMs) {
   const ScopedEnvVar filterVariable("GTEST_FILTER", filter);
   const ScopedEnvVar reportVariable(kChildReportVariable, reportPath);
-  STARTUPINFOA startup;
-  ZeroMemory(&startup, sizeof startup);
+  STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
   std::string line = commandLine;

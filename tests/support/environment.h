@@ -2,6 +2,7 @@
 // programs that the process starts see them.
 #pragma once
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
@@ -14,7 +15,10 @@ namespace testsupport {
 // process's to change.
 void SetEnvVar(const std::string& name, const std::optional<std::string>& value);
 // The variable's value; nothing when it is not set.
-std::optional<std::string> GetEnvVar(const std::string& name);
+inline std::optional<std::string> GetEnvVar(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  return value == nullptr ? std::nullopt : std::optional<std::string>(value);
+}
 
 // Sets a variable, or removes it when no value is given, while it lives; the
 // previous value, or the variable's absence, returns afterwards.

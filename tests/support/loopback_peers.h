@@ -9,29 +9,40 @@
 
 namespace testsupport {
 
+// The variable UPDATER_TEST_<name> ("" when unset), and the same read as a
+// port (0 when unset or out of range).
+std::string PeerVariable(const std::string& name);
+std::uint16_t PeerPort(const std::string& name);
+
+// Each member is read from the environment as the object is made.
 struct LoopbackPeers {
-  std::uint16_t httpPort = 0;       // nginx
-  std::string docroot;              // nginx's root directory, files/ below it
-  std::uint16_t proxyPort = 0;      // tinyproxy without authentication
-  std::uint16_t authProxyPort = 0;  // tinyproxy with BasicAuth
-  std::string proxyUser;
-  std::string proxyPassword;
-  std::string accessLog;  // nginx's access log, one line per request
-  // The SOCKS proxies; 0 for one not running.
-  std::uint16_t microsocksPort = 0;      // SOCKS5 without authentication
-  std::uint16_t microsocksAuthPort = 0;  // SOCKS5 with user name and password
-  std::string microsocksUser;
-  std::string microsocksPassword;
-  std::uint16_t dantePort = 0;     // SOCKS4 and SOCKS5
-  std::uint16_t sshSocksPort = 0;  // ssh -D: SOCKS4, SOCKS4a and SOCKS5
+  // nginx, its root directory (files/ below it) and its access log, one line
+  // per request.
+  std::uint16_t httpPort = PeerPort("HTTP_PORT");
+  std::string docroot = PeerVariable("DOCROOT");
+  std::string accessLog = PeerVariable("NGINX_ACCESS_LOG");
+  // tinyproxy without and with BasicAuth.
+  std::uint16_t proxyPort = PeerPort("TINYPROXY_PORT");
+  std::uint16_t authProxyPort = PeerPort("TINYPROXY_AUTH_PORT");
+  std::string proxyUser = PeerVariable("TINYPROXY_USER");
+  std::string proxyPassword = PeerVariable("TINYPROXY_PASS");
+  // SOCKS5 without and with user name and password (microsocks); SOCKS4,
+  // SOCKS4a and SOCKS5 (ssh -D).
+  std::uint16_t microsocksPort = PeerPort("MICROSOCKS_PORT");
+  std::uint16_t microsocksAuthPort = PeerPort("MICROSOCKS_AUTH_PORT");
+  std::string microsocksUser = PeerVariable("MICROSOCKS_USER");
+  std::string microsocksPassword = PeerVariable("MICROSOCKS_PASS");
+  std::uint16_t sshSocksPort = PeerPort("SSH_SOCKS_PORT");
   // nginx over TLS (tests/peers/tls-peers.sh): a good certificate for
-  // localhost and 127.0.0.1 from the test CA, then the faulty ones.
-  std::uint16_t httpsPort = 0;
-  std::uint16_t httpsUntrustedPort = 0;  // issued by another CA
-  std::uint16_t httpsWrongHostPort = 0;  // for another name only
-  std::uint16_t httpsExpiredPort = 0;
-  std::uint16_t httpsTls10Port = 0;  // the good certificate, TLS 1.0 only
-  std::string tlsCaFile;             // the test CA's certificate (PEM)
+  // localhost and 127.0.0.1 from the test CA (tlsCaFile, PEM); one issued by
+  // another CA; one for another name only; an expired one; the good one over
+  // TLS 1.0 only.
+  std::uint16_t httpsPort = PeerPort("HTTPS_PORT");
+  std::uint16_t httpsUntrustedPort = PeerPort("HTTPS_UNTRUSTED_PORT");
+  std::uint16_t httpsWrongHostPort = PeerPort("HTTPS_WRONG_HOST_PORT");
+  std::uint16_t httpsExpiredPort = PeerPort("HTTPS_EXPIRED_PORT");
+  std::uint16_t httpsTls10Port = PeerPort("HTTPS_TLS10_PORT");
+  std::string tlsCaFile = PeerVariable("TLS_CA");
 
   // "http://127.0.0.1:PORT" + path on nginx.
   std::string Url(const std::string& path) const;
@@ -53,14 +64,9 @@ bool RunningInCi();
 
 // Declares `var` as the peers, or ends the test: a failure in CI, a skip
 // elsewhere.
-#define UPDATER_REQUIRE_PEERS(var)                                               \
-  const std::optional<testsupport::LoopbackPeers> var##Found =                   \
-      testsupport::PeersFromEnvironment();                                       \
-  if (!var##Found) {                                                             \
-    if (testsupport::RunningInCi()) {                                            \
-      FAIL() << "loopback peers missing: run through tests/peers/with-peers.sh"; \
-    } else {                                                                     \
-      GTEST_SKIP() << "loopback peers not running (tests/peers/with-peers.sh)";  \
-    }                                                                            \
-  }                                                                              \
+#define UPDATER_REQUIRE_PEERS(var)                                                           \
+  const std::optional<testsupport::LoopbackPeers> var##Found =                               \
+      testsupport::PeersFromEnvironment();                                                   \
+  if (!var##Found && testsupport::RunningInCi()) FAIL() << "loopback peers missing";         \
+  if (!var##Found) GTEST_SKIP() << "loopback peers not running (tests/peers/with-peers.sh)"; \
   const testsupport::LoopbackPeers& var = *var##Found

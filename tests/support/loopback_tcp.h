@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/socket_calls.h"
 
@@ -23,14 +24,14 @@ class TcpConnection {
  public:
   explicit TcpConnection(RawSocket s = kNoSocket) : s_(s) {}
   ~TcpConnection() { Close(); }
-  TcpConnection(TcpConnection&& other) noexcept : s_(other.s_) { other.s_ = kNoSocket; }
-  TcpConnection& operator=(TcpConnection&& other) noexcept;
-  TcpConnection(const TcpConnection&) = delete;
-  TcpConnection& operator=(const TcpConnection&) = delete;
+  TcpConnection(TcpConnection&& o) noexcept : s_(std::exchange(o.s_, kNoSocket)) {}
+  // The moved-from connection takes this one's socket and closes it in turn.
+  TcpConnection& operator=(TcpConnection&& o) noexcept { return std::swap(s_, o.s_), *this; }
 
   bool valid() const { return s_ != kNoSocket; }
-  // Bytes received (0: the peer closed), or -1 on an error or when nothing
-  // arrived within `timeoutMs`.
+  // Bytes received (0: the peer closed), kTimedOut when nothing arrived within
+  // `timeoutMs`, or -1 on an error (a reset among them).
+  static constexpr int kTimedOut = -2;
   int Receive(char* buffer, int size, int timeoutMs);
   // Exactly `count` bytes, or fewer when the connection ends or nothing
   // arrives within `timeoutMs`.
@@ -39,7 +40,9 @@ class TcpConnection {
   bool SendAll(std::string_view bytes, int timeoutMs = kDefaultWaitMs);
   // Ends the connection with a reset instead of an orderly close.
   void Abort();
-  void Close();
+  void Close() {
+    if (valid()) platform::SystemSocketCalls().CloseSocket(std::exchange(s_, kNoSocket));
+  }
 
  private:
   RawSocket s_;
@@ -49,7 +52,9 @@ class TcpListener {
  public:
   // Listens on 127.0.0.1 at a port the system picks.
   TcpListener();
-  ~TcpListener();
+  ~TcpListener() {
+    if (valid()) platform::SystemSocketCalls().CloseSocket(s_);
+  }
   TcpListener(const TcpListener&) = delete;
   TcpListener& operator=(const TcpListener&) = delete;
 

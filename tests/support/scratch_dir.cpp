@@ -4,7 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "platform/files.h"
 
@@ -14,15 +14,12 @@ namespace fs = std::filesystem;
 ScratchDir::ScratchDir() {
   static std::atomic<unsigned> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  for (;;) {
-    fs::path candidate = fs::temp_directory_path() / ("updater-test-" + std::to_string(stamp) +
-                                                      "-" + std::to_string(counter.fetch_add(1)));
-    std::error_code ec;
-    if (fs::create_directory(candidate, ec)) {
-      path_ = candidate.string();
-      return;
-    }
-  }
+  std::error_code ec;
+  do {  // a name that another process has taken is passed over
+    path_ = (fs::temp_directory_path() /
+             ("updater-test-" + std::to_string(stamp) + "-" + std::to_string(counter.fetch_add(1))))
+                .string();
+  } while (!fs::create_directory(path_, ec));
 }
 
 ScratchDir::~ScratchDir() {
@@ -39,15 +36,12 @@ std::string ScratchDir::Join(const std::string& name) const { return path_ + "/"
 
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
+  return static_cast<bool>(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())));
 }
 
 bool WriteStampedFile(const std::string& path, const std::string& bytes, std::int64_t unixTime) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/loopback_tcp.h"
@@ -23,7 +24,10 @@ namespace testsupport {
 // byte read is kept.
 class ScriptedExchange {
  public:
-  ScriptedExchange(TcpConnection connection, int index, bool readRequest);
+  ScriptedExchange(TcpConnection connection, int index, bool readRequest)
+      : connection_(std::move(connection)), index_(index) {
+    if (readRequest) request_ = ReadThrough("\r\n\r\n");
+  }
 
   // The request header up to and including the empty line; "" when none came.
   const std::string& request() const { return request_; }
@@ -37,15 +41,13 @@ class ScriptedExchange {
   std::string ReadThrough(std::string_view terminator);
   // Everything read from the connection so far.
   const std::string& received() const { return received_; }
-  bool Send(std::string_view bytes);
+  bool Send(std::string_view bytes) { return connection_.SendAll(bytes); }
   // Sends `bytes` in pieces of `piece` bytes with `pauseMs` between them.
   bool Drip(std::string_view bytes, std::size_t piece, int pauseMs);
   // Waits for the client to close; true when it did within `timeoutMs`.
   // Whatever it sends meanwhile is kept.
   bool AwaitClientClose(int timeoutMs);
   void Close() { connection_.Close(); }
-  // Ends with a reset rather than an orderly close.
-  void Abort() { connection_.Abort(); }
 
  private:
   TcpConnection connection_;
@@ -61,18 +63,24 @@ class ScriptedServer {
   // brought is recorded once the script and the client are done.
   explicit ScriptedServer(Script script, bool raw = false);
   ~ScriptedServer() { Stop(); }
-  ScriptedServer(const ScriptedServer&) = delete;
-  ScriptedServer& operator=(const ScriptedServer&) = delete;
 
   bool listening() const { return listener_.valid(); }
   std::uint16_t port() const { return listener_.port(); }
   // "http://127.0.0.1:PORT" + path
-  std::string Url(std::string_view path) const;
+  std::string Url(std::string_view path) const {
+    return "http://127.0.0.1:" + std::to_string(port()) + std::string(path);
+  }
   // The requests seen so far, in order (raw: every byte of each connection).
-  std::vector<std::string> Requests() const;
-  int ConnectionCount() const;
+  std::vector<std::string> Requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+  int ConnectionCount() const { return static_cast<int>(Requests().size()); }
   // Stops accepting once the current connection's script has ended.
-  void Stop();
+  void Stop() {
+    stopping_.store(true);
+    if (thread_.joinable()) thread_.join();
+  }
 
  private:
   void Serve();

@@ -4,6 +4,7 @@
 # connection, zip items, and bounded waits.
 import argparse
 import atexit
+import contextlib
 import os
 import pty
 import re
@@ -31,14 +32,12 @@ EXIT_OK, EXIT_FAILED = 0, 3
 ARGS = argparse.Namespace(emulator=None)
 
 
+# Reads --updater, --standin, --domain, [--emulator] and `options` into
+# ARGS, then runs the calling module's tests.
 def main(*options):
-    """Reads --updater, --standin, --domain, [--emulator] and `options` into
-    ARGS, then runs the calling module's tests."""
     parser = argparse.ArgumentParser()
-    for name in ("--updater", "--standin", "--domain"):
-        parser.add_argument(name, required=True)
-    for name in ("--emulator",) + options:
-        parser.add_argument(name)
+    for name in ("--updater", "--standin", "--domain", "--emulator") + options:
+        parser.add_argument(name, required=name in ("--updater", "--standin", "--domain"))
     args, rest = parser.parse_known_args()
     vars(ARGS).update(vars(args))
     if ARGS.emulator and not os.environ.get("DISPLAY"):
@@ -57,23 +56,19 @@ def emulator():
     return [ARGS.emulator] if ARGS.emulator else []
 
 
+# A path as the Windows program under the emulator names it; an address stays.
 def native(argument):
-    """A path as the Windows program under the emulator names it; an address stays."""
-    if ARGS.emulator and argument.startswith("/"):
-        return "Z:" + argument.replace("/", "\\")
-    return argument
+    return "Z:" + argument.replace("/", "\\") if ARGS.emulator and argument[:1] == "/" else argument
 
 
+# The port and document root of the loopback nginx that with-peers.sh starts.
 def loopback(test):
-    """The port and document root of the loopback nginx that with-peers.sh starts."""
-    port = os.environ.get("UPDATER_TEST_HTTP_PORT")
-    if not port:
-        test.fail("loopback peers missing: run through tests/peers/with-peers.sh")
-    return int(port), os.environ["UPDATER_TEST_DOCROOT"]
+    test.assertIn("UPDATER_TEST_HTTP_PORT", os.environ, "run through tests/peers/with-peers.sh")
+    return int(os.environ["UPDATER_TEST_HTTP_PORT"]), os.environ["UPDATER_TEST_DOCROOT"]
 
 
+# A directory removed when the test ends, read-only parts and all.
 def scratch(test, prefix="updater-test-"):
-    """A directory removed when the test ends, read-only parts and all."""
     path = tempfile.mkdtemp(prefix=prefix)
     test.addCleanup(remove_tree, path)
     return path
@@ -87,11 +82,10 @@ def remove_tree(path):
     shutil.rmtree(path, ignore_errors=True)
 
 
+# A zip item of a Unix host (with `mode`) or of a DOS one (host 0).
 def zip_item(name, data, mode=0o100644, host=3, date=(2021, 5, 6, 7, 8, 10)):
-    """A zip item of a Unix host (with `mode`) or of a DOS one (host 0)."""
     info = zipfile.ZipInfo(name, date)
-    info.create_system = host
-    info.external_attr = mode << 16 if host == 3 else 0
+    info.create_system, info.external_attr = host, mode << 16 if host == 3 else 0
     return info, data
 
 
@@ -103,15 +97,13 @@ def make_zip(path, items):
 
 
 def read_if_there(path, mode="rb"):
-    try:
-        with open(path, mode) as f:
-            return f.read()
-    except FileNotFoundError:
-        return None
+    # None when there is no such file.
+    with contextlib.suppress(FileNotFoundError), open(path, mode) as f:
+        return f.read()
 
 
+# For preexec_fn: a "disk" that is full after `limit` bytes of a file.
 def file_size_limit(limit):
-    """For preexec_fn: a "disk" that is full after `limit` bytes of a file."""
     def apply():
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
@@ -120,59 +112,44 @@ def file_size_limit(limit):
 
 def wait_until(predicate, timeout, step=0.01):
     deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
+    while not predicate() and time.monotonic() < deadline:
         time.sleep(step)
     return predicate()
 
 
 def read_request(conn, limit=65536):
     data = b""
-    while b"\r\n\r\n" not in data and len(data) < limit:
-        chunk = conn.recv(4096)
-        if not chunk:
-            break
+    for chunk in iter(lambda: conn.recv(4096), b""):
         data += chunk
+        if b"\r\n\r\n" in data or len(data) >= limit:
+            break
     return data
 
 
+# A loopback TCP server on a port the system picks; `handle(conn, index)`
+# runs on a thread of its own for every connection.
 class Server:
-    """A loopback TCP server on a port the system picks; `handle(conn, index)`
-    runs on a thread of its own for every connection."""
 
     def __init__(self, handle):
-        self.handle = handle
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(64)
+        self.handle, self.connections, self.threads = handle, 0, []
+        self.listener = socket.create_server(("127.0.0.1", 0), backlog=64)
         self.port = self.listener.getsockname()[1]
-        self.connections = 0
-        self.lock = threading.Lock()
-        self.threads = []
         threading.Thread(target=self._accept, daemon=True).start()
 
     def _accept(self):
-        while True:
-            try:
+        # Ends when close() closes the listener. Only this thread counts.
+        with contextlib.suppress(OSError):
+            while True:
                 conn, _ = self.listener.accept()
-            except OSError:
-                return
-            with self.lock:
-                index = self.connections
+                t = threading.Thread(target=self._serve, args=(conn, self.connections), daemon=True)
                 self.connections += 1
-            t = threading.Thread(target=self._serve, args=(conn, index), daemon=True)
-            # Started before it is listed: close() joins only started threads.
-            t.start()
-            self.threads.append(t)
+                # Started before it is listed: close() joins only started threads.
+                t.start()
+                self.threads.append(t)
 
     def _serve(self, conn, index):
-        try:
+        with conn, contextlib.suppress(OSError):
             self.handle(conn, index)
-        except OSError:
-            pass
-        finally:
-            conn.close()
 
     def close(self):
         self.listener.close()
@@ -180,9 +157,9 @@ class Server:
             t.join(5)
 
 
+# A program directory with the updater (ARGS.updater unless given, run
+# through the emulator, if any) under its own name, and the stand-in.
 class ProgramDir:
-    """A program directory with the updater (ARGS.updater unless given, run
-    through the emulator, if any) under its own name, and the stand-in."""
 
     def __init__(self, path, updater=None):
         self.path = path
@@ -203,27 +180,22 @@ class ProgramDir:
         with open(self.join(name), mode) as f:
             return f.read()
 
-    def start(self, *args, preexec=None, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE):
-        env = dict(os.environ, UPDATER_UI="plain")
-        return subprocess.Popen([*emulator(), self.join(self.name), *args],
-                                stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
-                                env=env, preexec_fn=preexec)
+    def start(self, *args, preexec=None, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+              how=subprocess.Popen, **more):
+        return how([*emulator(), self.join(self.name), *args], stdin=subprocess.DEVNULL,
+                   stdout=stdout, stderr=stderr, env=dict(os.environ, UPDATER_UI="plain"),
+                   preexec_fn=preexec, **more)
 
+    # The exit status and what the run wrote to standard error (a run
+    # that outlives `timeout` is killed and raises TimeoutExpired).
     def run(self, *args, timeout=60, preexec=None):
-        """The exit status and what the run wrote to standard error."""
-        proc = self.start(*args, preexec=preexec)
-        try:
-            _, err = proc.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.communicate()
-            raise
-        return proc.returncode, err.decode(errors="replace")
+        done = self.start(*args, preexec=preexec, how=subprocess.run, timeout=timeout)
+        return done.returncode, done.stderr.decode(errors="replace")
 
+    # run(), but under the emulator a box is a real message box, which a
+    # helper in the same wine session and on the same display reads and
+    # cancels: the exit status and the boxes' texts.
     def run_answered(self, argument, box=False, timeout=60):
-        """run(), but under the emulator a box is a real message box, which a
-        helper in the same wine session and on the same display reads and
-        cancels: the exit status and the boxes' texts."""
         if not ARGS.emulator:
             return self.run(argument, timeout=timeout)
         proc = self.start(native(argument), stderr=subprocess.DEVNULL)
@@ -236,16 +208,16 @@ class ProgramDir:
             shown = answer.stdout.decode("gbk", "replace").replace("\r\n", "\n")
         return proc.wait(timeout=timeout), shown
 
+    # What the stand-in wrote: a line for each run of it.
     def log(self):
-        """What the stand-in wrote: a line for each run of it."""
         return read_if_there(self.join("Korvanta.log"), "r") or ""
 
     def starts(self):
         return [line for line in self.log().splitlines(True) if line.startswith("started")]
 
 
+# The updater in a pseudo-terminal, so it draws its dialog and reads keys.
 class PtyRun:
-    """The updater in a pseudo-terminal, so it draws its dialog and reads keys."""
 
     def __init__(self, program, *args):
         # Without a display the page is named on the terminal, not opened.
@@ -258,8 +230,8 @@ class PtyRun:
                                      start_new_session=True)
         self.output = b""
 
+    # Reads until the output matches the regular expression `pattern`.
     def read_until(self, pattern, timeout):
-        """Reads until the output matches the regular expression `pattern`."""
         found = lambda: re.search(pattern.encode(), self.output) is not None  # noqa: E731
         deadline = time.monotonic() + timeout
         while not found() and time.monotonic() < deadline:
@@ -270,24 +242,23 @@ class PtyRun:
                     break
         return found()
 
+    # Presses `key`; the exit status once the updater has ended.
     def press(self, key, timeout=10):
-        """Presses `key`; the exit status once the updater has ended."""
         os.write(self.master, key)
         return self.ended(timeout)
 
+    # The exit status once the updater has ended (None if it has not).
     def ended(self, timeout):
-        """The exit status once the updater has ended (None if it has not)."""
         wait_until(lambda: self.drain() and self.proc.poll() is not None, timeout)
         return self.proc.poll()
 
+    # Reads what the updater wrote, so that its terminal never fills up.
     def drain(self, timeout=0.02):
-        """Reads what the updater wrote, so that its terminal never fills up."""
         self.read_until("\0", timeout)
         return True
 
     def close(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
+        self.proc.kill()  # nothing happens to one that has ended
+        self.proc.wait()
         os.close(self.master)
         os.close(self.slave)

@@ -6,11 +6,7 @@
 namespace testsupport {
 
 void SetEnvVar(const std::string& name, const std::optional<std::string>& value) {
-  if (value) {
-    setenv(name.c_str(), value->c_str(), 1);
-  } else {
-    unsetenv(name.c_str());
-  }
+  value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
   if (name == "TZ") tzset();
 }
 

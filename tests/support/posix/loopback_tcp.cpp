@@ -18,11 +18,10 @@ int Fd(RawSocket s) { return static_cast<int>(static_cast<std::intptr_t>(s)); }
 bool WaitReady(RawSocket s, bool forWrite, int timeoutMs) {
   const short events = forWrite ? POLLOUT : POLLIN;
   pollfd p{Fd(s), events, 0};
-  for (;;) {
-    const int r = ::poll(&p, 1, timeoutMs);
-    if (r < 0 && errno == EINTR) continue;
-    return r > 0 && (p.revents & (events | POLLHUP | POLLERR)) != 0;
+  int r;
+  while ((r = ::poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
   }
+  return r > 0 && (p.revents & (events | POLLHUP | POLLERR)) != 0;
 }
 
 void TcpConnection::Abort() {
