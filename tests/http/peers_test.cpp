@@ -1,7 +1,8 @@
 // The engine against real peers on loopback (tests/peers/with-peers.sh starts
 // them; ctest: http_peers): nginx for files, ranges and redirects, over http
 // and https, tinyproxy as the HTTP proxy, and the SOCKS proxies microsocks
-// (SOCKS5, with and without login) and ssh -D (SOCKS4, SOCKS4a, SOCKS5).
+// (SOCKS5, with and without login), dante (SOCKS4, SOCKS5) and ssh -D (SOCKS4,
+// SOCKS4a, SOCKS5).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -122,6 +123,7 @@ TEST(PeerDownloads, DirectAndThroughEveryProxyEndWithTheServedFileOrFailForGood)
       {"none", 0},
       {"tinyproxy", peers.proxyPort},
       {"tinyproxy-auth", peers.authProxyPort},
+      {"dante", peers.dantePort},
       {"microsocks", peers.microsocksPort},
       {"microsocks-auth", peers.microsocksAuthPort},
       {"ssh", peers.sshSocksPort}};

@@ -12,6 +12,7 @@
 #     UPDATER_TEST_TINYPROXY_AUTH_PORT, UPDATER_TEST_TINYPROXY_USER, ..._PASS
 #   microsocks, SOCKS5 without and with login: UPDATER_TEST_MICROSOCKS_PORT,
 #     UPDATER_TEST_MICROSOCKS_AUTH_PORT, UPDATER_TEST_MICROSOCKS_USER, ..._PASS
+#   danted, SOCKS4 and SOCKS5: UPDATER_TEST_DANTE_PORT
 #   ssh -D to an sshd, SOCKS4, SOCKS4a and SOCKS5: UPDATER_TEST_SSH_SOCKS_PORT
 # A SOCKS proxy whose program is missing is left out with a warning and its
 # variables stay unset; its cases then skip (or fail under CI). Set
@@ -148,6 +149,23 @@ if [ -n "$(tool microsocks)" ]; then
   export UPDATER_TEST_MICROSOCKS_PASS=$socks_pass
 else
   missing microsocks
+fi
+
+if [ -n "$(tool danted)" ]; then
+  # Run as root, dante must be told which users to take; otherwise it runs
+  # as the caller. In the foreground (no -D), so that the pid is its own.
+  dante_users=""
+  [ "$(id -u)" -ne 0 ] || dante_users='user.privileged: root\nuser.unprivileged: nobody'
+  launch_danted() {
+    sed -e "s|@PEERS_DIR@|$peers_dir|" -e "s|@PORT@|$1|" -e "s|@USERS@|$dante_users|" \
+      "$here/danted.conf.in" >"$peers_dir/danted.conf"
+    "$(tool danted)" -f "$peers_dir/danted.conf" -p "$peers_dir/danted.pid" \
+      >"$peers_dir/danted.out" 2>&1 &
+  }
+  start danted launch_danted
+  export UPDATER_TEST_DANTE_PORT=$port
+else
+  missing danted
 fi
 
 if [ -n "$(tool sshd)" ] && [ -n "$(tool ssh)" ] && [ -n "$(tool ssh-keygen)" ]; then
