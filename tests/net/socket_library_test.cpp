@@ -1,4 +1,4 @@
-// Socket library start-up and the per-thread error, on the scripted platform,
+// Socket library start-up on the scripted platform,
 // and name resolution over a table of names (no query leaves the machine).
 #include "net/socket_library.h"
 
@@ -43,18 +43,6 @@ TEST(SocketStartup, AsksForVersion2Point2AndReleasesAnyOther) {
     EXPECT_EQ(net::SocketCleanup(), 0);
     EXPECT_EQ(calls.log, c.log + "|stop");
   }
-}
-
-TEST(SocketLastError, IsZeroOnAFreshThreadAndKeptPerThread) {
-  net::SetSocketLastError(99);
-  std::int32_t seen = -1;
-  std::thread fresh([&seen] {
-    seen = net::SocketLastError();
-    net::SetSocketLastError(5);
-  });
-  fresh.join();
-  EXPECT_EQ(seen, 0);
-  EXPECT_EQ(net::SocketLastError(), 99);
 }
 
 TEST(ResolveHost, LooksNamesUpOnAResolverThreadWhereOneIsOffered) {
