@@ -45,42 +45,6 @@ TEST(SocketStartup, AsksForVersion2Point2AndReleasesAnyOther) {
   }
 }
 
-TEST(ResolveHost, LooksNamesUpOnAResolverThreadWhereOneIsOffered) {
-  const std::uint32_t loopback = testsupport::Ipv4(127, 0, 0, 1);
-  enum Where { kNoLookUp, kResolverThread, kCallingThread };
-  struct Case {
-    const char* host;
-    int useResolverThread;
-    bool offered;
-    std::uint32_t address;
-    Where where;
-  };
-  const Case cases[] = {
-      {"127.0.0.1", 1, true, loopback, kNoLookUp},
-      {"localhost", 1, true, loopback, kResolverThread},
-      {"localhost", 0, true, loopback, kCallingThread},
-      {"localhost", 1, false, loopback, kCallingThread},
-      {"255.255.255.255", 1, true, net::kInaddrNone, kResolverThread},  // INADDR_NONE itself
-      {"nowhere.invalid", 1, true, net::kInaddrNone, kResolverThread},
-      {"nowhere.invalid", 0, true, net::kInaddrNone, kCallingThread},
-      {nullptr, 1, true, net::kInaddrNone, kNoLookUp},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
-    testsupport::TableNames names({{"localhost", loopback}});
-    names.offerResolverThread = c.offered;
-    net::ScopedSocketCalls scope(names);
-    net::SetSocketLastError(31);
-    EXPECT_EQ(net::ResolveHost(c.host, c.useResolverThread), c.address);
-    EXPECT_EQ(net::SocketLastError(), 31);  // resolution stores nothing
-    const auto threads = names.LookUpThreads();
-    ASSERT_EQ(threads.size(), c.where == kNoLookUp ? 0u : 1u);
-    if (c.where != kNoLookUp) {
-      EXPECT_EQ(threads[0] == std::this_thread::get_id(), c.where == kCallingThread);
-    }
-  }
-}
-
 // A look-up that answers only when the test lets it: the caller must give it
 // up at its time-out or at a stop, not wait for it.
 class StuckLookUp : public testsupport::TableNames {
@@ -115,10 +79,12 @@ TEST(ResolveHost, ALookUpThatDoesNotAnswerIsAbandonedAtItsTimeOutOrAStop) {
   }
 }
 
-// The system's own calls, for a name of the hosts file only, and a socket of
-// a family that does not exist.
+// The system's own calls, for a name of the hosts file only (on a resolver
+// thread and on the calling one), and a socket of a family that does not exist.
 TEST(ResolveHost, AsksTheSystemForLocalhost) {
   EXPECT_EQ(net::ResolveHost("localhost", 1), testsupport::Ipv4(127, 0, 0, 1));
+  EXPECT_EQ(net::ResolveHost("localhost", 0), testsupport::Ipv4(127, 0, 0, 1));
+  EXPECT_EQ(net::ResolveHost(nullptr, 1), net::kInaddrNone);
   net::SetSocketLastError(0);
   EXPECT_EQ(net::SocketCreate(-1, 1, 0), net::kInvalidSocket);
   EXPECT_NE(net::SocketLastError(), 0);
