@@ -16,46 +16,43 @@ namespace {
 TEST(SocksBuildRequest, WireBytesAndLengthOfEveryKind) {
   const std::string longest(255, 'n');
   const std::string tooLong(256, 'n');
-  const auto request = [](auto fill) {
-    net::SocksRequest r;
-    r.command = 1;
-    r.port = 80;
-    fill(r);
-    return r;
-  };
   struct Case {
     const char* what;
     net::SocksRequest request;
     int kind;
     std::string wire;  // "" when the request cannot travel
   };
+  const char* const n255 = longest.c_str();
+  const char* const n256 = tooLong.c_str();
   const Case cases[] = {
-      {"SOCKS4, no user id", request([](auto& r) { r.address = 0x0100000A; }), net::SOCKS4_REQUEST,
+      {"SOCKS4, no user id",
+       {.command = 1, .port = 80, .address = 0x0100000A},
+       net::SOCKS4_REQUEST,
        std::string("\4\1\0\x50\x0A\0\0\1\0", 9)},
-      {"login, empty password", request([](auto& r) { r.userName = "user", r.password = ""; }),
-       net::SOCKS5_LOGIN, std::string("\1\4user\0", 7)},
       {"login, 255 bytes",
-       request([&](auto& r) { r.userName = longest.c_str(), r.password = "p"; }), net::SOCKS5_LOGIN,
+       {.userName = n255, .password = "p"},
+       net::SOCKS5_LOGIN,
        "\1\xFF" + longest + "\1p"},
-      {"login, name of 256 bytes",
-       request([&](auto& r) { r.userName = tooLong.c_str(), r.password = "p"; }), net::SOCKS5_LOGIN,
-       ""},
-      {"login, 256 bytes",
-       request([&](auto& r) { r.userName = "u", r.password = tooLong.c_str(); }), net::SOCKS5_LOGIN,
-       ""},
-      {"type 3, empty name", request([](auto& r) { r.addressType = 3, r.hostName = ""; }),
-       net::SOCKS5_REQUEST, std::string("\5\1\0\3\0\0\x50", 7)},
+      {"login, name of 256 bytes", {.userName = n256, .password = "p"}, net::SOCKS5_LOGIN, ""},
+      {"login, 256 bytes", {.userName = "u", .password = n256}, net::SOCKS5_LOGIN, ""},
+      {"type 3, empty name",
+       {.command = 1, .port = 80, .hostName = "", .addressType = 3},
+       net::SOCKS5_REQUEST,
+       std::string("\5\1\0\3\0\0\x50", 7)},
       {"type 3, 255 bytes",
-       request([&](auto& r) { r.addressType = 3, r.hostName = longest.c_str(); }),
-       net::SOCKS5_REQUEST, std::string("\5\1\0\3\xFF", 5) + longest + std::string("\0\x50", 2)},
-      {"type 3, 256 bytes",
-       request([&](auto& r) { r.addressType = 3, r.hostName = tooLong.c_str(); }),
-       net::SOCKS5_REQUEST, ""},
-      {"type 4, no address bytes", request([](auto& r) { r.addressType = 4; }), net::SOCKS5_REQUEST,
+       {.command = 1, .port = 80, .hostName = n255, .addressType = 3},
+       net::SOCKS5_REQUEST,
+       std::string("\5\1\0\3\xFF", 5) + longest + std::string("\0\x50", 2)},
+      {"type 3, 256 bytes", {.hostName = n256, .addressType = 3}, net::SOCKS5_REQUEST, ""},
+      {"type 4, no address bytes",
+       {.command = 1, .port = 80, .addressType = 4},
+       net::SOCKS5_REQUEST,
        std::string("\5\1\0\4", 4) + std::string(16, '\0') + std::string("\0\x50", 2)},
-      {"another type: no address", request([](auto& r) { r.addressType = 9; }), net::SOCKS5_REQUEST,
+      {"another type: no address",
+       {.command = 1, .port = 80, .addressType = 9},
+       net::SOCKS5_REQUEST,
        std::string("\5\1\0\x09\0\x50", 6)},
-      {"unknown kind", request([](auto&) {}), 0x21, ""},
+      {"unknown kind", {}, 0x21, ""},
   };
   for (const Case& c : cases) {
     const auto kind = static_cast<net::SocksRequestKind>(c.kind);
