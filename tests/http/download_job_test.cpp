@@ -97,8 +97,6 @@ TEST_F(DownloadJob, ResumesAfterABreakStampsTheTargetAndReportsEveryBlock) {
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u) << dated;
     EXPECT_EQ(requests[0].rfind("GET /files/update.zip HTTP/1.1\r\n", 0), 0u);
-    EXPECT_NE(requests[0].find("\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n"),
-              std::string::npos);
     EXPECT_EQ(resumedAt.load(), 70000) << dated;
     EXPECT_EQ(ifRange, lastModified) << dated;
     EXPECT_EQ(FileTimeOf(target), kLastModifiedTime);  // from the resumed answer

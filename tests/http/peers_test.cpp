@@ -74,43 +74,30 @@ TEST_F(PeerTest, QueriesAndFindsTheFileUpToDateOrOfAnotherVersion) {
   EXPECT_EQ(LoggedRequests(peers, "GET /files/big.bin?other 200 ", 1), 1);
 }
 
-// A redirect of every form ends at the served file with the address of the
-// last redirect as referer; a loop, a missing file or an empty body fails
-// after the counted requests (maxRetries 1: two retries of a 503).
+// peer_redirects.rows: a redirect of every form ends at the served file with
+// the address of the last redirect as referer; a loop, a missing file or an
+// empty body fails after the counted requests.
 TEST_F(PeerTest, FollowsEveryRedirectAndFailsAfterCountedRequests) {
   UPDATER_REQUIRE_PEERS(peers);
-  const struct {
-    const char* path;
-    const char* served;   // null: the download fails
-    const char* referer;  // or the request logged, counted
-    int requests;
-  } cases[] = {
-      {"/redirect/absolute", "big.bin", "/redirect/absolute", 0},
-      {"/redirect/rooted", "big.bin", "/redirect/rooted", 0},
-      {"/redirect/deep/er/relative", "big.bin", "/redirect/deep/er/relative", 0},
-      {"/redirect/chain", "big.bin", "/redirect/absolute", 0},
-      {"/redirect/mixed-case", "Mixed/Case.BIN", "/redirect/mixed-case", 0},
-      {"/redirect/loop", nullptr, "GET /redirect/loop 302", 1 + http::kMaxRedirects},
-      {"/status/404?n", nullptr, "GET /status/404?n 404", 1},
-      {"/files/empty.bin?n", nullptr, "GET /files/empty.bin?n 200", 1},
-      {"/status/503?n", nullptr, "GET /status/503?n 503", 3},
-  };
-  for (const auto& c : cases) {
+  for (const httptest::Row& row : httptest::TableRows(
+#include "peer_redirects.rows"
+           )) {
+    ASSERT_EQ(row.size(), 4u) << row[0];
+    SCOPED_TRACE(row[0]);
     testsupport::ScratchDir dir;
     httptest::RecordingDownloader d;
     d.retryMode = http::RETRY_LIMITED;
     d.maxRetries = 1;
-    const http::DownloadResult result = d.Download(peers.Url(c.path), dir.Join("out.bin"), 0);
-    if (c.served == nullptr) {
-      EXPECT_EQ(result, http::DOWNLOAD_FAILED) << c.path;
-      EXPECT_EQ(LoggedRequests(peers, c.referer, c.requests), c.requests) << c.path;
+    const http::DownloadResult result = d.Download(peers.Url(row[0]), dir.Join("out.bin"), 0);
+    if (row[1] == "-") {
+      EXPECT_EQ(result, http::DOWNLOAD_FAILED);
+      EXPECT_EQ(LoggedRequests(peers, row[2], std::stoi(row[3])), std::stoi(row[3]));
       continue;
     }
-    ASSERT_EQ(result, http::DOWNLOAD_OK) << c.path;
-    EXPECT_TRUE(testsupport::ReadFileBytes(dir.Join("out.bin")) == Served(peers, c.served))
-        << c.path;
-    EXPECT_EQ(d.referer, peers.Url(c.referer)) << c.path;
-    EXPECT_EQ(d.url, peers.Url(std::string("/files/") + c.served)) << c.path;
+    ASSERT_EQ(result, http::DOWNLOAD_OK);
+    EXPECT_TRUE(testsupport::ReadFileBytes(dir.Join("out.bin")) == Served(peers, row[1]));
+    EXPECT_EQ(d.referer, peers.Url(row[2]));
+    EXPECT_EQ(d.url, peers.Url("/files/" + row[1]));
   }
 }
 
