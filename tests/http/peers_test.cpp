@@ -42,7 +42,7 @@ int LoggedRequests(const testsupport::LoopbackPeers& peers, const std::string& n
   return testsupport::CountLogLines(peers.accessLog, needle, expected);
 }
 
-TEST_F(PeerTest, QueriesAndFindsTheFileUpToDateOrOfAnotherVersion) {
+TEST_F(PeerTest, QueriesAndFindsTheFileUpToDate) {
   UPDATER_REQUIRE_PEERS(peers);
   httptest::RecordingDownloader d;
   std::int32_t length = 0;
@@ -61,14 +61,6 @@ TEST_F(PeerTest, QueriesAndFindsTheFileUpToDateOrOfAnotherVersion) {
   EXPECT_EQ(d.Download(peers.Url("/files/big.bin?again"), target, 0), http::DOWNLOAD_UP_TO_DATE);
   EXPECT_TRUE(d.records.empty());
   EXPECT_EQ(LoggedRequests(peers, "GET /files/big.bin?again 200", 1), 1);
-
-  // A partial file of an older version starts again from 0.
-  ASSERT_TRUE(testsupport::WriteFileBytes(dir.Join("o.bin.down"), std::string(5000, 'x')));
-  ASSERT_TRUE(http::RecordPartialFile(
-      dir.Join("o.bin.down"), static_cast<std::int32_t>(source.size()), kServedTime - 86400));
-  ASSERT_EQ(d.Download(peers.Url("/files/big.bin?other"), dir.Join("o.bin"), 0), http::DOWNLOAD_OK);
-  EXPECT_TRUE(testsupport::ReadFileBytes(dir.Join("o.bin")) == source);
-  EXPECT_EQ(LoggedRequests(peers, "GET /files/big.bin?other 200 ", 1), 1);
 }
 
 // peer_redirects.rows: a redirect of every form ends at the served file with
