@@ -123,12 +123,11 @@ TEST_F(DownloadJob, ResumesAfterABreakStampsTheTargetAndReportsEveryBlock) {
 }
 
 TEST_F(DownloadJob, LeavesATargetAloneThatMatchesSizeAndTime) {
-  struct Case {
+  const struct {
     http::HttpTime offset;  // of the target's time from Last-Modified
     std::size_t size;
     http::DownloadResult result;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {2, 3000, http::DOWNLOAD_UP_TO_DATE}, {-2, 3000, http::DOWNLOAD_UP_TO_DATE},
       {3, 3000, http::DOWNLOAD_OK},         {-3, 3000, http::DOWNLOAD_OK},
       {0, 2999, http::DOWNLOAD_OK},

@@ -37,11 +37,6 @@ std::string Served(const testsupport::LoopbackPeers& peers, const std::string& n
   return testsupport::ReadFileBytes(peers.docroot + "/files/" + name);
 }
 
-int LoggedRequests(const testsupport::LoopbackPeers& peers, const std::string& needle,
-                   int expected = 1) {
-  return testsupport::CountLogLines(peers.accessLog, needle, expected);
-}
-
 TEST_F(PeerTest, QueriesAndFindsTheFileUpToDate) {
   UPDATER_REQUIRE_PEERS(peers);
   httptest::RecordingDownloader d;
@@ -60,7 +55,7 @@ TEST_F(PeerTest, QueriesAndFindsTheFileUpToDate) {
   d.records.clear();
   EXPECT_EQ(d.Download(peers.Url("/files/big.bin?again"), target, 0), http::DOWNLOAD_UP_TO_DATE);
   EXPECT_TRUE(d.records.empty());
-  EXPECT_EQ(LoggedRequests(peers, "GET /files/big.bin?again 200", 1), 1);
+  EXPECT_EQ(testsupport::CountLogLines(peers.accessLog, "GET /files/big.bin?again 200", 1), 1);
 }
 
 // peer_redirects.rows: a redirect of every form ends at the served file with
@@ -80,7 +75,8 @@ TEST_F(PeerTest, FollowsEveryRedirectAndFailsAfterCountedRequests) {
     const http::DownloadResult result = d.Download(peers.Url(row[0]), dir.Join("out.bin"), 0);
     if (row[1] == "-") {
       EXPECT_EQ(result, http::DOWNLOAD_FAILED);
-      EXPECT_EQ(LoggedRequests(peers, row[2], std::stoi(row[3])), std::stoi(row[3]));
+      EXPECT_EQ(testsupport::CountLogLines(peers.accessLog, row[2], std::stoi(row[3])),
+                std::stoi(row[3]));
       continue;
     }
     ASSERT_EQ(result, http::DOWNLOAD_OK);
@@ -165,10 +161,9 @@ TEST(PeerDownloads, DirectAndThroughEveryProxyEndWithTheServedFileOrFailForGood)
               kServedTime);
     EXPECT_FALSE(platform::GetFileStatus(target + ".down").has_value());
     const std::string path = row[1].substr(row[1].find('/', 8));
-    EXPECT_EQ(
-        LoggedRequests(peers, "GET " + path + " 206 " + std::to_string(big.size() - 100000) +
-                                  " range=\"bytes=100000-\" if_range=\"" + kServedDate + "\""),
-        1);
+    const std::string logged = "GET " + path + " 206 " + std::to_string(big.size() - 100000) +
+                               " range=\"bytes=100000-\" if_range=\"" + kServedDate + "\"";
+    EXPECT_EQ(testsupport::CountLogLines(peers.accessLog, logged, 1), 1);
   }
 }
 

@@ -96,13 +96,12 @@ TEST(TlsProxyTunnel, AsksForATunnelAndRetriesOnlyWhatAnotherAttemptCanMend) {
 bool ClientHelloArrived(ScriptedExchange& e) { return e.Read(5).size() == 5; }
 
 TEST(TlsHandshake, GarbageIsRefusedWhileACloseOrSilenceBreaksTheConnection) {
-  struct Case {
+  const struct {
     const char* name;
     ScriptedServer::Script script;
     TlsConnectResult expected;
     std::int32_t code;  // the error stored; 0: any
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"plain HTTP answer",
        [](ScriptedExchange& e) {
          if (ClientHelloArrived(e)) e.Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
@@ -118,7 +117,7 @@ TEST(TlsHandshake, GarbageIsRefusedWhileACloseOrSilenceBreaksTheConnection) {
       {"silent", [](ScriptedExchange& e) { e.AwaitClientClose(5000); }, net::TLS_BROKEN,
        net::ErrTimedOut()},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ScriptedServer server(c.script, true);
     ASSERT_TRUE(server.listening());
     net::SetSocketLastError(0);

@@ -17,20 +17,19 @@
 namespace {
 
 TEST(SocketStartup, AsksForVersion2Point2AndReleasesAnyOther) {
-  struct Case {
+  const struct {
     std::int32_t startCode;
     std::uint16_t granted;
     int result;
     std::int32_t error;  // stored by the start-up; 5 when untouched
     std::string log;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {0, 0x0202, 0, 5, "start 514"},
       {0, 0x0101, -1, net::ErrVersionNotSupported(), "start 514|stop"},
       {0, 0x0203, -1, net::ErrVersionNotSupported(), "start 514|stop"},
       {10091, 0x0202, -1, 10091, "start 514"},  // the library is not there to release
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.granted);
     testsupport::ScriptedSocketCalls calls;
     calls.startResult = c.startCode;

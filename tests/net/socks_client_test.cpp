@@ -14,8 +14,10 @@
 namespace {
 
 TEST(SocksBuildRequest, WireBytesAndLengthOfEveryKind) {
+  using namespace std::string_literals;
   const std::string tooLong(256, 'n');
   const char* const n256 = tooLong.c_str();
+  const std::string zeros = std::string(17, '\0') + "\x50";  // 16 zero address bytes, port 80
   struct Case {
     const char* what;
     net::SocksRequest request;
@@ -25,19 +27,10 @@ TEST(SocksBuildRequest, WireBytesAndLengthOfEveryKind) {
   const Case cases[] = {
       {"login, name of 256 bytes", {.userName = n256, .password = "p"}, net::SOCKS5_LOGIN, ""},
       {"login, 256 bytes", {.userName = "u", .password = n256}, net::SOCKS5_LOGIN, ""},
-      {"type 3, no name",
-       {.port = 80, .addressType = 3},
-       net::SOCKS5_REQUEST,
-       std::string("\5\0\0\3\0\0\x50", 7)},
+      {"type 3, no name", {.port = 80, .addressType = 3}, net::SOCKS5_REQUEST, "\5\0\0\3\0\0\x50"s},
       {"type 3, 256 bytes", {.hostName = n256, .addressType = 3}, net::SOCKS5_REQUEST, ""},
-      {"type 4, no address bytes",
-       {.port = 80, .addressType = 4},
-       net::SOCKS5_REQUEST,
-       std::string("\5\0\0\4", 4) + std::string(16, '\0') + std::string("\0\x50", 2)},
-      {"another type: no address",
-       {.port = 80, .addressType = 9},
-       net::SOCKS5_REQUEST,
-       std::string("\5\0\0\x09\0\x50", 6)},
+      {"type 4, zeros", {.port = 80, .addressType = 4}, net::SOCKS5_REQUEST, "\5\0\0\4"s + zeros},
+      {"type 9", {.port = 80, .addressType = 9}, net::SOCKS5_REQUEST, "\5\0\0\x09\0\x50"s},
       {"unknown kind", {}, 0x21, ""},
   };
   for (const Case& c : cases) {
