@@ -10,14 +10,12 @@
 
 namespace {
 
-using HttpDownloader = httptest::ExposedDownloader;
-
 TEST(ParseResponseHeader, ClassifiesStatusAndFraming) {
   for (const httptest::Row& row : httptest::TableRows(
 #include "response_headers.rows"
            )) {
     ASSERT_EQ(row.size(), 3u) << row[0];
-    HttpDownloader d;
+    httptest::ExposedDownloader d;
     std::int32_t length = 0;
     int status = 0;
     const http::HeaderResult result =
@@ -41,7 +39,7 @@ TEST(ParseResponseHeader, RedirectRewritesTheTargetKeepingCase) {
     ASSERT_EQ(row.size(), 7u) << row[0];
     const std::string location = httptest::Bytes(row[1]);
     const bool followed = row[2] != "-";
-    HttpDownloader d;
+    httptest::ExposedDownloader d;
     d.useAuth = 1;
     ASSERT_TRUE(d.TakeUrl(row[0])) << row[0];
     std::int32_t length = 0;

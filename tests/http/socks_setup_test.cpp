@@ -21,8 +21,6 @@
 
 namespace {
 
-using ProxySide = testsupport::ScriptedExchange;
-
 // The pieces of a field between separators.
 std::vector<std::string> Split(const std::string& field, const std::string& separator) {
   std::vector<std::string> pieces;
@@ -44,7 +42,7 @@ class SocksSetUp : public ::testing::Test {
 // Plays the proxy's side: reads each message of the client, as long as the
 // one expected, and sends the next reply. With `cut` the last reply goes out
 // with its first byte only and the connection closes.
-void Answer(ProxySide& p, const std::vector<std::string>& messages,
+void Answer(testsupport::ScriptedExchange& p, const std::vector<std::string>& messages,
             const std::vector<std::string>& replies, bool cut, const std::string& behind) {
   for (std::size_t i = 0; i < replies.size(); ++i) {
     p.Read(i < messages.size() ? messages[i].size() : 0);
@@ -85,7 +83,7 @@ TEST_F(SocksSetUp, EveryHandshakeSendsItsBytesAndEndsAsItsAnswerDeserves) {
     d.retryMode = http::RETRY_LIMITED;
     d.maxRetries = 1;
     testsupport::ScriptedServer proxy(
-        [&](ProxySide& p) {
+        [&](testsupport::ScriptedExchange& p) {
           Answer(p, messages, replies, flagged("cut"), flagged("behind") ? response : "");
           if (!ok) return;
           p.ReadThrough("\r\n\r\n");

@@ -21,9 +21,7 @@
 
 namespace {
 
-using httptest::Handshake;
 using httptest::PeerTlsTest;
-using net::TlsConnectResult;
 using testsupport::ScriptedExchange;
 using testsupport::ScriptedServer;
 
@@ -39,7 +37,7 @@ TEST_F(PeerTlsTest, HandshakeTrustsOnlyAValidChainForTheHostOverTls12OrNewer) {
     std::uint16_t port;
     const char* host;
     const std::string& trust;
-    TlsConnectResult expected;
+    net::TlsConnectResult expected;
   } cases[] = {
       {"good, pinned", peers.httpsPort, "localhost", ca, net::TLS_CONNECTED},
       {"good, system store lacks the CA", peers.httpsPort, "localhost", none, net::TLS_UNTRUSTED},
@@ -51,7 +49,7 @@ TEST_F(PeerTlsTest, HandshakeTrustsOnlyAValidChainForTheHostOverTls12OrNewer) {
       {"TLS 1.0 only", peers.httpsTls10Port, "localhost", ca, net::TLS_REFUSED},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Handshake(c.port, c.host, c.trust), c.expected) << c.name;
+    EXPECT_EQ(httptest::Handshake(c.port, c.host, c.trust), c.expected) << c.name;
   }
 }
 
@@ -99,7 +97,7 @@ TEST(TlsHandshake, GarbageIsRefusedWhileACloseOrSilenceBreaksTheConnection) {
   const struct {
     const char* name;
     ScriptedServer::Script script;
-    TlsConnectResult expected;
+    net::TlsConnectResult expected;
     std::int32_t code;  // the error stored; 0: any
   } cases[] = {
       {"plain HTTP answer",
@@ -121,7 +119,7 @@ TEST(TlsHandshake, GarbageIsRefusedWhileACloseOrSilenceBreaksTheConnection) {
     ScriptedServer server(c.script, true);
     ASSERT_TRUE(server.listening());
     net::SetSocketLastError(0);
-    EXPECT_EQ(Handshake(server.port(), "localhost", "", 300), c.expected) << c.name;
+    EXPECT_EQ(httptest::Handshake(server.port(), "localhost", "", 300), c.expected) << c.name;
     if (c.code != 0) {
       EXPECT_EQ(net::SocketLastError(), c.code) << c.name;
     }

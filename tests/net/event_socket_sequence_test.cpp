@@ -15,11 +15,10 @@
 
 namespace {
 
-using Calls = testsupport::ScriptedSocketCalls;
 using Wait = platform::WaitOutcome;
 
 constexpr std::int32_t kUntouched = 4242;
-constexpr platform::SocketHandle kSocket = Calls::kSocket;
+constexpr platform::SocketHandle kSocket = testsupport::ScriptedSocketCalls::kSocket;
 char buffer[64];
 
 // The numbers of a field; "block" and "timed-out" are the system's codes.
@@ -54,7 +53,7 @@ TEST(EventSocketSequence, CallsOfEachOperation) {
            )) {
     ASSERT_EQ(row.size(), 9u) << row[0];
     SCOPED_TRACE(row[0]);
-    Calls calls;
+    testsupport::ScriptedSocketCalls calls;
     calls.socketError = 77;
     const std::vector<int> results = Numbers(row[2]);
     calls.receives.assign(results.begin(), results.end());

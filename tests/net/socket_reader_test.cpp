@@ -13,9 +13,6 @@
 
 namespace {
 
-using nettest::Connection;
-using testsupport::TcpListener;
-
 constexpr std::uint32_t kTimeoutMs = 2000;
 
 class SocketReaderTest : public ::testing::Test {
@@ -34,8 +31,8 @@ class SocketReaderTest : public ::testing::Test {
     return std::string(bytes.data(), static_cast<std::size_t>(n > 0 ? n : 0));
   }
 
-  TcpListener listener;
-  Connection connection;
+  testsupport::TcpListener listener;
+  nettest::Connection connection;
   std::unique_ptr<net::SocketReader> reader;
 };
 
