@@ -14,6 +14,7 @@
 #include "http/http_downloader.h"
 #include "http/partial_file.h"
 #include "http/response_header.h"
+#include "net/socket_library.h"
 #include "platform/files.h"
 #include "recording_downloader.h"
 #include "support/scratch_dir.h"
@@ -44,22 +45,11 @@ std::string Partial(const std::string& body, std::size_t from) {
                       rest);
 }
 
-// A 200 response whose header block, through its empty line, is `bytes` long.
-std::string OkWithHeaderBytes(const std::string& body, std::size_t bytes) {
-  const std::size_t bare = Ok(body, "X: \r\n").size() - body.size();
-  return Ok(body, "X: " + std::string(bytes - bare, 'v') + "\r\n");
-}
-
 // The offset of a request's "Range: bytes=N-" line, -1 without one.
 long RangeOffset(const ScriptedExchange& e) {
   const std::string range = e.RequestHeader("Range");
   if (range.rfind("bytes=", 0) != 0) return -1;
   return std::stol(range.substr(6));
-}
-
-http::HttpTime FileTimeOf(const std::string& path) {
-  const auto status = platform::GetFileStatus(path);
-  return status ? platform::FileTimeToUnixTime(status->modificationTime) : -1;
 }
 
 bool Exists(const std::string& path) { return platform::GetFileStatus(path).has_value(); }
@@ -102,21 +92,20 @@ TEST_F(DownloadJob, ResumesAfterABreakStampsTheTargetAndReportsEveryBlock) {
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u) << dated;
     EXPECT_EQ(requests[0].rfind("GET /files/update.zip HTTP/1.1\r\n", 0), 0u);
-    EXPECT_NE(requests[0].find("\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n"),
-              std::string::npos);
     EXPECT_EQ(resumedAt.load(), 70000) << dated;
     EXPECT_EQ(ifRange, lastModified) << dated;
-    EXPECT_EQ(FileTimeOf(target), kLastModifiedTime);  // from the resumed answer
+    const auto stamp = platform::GetFileStatus(target).value().modificationTime;
+    EXPECT_EQ(platform::FileTimeToUnixTime(stamp), kLastModifiedTime);  // from the resumed answer
 
     // One announcement (start, size, progress at 0), then blocks that each
     // add at most kBodyBlockSize, across the break, up to the whole size.
     ASSERT_GE(d.records.size(), 4u);
     const int trio[] = {http::NOTIFY_START, http::NOTIFY_SIZE, http::NOTIFY_PROGRESS};
     for (std::size_t i = 0; i < 3; ++i) {
-      EXPECT_EQ(d.records[i].code, trio[i]);
-      EXPECT_EQ(d.records[i].totalSize, 200000);
-      EXPECT_EQ(d.records[i].receivedSize, 0);
-      EXPECT_EQ(d.records[i].fileName, "update.zip");
+      const http::DownloadProgress& r = d.records[i];
+      EXPECT_TRUE(r.code == trio[i] && r.totalSize == 200000 && r.receivedSize == 0 &&
+                  r.fileName == "update.zip")
+          << i;
     }
     std::int32_t previous = 0;
     for (std::size_t i = 3; i < d.records.size(); ++i) {
@@ -130,12 +119,11 @@ TEST_F(DownloadJob, ResumesAfterABreakStampsTheTargetAndReportsEveryBlock) {
 }
 
 TEST_F(DownloadJob, LeavesATargetAloneThatMatchesSizeAndTime) {
-  struct Case {
+  const struct {
     http::HttpTime offset;  // of the target's time from Last-Modified
     std::size_t size;
     http::DownloadResult result;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {2, 3000, http::DOWNLOAD_UP_TO_DATE}, {-2, 3000, http::DOWNLOAD_UP_TO_DATE},
       {3, 3000, http::DOWNLOAD_OK},         {-3, 3000, http::DOWNLOAD_OK},
       {0, 2999, http::DOWNLOAD_OK},
@@ -169,7 +157,8 @@ TEST_F(DownloadJob, LeavesATargetAloneThatMatchesSizeAndTime) {
 }
 
 // download_answers.rows: one server answer per row, the result, the number of
-// connections and the target's bytes.
+// connections and the target's bytes; a failure leaves no target and no byte
+// of the answer in the part.
 TEST_F(DownloadJob, WhatTheServerAnswersDecidesFileAndConnections) {
   const std::string body = httptest::Bytes("500*\"0123456789\"");
   const std::map<std::string, int> modes = {
@@ -201,52 +190,41 @@ TEST_F(DownloadJob, WhatTheServerAnswersDecidesFileAndConnections) {
               ok ? http::DOWNLOAD_OK : http::DOWNLOAD_FAILED);
     server.Stop();
     EXPECT_EQ(server.ConnectionCount(), std::stoi(row[7]));
-    if (!ok) continue;
+    if (!ok) {
+      EXPECT_FALSE(Exists(target));
+      const std::string part = testsupport::ReadFileBytes(temp);
+      EXPECT_TRUE(part.empty() || part == PatternBytes(1000, 5)) << part.size();
+      continue;
+    }
     EXPECT_TRUE(testsupport::ReadFileBytes(target) == body);
     EXPECT_EQ(d.records.front().receivedSize, 0);
   }
 }
 
-// Responses that would corrupt the file fail at once: nothing is written.
-TEST_F(DownloadJob, FailsResponsesThatWouldCorruptTheFile) {
-  const std::string responses[] = {
-      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
-      "HTTP/1.1 200 OK\r\n\r\nhello",
-      "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n",
-      "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nhello",
-      "HTTP/1.1 206 P\r\nContent-Length: 5\r\nContent-Range: bytes 5-9/10\r\n\r\nhello",
-      "HTTP/1.1 404 Not Found\r\nContent-Length: 5\r\n\r\nhello",
-      // A NUL would cut the line short of what the checks of the value see.
-      std::string("HTTP/1.1 302 Found\r\nLocation: /ok") + '\0' + "\r\nContent-Length: 0\r\n\r\n",
-      OkWithHeaderBytes("hello", http::kMaxHeaderBytes + 1),
-  };
-  for (const std::string& response : responses) {
-    ScriptedServer server([&](ScriptedExchange& e) { e.Send(response); });
-    EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_FAILED) << response;
-    EXPECT_EQ(server.ConnectionCount(), 1) << response;
-    EXPECT_FALSE(Exists(target)) << response;
-    EXPECT_EQ(testsupport::ReadFileBytes(temp), "") << response;
-  }
-}
-
 // A stop ends a retry pause far longer than any test may take, and the
 // growing pauses of retrying forever without a delay (the second failure
-// waits 2 s): no request goes out after it, and the partial file stays.
+// waits 2 s): no request goes out after it, and the partial file stays. The
+// stop of whoever owns the thread (0: set before the download), unlike the
+// engine's own, is not cleared when a download starts.
 TEST_F(DownloadJob, StopEndsARetryPauseAndKeepsThePartialFile) {
-  const std::pair<std::int32_t, int> cases[] = {{600000, 1}, {0, 2}};
+  const std::pair<std::int32_t, int> cases[] = {{600000, 1}, {0, 2}, {0, 0}};
   for (const auto& [delay, stopAfter] : cases) {
     ASSERT_TRUE(testsupport::WriteFileBytes(temp, "partial"));
     ScriptedServer server(
         [](ScriptedExchange& e) { e.Send("HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n"); });
     d.retryMode = http::RETRY_FOREVER;
     d.retryDelay = delay;
+    const std::atomic<int> ownerStop{stopAfter == 0 ? 1 : 0};
+    const net::ScopedStopFlag owner(ownerStop);
+    std::atomic<bool> ended{false};
     std::thread stopper([&, stopAfter = stopAfter] {
-      while (server.ConnectionCount() < stopAfter) {
+      while (!ended && server.ConnectionCount() < std::max(stopAfter, 1)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
       d.RequestStop();
     });
     EXPECT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_STOPPED) << delay;
+    ended = true;
     stopper.join();
     server.Stop();
     EXPECT_EQ(server.ConnectionCount(), stopAfter) << delay;

@@ -10,14 +10,12 @@
 
 namespace {
 
-using HttpDownloader = httptest::ExposedDownloader;
-
 TEST(ParseResponseHeader, ClassifiesStatusAndFraming) {
   for (const httptest::Row& row : httptest::TableRows(
 #include "response_headers.rows"
            )) {
     ASSERT_EQ(row.size(), 3u) << row[0];
-    HttpDownloader d;
+    httptest::ExposedDownloader d;
     std::int32_t length = 0;
     int status = 0;
     const http::HeaderResult result =
@@ -31,18 +29,19 @@ TEST(ParseResponseHeader, ClassifiesStatusAndFraming) {
 }
 
 // The target follows the Location (the decoy Content-Location does not
-// count), in the case it was written in; what cannot be followed safely
-// fails and leaves the target and the referer alone.
+// count), in the case it was written in, and the server's credentials follow
+// only to the host and port they were given for; what cannot be followed
+// safely fails and leaves the target and the referer alone.
 TEST(ParseResponseHeader, RedirectRewritesTheTargetKeepingCase) {
   for (const httptest::Row& row : httptest::TableRows(
 #include "redirects.rows"
            )) {
-    ASSERT_EQ(row.size(), 6u) << row[0];
+    ASSERT_EQ(row.size(), 7u) << row[0];
     const std::string location = httptest::Bytes(row[1]);
     const bool followed = row[2] != "-";
-    HttpDownloader d;
-    d.url = row[0];
-    ASSERT_NE(http::ParseUrl(d.url, d.host, d.object, d.port), 0) << row[0];
+    httptest::ExposedDownloader d;
+    d.useAuth = 1;
+    ASSERT_TRUE(d.TakeUrl(row[0])) << row[0];
     std::int32_t length = 0;
     int status = 0;
     EXPECT_EQ(d.ParseResponseHeader("HTTP/1.1 302 Found\r\nContent-Location: /decoy\r\nLocation: " +
@@ -56,6 +55,9 @@ TEST(ParseResponseHeader, RedirectRewritesTheTargetKeepingCase) {
     EXPECT_EQ(d.host, row[3]) << location;
     EXPECT_EQ(d.port, std::stoi(row[4])) << location;
     EXPECT_EQ(d.object, row[5]) << location;
+    std::string request;
+    ASSERT_TRUE(d.ComposeRequest(0, {}, request));
+    EXPECT_EQ(request.find("Authorization: ") != std::string::npos, row[6] == "yes") << location;
   }
 }
 

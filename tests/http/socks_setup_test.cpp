@@ -21,26 +21,15 @@
 
 namespace {
 
-using ProxySide = testsupport::ScriptedExchange;
-
-std::size_t ReadCount(ProxySide& p) {
-  const std::string count = p.Read(1);
-  return count.empty() ? 0 : static_cast<unsigned char>(count[0]);
-}
-
-// Readers for the client's messages, by their own length fields.
-void ReadSocks4Request(ProxySide& p) {
-  const std::string head = p.Read(8);
-  p.ReadThrough(std::string(1, '\0'));  // user id
-  if (head.size() == 8 && head.compare(4, 3, std::string(3, '\0')) == 0 && head[7] != 0) {
-    p.ReadThrough(std::string(1, '\0'));  // SOCKS4a host name
+// The pieces of a field between separators.
+std::vector<std::string> Split(const std::string& field, const std::string& separator) {
+  std::vector<std::string> pieces;
+  for (std::size_t at = 0; !field.empty() && at != std::string::npos;) {
+    const std::size_t end = field.find(separator, at);
+    pieces.push_back(httptest::Bytes(field.substr(at, end - at)));
+    at = end == std::string::npos ? end : end + separator.size();
   }
-}
-void ReadSocks5Request(ProxySide& p) {
-  const std::string head = p.Read(4);
-  if (head.size() < 4) return;
-  p.Read(head[3] == 1 ? 4 : head[3] == 4 ? 16 : head[3] == 3 ? ReadCount(p) : 0);
-  p.Read(2);
+  return pieces;
 }
 
 // The destination names that resolve on this side; all others do not.
@@ -50,25 +39,13 @@ class SocksSetUp : public ::testing::Test {
   net::ScopedSocketCalls scoped_{names_};
 };
 
-// Plays the proxy's side: reads each message of the client and sends the
-// next reply. SOCKS5: the greeting, the login when the method reply picks 2,
-// then the request. With `cut` the last reply
-// goes out with its first byte only and the connection closes.
-void Answer(ProxySide& p, int kind, const std::vector<std::string>& replies, bool cut,
-            const std::string& behind) {
+// Plays the proxy's side: reads each message of the client, as long as the
+// one expected, and sends the next reply. With `cut` the last reply goes out
+// with its first byte only and the connection closes.
+void Answer(testsupport::ScriptedExchange& p, const std::vector<std::string>& messages,
+            const std::vector<std::string>& replies, bool cut, const std::string& behind) {
   for (std::size_t i = 0; i < replies.size(); ++i) {
-    if (kind != http::PROXY_SOCKS5) {
-      ReadSocks4Request(p);
-    } else if (i == 0) {
-      p.Read(1);
-      p.Read(ReadCount(p));  // greeting
-    } else if (i == 1 && replies[0] == std::string("\x05\x02")) {
-      p.Read(1);
-      p.Read(ReadCount(p));
-      p.Read(ReadCount(p));  // login
-    } else {
-      ReadSocks5Request(p);
-    }
+    p.Read(i < messages.size() ? messages[i].size() : 0);
     const bool last = i + 1 == replies.size();
     if (last && cut) {
       p.Send(replies[i].substr(0, 1));
@@ -94,12 +71,8 @@ TEST_F(SocksSetUp, EveryHandshakeSendsItsBytesAndEndsAsItsAnswerDeserves) {
     SCOPED_TRACE(row[0]);
     const std::size_t kind = std::find(kindNames, kindNames + 4, row[1]) - kindNames;
     ASSERT_LT(kind, 4u);
-    std::vector<std::string> replies;
-    for (std::size_t at = 0; !row[5].empty() && at != std::string::npos;) {
-      const std::size_t comma = row[5].find(',', at);
-      replies.push_back(httptest::Bytes(row[5].substr(at, comma - at)));
-      at = comma == std::string::npos ? comma : comma + 1;
-    }
+    const std::vector<std::string> replies = Split(row[5], ",");
+    const std::vector<std::string> messages = Split(row[7], "  ");
     const bool ok = row[6] == "ok";
     const bool transient = row[6] == "transient";
     const std::string sent = httptest::Bytes(row[7]);
@@ -110,8 +83,8 @@ TEST_F(SocksSetUp, EveryHandshakeSendsItsBytesAndEndsAsItsAnswerDeserves) {
     d.retryMode = http::RETRY_LIMITED;
     d.maxRetries = 1;
     testsupport::ScriptedServer proxy(
-        [&](ProxySide& p) {
-          Answer(p, kinds[kind], replies, flagged("cut"), flagged("behind") ? response : "");
+        [&](testsupport::ScriptedExchange& p) {
+          Answer(p, messages, replies, flagged("cut"), flagged("behind") ? response : "");
           if (!ok) return;
           p.ReadThrough("\r\n\r\n");
           if (!flagged("behind")) p.Send(response);

@@ -21,9 +21,7 @@
 
 namespace {
 
-using httptest::Handshake;
 using httptest::PeerTlsTest;
-using net::TlsConnectResult;
 using testsupport::ScriptedExchange;
 using testsupport::ScriptedServer;
 
@@ -31,48 +29,42 @@ TEST_F(PeerTlsTest, HandshakeTrustsOnlyAValidChainForTheHostOverTls12OrNewer) {
   UPDATER_REQUIRE_PEERS(peers);
   const std::string ca = testsupport::ReadFileBytes(peers.tlsCaFile);
   ASSERT_FALSE(ca.empty());
-  enum Trust { kPinned, kSystem, kPemWithoutCertificate };
-  struct Case {
+  const std::string none;
+  const std::string broken =
+      "-----BEGIN CERTIFICATE-----\nbm90IGEgY2VydGlmaWNhdGU=\n-----END CERTIFICATE-----\n";
+  const struct {
     const char* name;
     std::uint16_t port;
     const char* host;
-    Trust trust;
-    TlsConnectResult expected;
+    const std::string& trust;
+    net::TlsConnectResult expected;
+  } cases[] = {
+      {"good, pinned", peers.httpsPort, "localhost", ca, net::TLS_CONNECTED},
+      {"good, system store lacks the CA", peers.httpsPort, "localhost", none, net::TLS_UNTRUSTED},
+      {"pinned text holds no certificate", peers.httpsPort, "localhost", broken, net::TLS_REFUSED},
+      {"name the certificate lacks", peers.httpsPort, "elsewhere.test", ca, net::TLS_UNTRUSTED},
+      {"another CA", peers.httpsUntrustedPort, "localhost", ca, net::TLS_UNTRUSTED},
+      {"wrong host", peers.httpsWrongHostPort, "localhost", ca, net::TLS_UNTRUSTED},
+      {"expired", peers.httpsExpiredPort, "localhost", ca, net::TLS_UNTRUSTED},
+      {"TLS 1.0 only", peers.httpsTls10Port, "localhost", ca, net::TLS_REFUSED},
   };
-  const Case cases[] = {
-      {"good, pinned", peers.httpsPort, "localhost", kPinned, net::TLS_CONNECTED},
-      {"good, system store lacks the CA", peers.httpsPort, "localhost", kSystem,
-       net::TLS_UNTRUSTED},
-      {"pinned text holds no certificate", peers.httpsPort, "localhost", kPemWithoutCertificate,
-       net::TLS_REFUSED},
-      {"name the certificate lacks", peers.httpsPort, "elsewhere.test", kPinned,
-       net::TLS_UNTRUSTED},
-      {"another CA", peers.httpsUntrustedPort, "localhost", kPinned, net::TLS_UNTRUSTED},
-      {"wrong host", peers.httpsWrongHostPort, "localhost", kPinned, net::TLS_UNTRUSTED},
-      {"expired", peers.httpsExpiredPort, "localhost", kPinned, net::TLS_UNTRUSTED},
-      {"TLS 1.0 only", peers.httpsTls10Port, "localhost", kPinned, net::TLS_REFUSED},
-  };
-  const std::string broken =
-      "-----BEGIN CERTIFICATE-----\nbm90IGEgY2VydGlmaWNhdGU=\n-----END CERTIFICATE-----\n";
-  for (const Case& c : cases) {
-    const std::string trust = c.trust == kPinned ? ca : c.trust == kSystem ? "" : broken;
-    EXPECT_EQ(Handshake(c.port, c.host, trust), c.expected) << c.name;
+  for (const auto& c : cases) {
+    EXPECT_EQ(httptest::Handshake(c.port, c.host, c.trust), c.expected) << c.name;
   }
 }
 
 TEST(TlsProxyTunnel, AsksForATunnelAndRetriesOnlyWhatAnotherAttemptCanMend) {
-  struct Case {
+  const struct {
     const char* name;
     const char* answer;
     int retryCount;  // after the download: 2 when both retries ran, 0 when none did
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"server unreachable", "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n", 2},
       {"no answer", "", 2},
       {"credentials refused", "HTTP/1.1 407 Proxy Authentication Required\r\n\r\n", 0},
       {"bytes ahead of the server's", "HTTP/1.1 200 Connection established\r\n\r\nHTTP/1.1", 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ScriptedServer proxy([&](ScriptedExchange& e) { e.Send(c.answer); });
     ASSERT_TRUE(proxy.listening());
     httptest::RecordingDownloader d;
@@ -102,13 +94,12 @@ TEST(TlsProxyTunnel, AsksForATunnelAndRetriesOnlyWhatAnotherAttemptCanMend) {
 bool ClientHelloArrived(ScriptedExchange& e) { return e.Read(5).size() == 5; }
 
 TEST(TlsHandshake, GarbageIsRefusedWhileACloseOrSilenceBreaksTheConnection) {
-  struct Case {
+  const struct {
     const char* name;
     ScriptedServer::Script script;
-    TlsConnectResult expected;
+    net::TlsConnectResult expected;
     std::int32_t code;  // the error stored; 0: any
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"plain HTTP answer",
        [](ScriptedExchange& e) {
          if (ClientHelloArrived(e)) e.Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
@@ -124,11 +115,11 @@ TEST(TlsHandshake, GarbageIsRefusedWhileACloseOrSilenceBreaksTheConnection) {
       {"silent", [](ScriptedExchange& e) { e.AwaitClientClose(5000); }, net::TLS_BROKEN,
        net::ErrTimedOut()},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ScriptedServer server(c.script, true);
     ASSERT_TRUE(server.listening());
     net::SetSocketLastError(0);
-    EXPECT_EQ(Handshake(server.port(), "localhost", "", 300), c.expected) << c.name;
+    EXPECT_EQ(httptest::Handshake(server.port(), "localhost", "", 300), c.expected) << c.name;
     if (c.code != 0) {
       EXPECT_EQ(net::SocketLastError(), c.code) << c.name;
     }

@@ -1,27 +1,11 @@
 // What the transport's sockets look like to Windows itself.
 #include <gtest/gtest.h>
 
-#include <thread>
-
-#include "loopback.h"
 #include "net/event_socket.h"
 #include "net/socket_library.h"
-#include "platform/socket_calls.h"
 #include "platform/win32/windows_api.h"
 
 namespace {
-
-// The version the library grants is the one asked for (wVersion), not the
-// highest it could offer (wHighVersion): only so can start-up refuse 1.1.
-TEST(WinsockLibrary, ReportsTheVersionGranted) {
-  platform::SocketCalls& calls = platform::SystemSocketCalls();
-  for (std::uint16_t asked : {std::uint16_t{0x0202}, std::uint16_t{0x0101}}) {
-    std::uint16_t granted = 0;
-    ASSERT_EQ(calls.StartLibrary(asked, granted), 0);
-    EXPECT_EQ(granted, asked);
-    EXPECT_EQ(calls.StopLibrary(), 0);
-  }
-}
 
 TEST(WinsockSocket, IsNotInheritedByStartedPrograms) {
   ASSERT_EQ(net::SocketStartup(), 0);
@@ -33,28 +17,6 @@ TEST(WinsockSocket, IsNotInheritedByStartedPrograms) {
     EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
   }
   net::SocketCleanup();
-}
-
-// Winsock keeps no readable blocking flag; a plain receive with nothing to read
-// shows it. Should the socket still block, the peer's late byte ends the call.
-TEST(WinsockSocket, IsNonBlockingFromTheFirstWaitOn) {
-  testsupport::TcpListener listener;
-  nettest::Connection c = nettest::Connect(listener);  // a timed connect: the first wait
-  ASSERT_TRUE(c.peer.valid());
-  const HANDLE received = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  ASSERT_NE(received, nullptr);
-  std::thread late([&c, received] {
-    WaitForSingleObject(received, 2000);
-    c.peer.SendAll("x");
-  });
-  char byte;
-  EXPECT_EQ(net::SocketRecv(c.socket.get(), &byte, 1), -10035);
-  SetEvent(received);
-  late.join();
-  CloseHandle(received);
-  EXPECT_EQ(net::SocketRecvTimed(c.socket.get(), &byte, 1, 2000), 1);
-  // Deselected again after that receive, the socket stays non-blocking.
-  EXPECT_EQ(net::SocketRecv(c.socket.get(), &byte, 1), -10035);
 }
 
 }  // namespace

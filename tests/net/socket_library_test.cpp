@@ -1,4 +1,4 @@
-// Socket library start-up and the per-thread error, on the scripted platform,
+// Socket library start-up on the scripted platform,
 // and name resolution over a table of names (no query leaves the machine).
 #include "net/socket_library.h"
 
@@ -17,20 +17,19 @@
 namespace {
 
 TEST(SocketStartup, AsksForVersion2Point2AndReleasesAnyOther) {
-  struct Case {
+  const struct {
     std::int32_t startCode;
     std::uint16_t granted;
     int result;
     std::int32_t error;  // stored by the start-up; 5 when untouched
     std::string log;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {0, 0x0202, 0, 5, "start 514"},
       {0, 0x0101, -1, net::ErrVersionNotSupported(), "start 514|stop"},
       {0, 0x0203, -1, net::ErrVersionNotSupported(), "start 514|stop"},
       {10091, 0x0202, -1, 10091, "start 514"},  // the library is not there to release
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.granted);
     testsupport::ScriptedSocketCalls calls;
     calls.startResult = c.startCode;
@@ -42,54 +41,6 @@ TEST(SocketStartup, AsksForVersion2Point2AndReleasesAnyOther) {
     EXPECT_EQ(calls.log, c.log);
     EXPECT_EQ(net::SocketCleanup(), 0);
     EXPECT_EQ(calls.log, c.log + "|stop");
-  }
-}
-
-TEST(SocketLastError, IsZeroOnAFreshThreadAndKeptPerThread) {
-  net::SetSocketLastError(99);
-  std::int32_t seen = -1;
-  std::thread fresh([&seen] {
-    seen = net::SocketLastError();
-    net::SetSocketLastError(5);
-  });
-  fresh.join();
-  EXPECT_EQ(seen, 0);
-  EXPECT_EQ(net::SocketLastError(), 99);
-}
-
-TEST(ResolveHost, LooksNamesUpOnAResolverThreadWhereOneIsOffered) {
-  const std::uint32_t loopback = testsupport::Ipv4(127, 0, 0, 1);
-  enum Where { kNoLookUp, kResolverThread, kCallingThread };
-  struct Case {
-    const char* host;
-    int useResolverThread;
-    bool offered;
-    std::uint32_t address;
-    Where where;
-  };
-  const Case cases[] = {
-      {"127.0.0.1", 1, true, loopback, kNoLookUp},
-      {"localhost", 1, true, loopback, kResolverThread},
-      {"localhost", 0, true, loopback, kCallingThread},
-      {"localhost", 1, false, loopback, kCallingThread},
-      {"255.255.255.255", 1, true, net::kInaddrNone, kResolverThread},  // INADDR_NONE itself
-      {"nowhere.invalid", 1, true, net::kInaddrNone, kResolverThread},
-      {"nowhere.invalid", 0, true, net::kInaddrNone, kCallingThread},
-      {nullptr, 1, true, net::kInaddrNone, kNoLookUp},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
-    testsupport::TableNames names({{"localhost", loopback}});
-    names.offerResolverThread = c.offered;
-    net::ScopedSocketCalls scope(names);
-    net::SetSocketLastError(31);
-    EXPECT_EQ(net::ResolveHost(c.host, c.useResolverThread), c.address);
-    EXPECT_EQ(net::SocketLastError(), 31);  // resolution stores nothing
-    const auto threads = names.LookUpThreads();
-    ASSERT_EQ(threads.size(), c.where == kNoLookUp ? 0u : 1u);
-    if (c.where != kNoLookUp) {
-      EXPECT_EQ(threads[0] == std::this_thread::get_id(), c.where == kCallingThread);
-    }
   }
 }
 
@@ -127,10 +78,12 @@ TEST(ResolveHost, ALookUpThatDoesNotAnswerIsAbandonedAtItsTimeOutOrAStop) {
   }
 }
 
-// The system's own calls, for a name of the hosts file only, and a socket of
-// a family that does not exist.
+// The system's own calls, for a name of the hosts file only (on a resolver
+// thread and on the calling one), and a socket of a family that does not exist.
 TEST(ResolveHost, AsksTheSystemForLocalhost) {
   EXPECT_EQ(net::ResolveHost("localhost", 1), testsupport::Ipv4(127, 0, 0, 1));
+  EXPECT_EQ(net::ResolveHost("localhost", 0), testsupport::Ipv4(127, 0, 0, 1));
+  EXPECT_EQ(net::ResolveHost(nullptr, 1), net::kInaddrNone);
   net::SetSocketLastError(0);
   EXPECT_EQ(net::SocketCreate(-1, 1, 0), net::kInvalidSocket);
   EXPECT_NE(net::SocketLastError(), 0);
