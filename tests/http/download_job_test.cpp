@@ -19,7 +19,7 @@
 #include "recording_downloader.h"
 #include "support/scratch_dir.h"
 #include "support/scripted_server.h"
-#include "table_rows.h"
+#include "support/table_rows.h"
 
 namespace {
 
@@ -160,16 +160,16 @@ TEST_F(DownloadJob, LeavesATargetAloneThatMatchesSizeAndTime) {
 // connections and the target's bytes; a failure leaves no target and no byte
 // of the answer in the part.
 TEST_F(DownloadJob, WhatTheServerAnswersDecidesFileAndConnections) {
-  const std::string body = httptest::Bytes("500*\"0123456789\"");
+  const std::string body = testsupport::Bytes("500*\"0123456789\"");
   const std::map<std::string, int> modes = {
       {"none", http::RETRY_NONE}, {"limited", http::RETRY_LIMITED}, {"unknown", 7}};
-  for (const httptest::Row& row : httptest::TableRows(
+  for (const testsupport::Row& row : testsupport::TableRows(
 #include "download_answers.rows"
            )) {
     ASSERT_EQ(row.size(), 9u) << row[0];
     SCOPED_TRACE(row[0]);
-    const std::string answer = httptest::Bytes(row[1]);
-    const std::string answerToRange = row[2].empty() ? answer : httptest::Bytes(row[2]);
+    const std::string answer = testsupport::Bytes(row[1]);
+    const std::string answerToRange = row[2].empty() ? answer : testsupport::Bytes(row[2]);
     const std::size_t piece = row[8] == "-" ? std::size_t{1} << 20 : std::stoul(row[8]);
     platform::DeleteFile(target);
     ASSERT_TRUE(testsupport::WriteFileBytes(temp, PatternBytes(1000, 5)));

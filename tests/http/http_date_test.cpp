@@ -5,12 +5,12 @@
 #include <optional>
 #include <string>
 
-#include "table_rows.h"
+#include "support/table_rows.h"
 
 namespace {
 
 TEST(ParseHttpDate, ReadsTheThreeFormsAsUtcAndRefusesWhatIsNoDate) {
-  for (const httptest::Row& row : httptest::TableRows(
+  for (const testsupport::Row& row : testsupport::TableRows(
 #include "http_dates.rows"
            )) {
     ASSERT_EQ(row.size(), 2u) << row[0];

@@ -18,7 +18,7 @@
 #include "support/loopback_peers.h"
 #include "support/scratch_dir.h"
 #include "support/table_names.h"
-#include "table_rows.h"
+#include "support/table_rows.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ TEST_F(PeerTest, QueriesAndFindsTheFileUpToDate) {
 // empty body fails after the counted requests.
 TEST_F(PeerTest, FollowsEveryRedirectAndFailsAfterCountedRequests) {
   UPDATER_REQUIRE_PEERS(peers);
-  for (const httptest::Row& row : httptest::TableRows(
+  for (const testsupport::Row& row : testsupport::TableRows(
 #include "peer_redirects.rows"
            )) {
     ASSERT_EQ(row.size(), 4u) << row[0];
@@ -104,7 +104,7 @@ TEST(PeerDownloads, DirectAndThroughEveryProxyEndWithTheServedFileOrFailForGood)
                                             {"socks4", http::PROXY_SOCKS4},
                                             {"socks4a", http::PROXY_SOCKS4A},
                                             {"socks5", http::PROXY_SOCKS5}};
-  for (httptest::Row row : httptest::TableRows(
+  for (testsupport::Row row : testsupport::TableRows(
 #include "peer_downloads.rows"
            )) {
     ASSERT_EQ(row.size(), 8u) << row[0];

@@ -7,7 +7,7 @@
 #include "http/partial_file.h"
 #include "recording_downloader.h"
 #include "support/scratch_dir.h"
-#include "table_rows.h"
+#include "support/table_rows.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ TEST(ComposeRequest, RefusesValuesThatWouldInjectALine) {
 TEST(FindPartialFile, ContinuesOnlyAShortTemporaryFileWithItsRecord) {
   testsupport::ScratchDir dir;
   const std::string temp = dir.Join("update.zip.down");
-  for (const httptest::Row& row : httptest::TableRows(
+  for (const testsupport::Row& row : testsupport::TableRows(
 #include "partial_files.rows"
            )) {
     ASSERT_EQ(row.size(), 4u) << row[0];
@@ -85,7 +85,7 @@ TEST(FindPartialFile, ContinuesOnlyAShortTemporaryFileWithItsRecord) {
     http::ForgetPartialFile(temp);
     if (row[1] != "-") {
       ASSERT_TRUE(
-          testsupport::WriteFileBytes(http::PartialRecordPath(temp), httptest::Bytes(row[1])));
+          testsupport::WriteFileBytes(http::PartialRecordPath(temp), testsupport::Bytes(row[1])));
     }
     const http::PartialFile found = http::FindPartialFile(temp);
     EXPECT_EQ(found.offset, std::stoi(row[2]));

@@ -6,12 +6,12 @@
 
 #include "http/http_downloader.h"
 #include "recording_downloader.h"
-#include "table_rows.h"
+#include "support/table_rows.h"
 
 namespace {
 
 TEST(ParseResponseHeader, ClassifiesStatusAndFraming) {
-  for (const httptest::Row& row : httptest::TableRows(
+  for (const testsupport::Row& row : testsupport::TableRows(
 #include "response_headers.rows"
            )) {
     ASSERT_EQ(row.size(), 3u) << row[0];
@@ -19,7 +19,7 @@ TEST(ParseResponseHeader, ClassifiesStatusAndFraming) {
     std::int32_t length = 0;
     int status = 0;
     const http::HeaderResult result =
-        d.ParseResponseHeader(httptest::Bytes(row[0]), length, status);
+        d.ParseResponseHeader(testsupport::Bytes(row[0]), length, status);
     EXPECT_EQ(result, row[1] == "ok"      ? http::HEADER_OK
                       : row[1] == "retry" ? http::HEADER_RETRY
                                           : http::HEADER_FAILED)
@@ -33,11 +33,11 @@ TEST(ParseResponseHeader, ClassifiesStatusAndFraming) {
 // only to the host and port they were given for; what cannot be followed
 // safely fails and leaves the target and the referer alone.
 TEST(ParseResponseHeader, RedirectRewritesTheTargetKeepingCase) {
-  for (const httptest::Row& row : httptest::TableRows(
+  for (const testsupport::Row& row : testsupport::TableRows(
 #include "redirects.rows"
            )) {
     ASSERT_EQ(row.size(), 7u) << row[0];
-    const std::string location = httptest::Bytes(row[1]);
+    const std::string location = testsupport::Bytes(row[1]);
     const bool followed = row[2] != "-";
     httptest::ExposedDownloader d;
     d.useAuth = 1;

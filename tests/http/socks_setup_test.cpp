@@ -17,7 +17,7 @@
 #include "support/scratch_dir.h"
 #include "support/scripted_server.h"
 #include "support/table_names.h"
-#include "table_rows.h"
+#include "support/table_rows.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ std::vector<std::string> Split(const std::string& field, const std::string& sepa
   std::vector<std::string> pieces;
   for (std::size_t at = 0; !field.empty() && at != std::string::npos;) {
     const std::size_t end = field.find(separator, at);
-    pieces.push_back(httptest::Bytes(field.substr(at, end - at)));
+    pieces.push_back(testsupport::Bytes(field.substr(at, end - at)));
     at = end == std::string::npos ? end : end + separator.size();
   }
   return pieces;
@@ -64,7 +64,7 @@ TEST_F(SocksSetUp, EveryHandshakeSendsItsBytesAndEndsAsItsAnswerDeserves) {
   const int kinds[] = {http::PROXY_SOCKS4, http::PROXY_SOCKS4A, http::PROXY_SOCKS5,
                        http::PROXY_SOCKS5};
   const char* const kindNames[] = {"socks4", "socks4a", "socks5", "socks5-login"};
-  for (const httptest::Row& row : httptest::TableRows(
+  for (const testsupport::Row& row : testsupport::TableRows(
 #include "socks_handshakes.rows"
            )) {
     ASSERT_EQ(row.size(), 9u) << row[0];
@@ -75,7 +75,7 @@ TEST_F(SocksSetUp, EveryHandshakeSendsItsBytesAndEndsAsItsAnswerDeserves) {
     const std::vector<std::string> messages = Split(row[7], "  ");
     const bool ok = row[6] == "ok";
     const bool transient = row[6] == "transient";
-    const std::string sent = httptest::Bytes(row[7]);
+    const std::string sent = testsupport::Bytes(row[7]);
     const auto flagged = [&](const char* flag) { return row[8].find(flag) != std::string::npos; };
     testsupport::ScratchDir dir;
     const std::string target = dir.Join("a.bin");
@@ -94,9 +94,9 @@ TEST_F(SocksSetUp, EveryHandshakeSendsItsBytesAndEndsAsItsAnswerDeserves) {
     d.proxyHost = flagged("no-host") ? "" : "127.0.0.1";
     d.proxyPort = flagged("closed") ? testsupport::ClosedPort() : proxy.port();
     d.proxyAuth = kind == 3 ? 1 : 0;
-    d.proxyUser = httptest::Bytes(row[3]);
-    d.proxyPassword = httptest::Bytes(row[4]);
-    const std::string url = "http://" + httptest::Bytes(row[2]) + ":8080/files/a.bin?v=2";
+    d.proxyUser = testsupport::Bytes(row[3]);
+    d.proxyPassword = testsupport::Bytes(row[4]);
+    const std::string url = "http://" + testsupport::Bytes(row[2]) + ":8080/files/a.bin?v=2";
     EXPECT_EQ(d.Download(url, target, 0), ok ? http::DOWNLOAD_OK : http::DOWNLOAD_FAILED);
     EXPECT_EQ(d.retryCount, transient ? 2 : 0);
     proxy.Stop();

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "http/table_rows.h"
 #include "net/event_socket.h"
 #include "net/socket_library.h"
 #include "support/scripted_socket_calls.h"
+#include "support/table_rows.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ TEST(EventSocketSequence, CallsOfEachOperation) {
       {"create", [] { return net::SocketCreate(2, 1, 0) == net::kInvalidSocket ? -1 : 0; }}};
   const std::map<std::string, Wait> waits = {
       {"signalled", Wait::kSignalled}, {"timed-out", Wait::kTimedOut}, {"failed", Wait::kFailed}};
-  for (const httptest::Row &row : httptest::TableRows(
+  for (const testsupport::Row &row : testsupport::TableRows(
 #include "event_socket_calls.rows"
            )) {
     ASSERT_EQ(row.size(), 9u) << row[0];
@@ -74,7 +74,7 @@ TEST(EventSocketSequence, CallsOfEachOperation) {
     net::SetSocketLastError(kUntouched);
     EXPECT_EQ(operations.at(row[1])(), std::stoi(row[6]));
     EXPECT_EQ(net::SocketLastError(), row[7] == "-" ? kUntouched : Numbers(row[7])[0]);
-    EXPECT_EQ(calls.log, httptest::Bytes(row[8]));
+    EXPECT_EQ(calls.log, testsupport::Bytes(row[8]));
   }
 }
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace httptest {
+namespace testsupport {
 
 using Row = std::vector<std::string>;
 
@@ -82,4 +82,4 @@ inline std::string Bytes(std::string_view field) {
   return bytes;
 }
 
-}  // namespace httptest
+}  // namespace testsupport
