@@ -89,17 +89,6 @@ class File {
   File& operator=(const File&) = delete;
 
   static File Open(const std::string& path, OpenMode mode);
-  // Creates `path` for writing, without sharing, replacing an existing file,
-  // and gives the new file the attribute flags in `attributes` (kAttrReadOnly,
-  // kAttrHidden, kAttrSystem, kAttrArchive; others are ignored). The handle is
-  // writable even when the new file is read-only. An existing read-only file
-  // or a directory is refused (not opened, left as it is), also for a user who
-  // could override permissions. Windows: CreateFileA with GENERIC_WRITE,
-  // CREATE_ALWAYS and the flags. POSIX: read-only becomes a mode without write
-  // bits (a new file's mode is 0666 or 0444 less the umask; a replaced file
-  // keeps its mode, less the write bits for read-only); the other flags have
-  // no meaning there.
-  static File Create(const std::string& path, std::uint32_t attributes);
 
   bool IsOpen() const;
   // Bytes written; false unless all of them were.

@@ -24,9 +24,10 @@ std::optional<EntryStatus> GetEntryStatus(const std::string& path);
 
 // Creates a file that does not exist yet: fails when anything (a link
 // included) stands at `path`. The handle is writable even when the new file is
-// read-only. `attributes` as for File::Create. `permissions` (POSIX bits,
-// less the process's umask) when not 0, else 0666 or 0444 for read-only, less
-// the umask; Windows ignores them.
+// read-only. `attributes`: kAttrReadOnly, kAttrHidden, kAttrSystem and
+// kAttrArchive (others are ignored; POSIX keeps only read-only).
+// `permissions` (POSIX bits, less the process's umask) when not 0, else 0666
+// or 0444 for read-only, less the umask; Windows ignores them.
 File CreateNewFile(const std::string& path, std::uint32_t attributes, std::uint32_t permissions);
 
 // Gives an open file exactly the POSIX permission bits `permissions`

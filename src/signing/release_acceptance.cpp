@@ -1,6 +1,7 @@
 #include "signing/release_acceptance.h"
 
 #include "platform/files.h"
+#include "platform/install_files.h"
 
 namespace signing {
 namespace {
@@ -9,7 +10,9 @@ bool KeepSignature(const std::string& text, const std::string& installedPath) {
   const std::string fresh = installedPath + ".new";
   bool written = false;
   {
-    platform::File file = platform::File::Create(fresh, 0);
+    // A copy left by a run that ended before its replace goes first.
+    platform::DeleteFile(fresh);
+    platform::File file = platform::CreateNewFile(fresh, 0, 0);
     written = file.IsOpen() && file.Write(text.data(), text.size()) && file.Flush();
   }
   if (written && platform::ReplaceFile(fresh, installedPath)) return true;

@@ -149,30 +149,6 @@ File File::Open(const std::string& path, OpenMode mode) {
   return File(fd);
 }
 
-File File::Create(const std::string& path, std::uint32_t attributes) {
-  const mode_t mode = (attributes & kAttrReadOnly) != 0 ? 0444 : 0666;
-  // The common case, a new file, costs one call.
-  int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
-  if (fd >= 0) return File(fd);
-  if (errno != EEXIST) return File();
-  // An existing file is replaced unless it is read-only or a directory;
-  // checked here because a privileged process would open it regardless.
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & kWriteBits) == 0) {
-    errno = EACCES;
-    return File();
-  }
-  fd = OpenRetrying(path.c_str(), O_WRONLY | O_TRUNC, 0);
-  if (fd < 0) return File();
-  // The replaced file keeps its permissions, less the write bits when the new
-  // one is to be read-only.
-  if ((attributes & kAttrReadOnly) != 0 && ::fchmod(fd, st.st_mode & 07777 & ~kWriteBits) != 0) {
-    ::close(fd);
-    return File();
-  }
-  return File(fd);
-}
-
 bool File::IsOpen() const { return handle_ >= 0; }
 
 bool File::Write(const void* data, std::size_t size) {

@@ -8,9 +8,6 @@
 namespace platform {
 namespace {
 
-constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-
 HANDLE Native(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 FileTime FromFiletime(const FILETIME& t) {
@@ -124,24 +121,6 @@ File File::Open(const std::string& path, OpenMode mode) {
   }
   const HANDLE handle = CreateFileA(path.c_str(), access, share, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return File();
-  return File(reinterpret_cast<std::intptr_t>(handle));
-}
-
-File File::Create(const std::string& path, std::uint32_t attributes) {
-  DWORD flags = attributes & kSettableAttributes;
-  if (flags == 0) flags = FILE_ATTRIBUTE_NORMAL;
-  // CREATE_ALWAYS refuses an existing read-only file and a directory, but not
-  // for every user (an administrator under wine truncates it): checked first.
-  const DWORD existing = GetFileAttributesA(path.c_str());
-  if (existing != INVALID_FILE_ATTRIBUTES &&
-      (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return File();
-  }
-  // The creating handle stays writable when the new file is read-only.
-  const HANDLE handle =
-      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return File();
   return File(reinterpret_cast<std::intptr_t>(handle));
 }
