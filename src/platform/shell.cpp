@@ -45,9 +45,14 @@ bool StartProgram(const std::string& path, const char* verb) {
   return system::StartProgram(path, verb);
 }
 
-bool CanElevate() { return system::CanElevate(); }
+bool CanElevate() {
+  const ShellOverrides current = CurrentOverrides();
+  return current.canElevate ? current.canElevate() : system::CanElevate();
+}
 
 bool StartElevated(const std::string& path, const std::string& parameters) {
+  const ShellOverrides current = CurrentOverrides();
+  if (current.startElevated) return current.startElevated(path, parameters);
   return system::StartElevated(path, parameters);
 }
 

@@ -39,13 +39,16 @@ bool CanElevate();
 bool StartElevated(const std::string& path, const std::string& parameters);
 
 // Replacements used by tests so that no box waits for a person, no browser
-// opens and no program starts. An empty function restores the real call.
+// opens and no program starts, elevated or not. An empty function restores
+// the real call.
 struct ShellOverrides {
   std::function<int(WindowHandle owner, const std::string& text, const std::string& caption,
                     unsigned style)>
       messageBox;
   std::function<void(const std::string& url)> openInBrowser;
   std::function<bool(const std::string& path, const char* verb)> startProgram;
+  std::function<bool()> canElevate;
+  std::function<bool(const std::string& path, const std::string& parameters)> startElevated;
 };
 void SetShellOverrides(ShellOverrides overrides);
 

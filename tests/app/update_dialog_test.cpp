@@ -17,6 +17,7 @@
 #include "app/vendor_config.h"
 #include "net/socket_library.h"
 #include "platform/files.h"
+#include "platform/install_files.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/shell.h"
@@ -43,6 +44,11 @@ struct ShellRecorder {
       Record(started, path + "|" + (verb != nullptr ? verb : ""));
       return true;
     };
+    o.canElevate = [this] { return canElevate; };
+    o.startElevated = [this](const std::string& path, const std::string& parameters) {
+      Record(elevated, path + "|" + parameters);
+      return elevationGranted;
+    };
     platform::SetShellOverrides(o);
   }
   ~ShellRecorder() { platform::SetShellOverrides({}); }
@@ -52,8 +58,9 @@ struct ShellRecorder {
   }
 
   std::mutex mutex;
-  std::vector<std::string> boxes, pages, started;  // started: path|verb
+  std::vector<std::string> boxes, pages, started, elevated;  // started: path|verb
   int answer = platform::kIdCancel;
+  bool canElevate = false, elevationGranted = false;
 };
 
 // Tells the test thread the dialog's window once it exists.
@@ -138,6 +145,43 @@ TEST_F(UpdateDialogFlow, ALocalPathThatIsNoArchiveStillStartsTheMainApplication)
       << platform::OsMajorVersion();
   EXPECT_FALSE(dialog.workerStarted());
   EXPECT_TRUE(shell.boxes.empty());
+}
+
+// Where the user may not write (here: a program directory that does not
+// exist), the package is downloaded into the temporary directory and handed
+// to an elevated run of the updater, which installs it and starts the main
+// application. Without elevation the run fails before any connection; a
+// refused prompt brings message 2.
+TEST_F(UpdateDialogFlow, WhereItMayNotWriteTheDownloadGoesToAnElevatedRun) {
+  const std::string package = testsupport::PatternBytes(3000);
+  const std::string response = testsupport::HttpResponse("HTTP/1.1 200 OK", "", package);
+  testsupport::ScriptedServer server([&](testsupport::ScriptedExchange& e) {
+    const bool head = e.request().starts_with("HEAD");
+    e.Send(head ? response.substr(0, response.find("\r\n\r\n") + 4) : response);
+  });
+  const testsupport::ScopedEnvVar tmpDir("TMPDIR", scratch.path()), tmp("TMP", scratch.path()),
+      temp("TEMP", scratch.path());
+  const std::string self = scratch.Join("absent") + platform::PathSeparator() + "updater";
+  const std::string downloaded =
+      platform::TemporaryDirectory() + "korvanta-update" + platform::PathSeparator() + "update.zip";
+  const std::string argument = server.Url(std::string("/update.zip?") + app::kVendorDomain);
+  for (const auto& [canElevate, granted] : {std::pair{false, false}, {true, false}, {true, true}}) {
+    SCOPED_TRACE(testing::Message() << canElevate << granted);
+    shell.canElevate = canElevate;
+    shell.elevationGranted = granted;
+    shell.boxes.clear();
+    shell.elevated.clear();
+    const int connections = server.ConnectionCount();
+    app::UpdateDialog dialog(app::RunEnvironment{"\"" + self + "\" " + argument, self});
+    dialog.DoModal();
+    EXPECT_EQ(server.ConnectionCount() > connections, canElevate);
+    EXPECT_EQ(shell.boxes.size(), granted ? 0u : 1u);
+    EXPECT_EQ(shell.elevated, canElevate ? std::vector<std::string>{self + "|" + downloaded}
+                                         : std::vector<std::string>{});
+    EXPECT_EQ(testsupport::ReadFileBytes(downloaded), canElevate ? package : "");
+  }
+  EXPECT_TRUE(shell.started.empty());
+  EXPECT_FALSE(platform::GetFileStatus(scratch.Join("absent")).has_value());
 }
 
 // Closing the dialog while the name look-up still holds back ends the run at
