@@ -14,8 +14,7 @@
 #     UPDATER_TEST_MICROSOCKS_AUTH_PORT, UPDATER_TEST_MICROSOCKS_USER, ..._PASS
 #   danted, SOCKS4 and SOCKS5: UPDATER_TEST_DANTE_PORT
 #   ssh -D to an sshd, SOCKS4, SOCKS4a and SOCKS5: UPDATER_TEST_SSH_SOCKS_PORT
-# A SOCKS proxy whose program is missing is left out with a warning and its
-# variables stay unset; its cases then skip (or fail under CI). Set
+# Every peer's program must be installed (tools/install-deps.sh test). Set
 # UPDATER_TEST_BIG_FILE_MIB to add files/huge.bin of that many MiB.
 set -euo pipefail
 
@@ -25,7 +24,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 tool() {  # tool NAME: the program's path, or nothing
   command -v "$1" 2>/dev/null || { [ -x "/usr/sbin/$1" ] && echo "/usr/sbin/$1"; } || true
 }
-for name in nginx tinyproxy python3 openssl; do
+for name in nginx tinyproxy python3 openssl microsocks danted sshd ssh ssh-keygen; do
   [ -n "$(tool "$name")" ] ||
     { echo "with-peers: $name is missing (tools/install-deps.sh test)" >&2; exit 1; }
 done
@@ -82,14 +81,6 @@ head -c $((3 * 1024 * 1024 + 4321)) /dev/urandom >"$docroot/files/big.bin"
 head -c 1000 /dev/urandom >"$docroot/files/Mixed/Case.BIN"
 printf 'hello from nginx\n' >"$docroot/files/small.txt"
 : >"$docroot/files/empty.bin"
-if [ -n "$(tool zip)" ]; then
-  mkdir -p "$peers_dir/zip-src/data"
-  printf 'first item\n' >"$peers_dir/zip-src/readme.txt"
-  head -c 200000 /dev/urandom >"$peers_dir/zip-src/data/payload.bin"
-  (cd "$peers_dir/zip-src" && zip -q -r "$docroot/files/update.zip" .)
-else
-  head -c 300000 /dev/urandom >"$docroot/files/update.zip"
-fi
 if [ -n "${UPDATER_TEST_BIG_FILE_MIB:-}" ]; then
   head -c $((UPDATER_TEST_BIG_FILE_MIB * 1024 * 1024)) /dev/urandom >"$docroot/files/huge.bin"
 fi
@@ -134,67 +125,53 @@ start "tinyproxy (auth)" launch_tinyproxy auth
 export UPDATER_TEST_TINYPROXY_AUTH_PORT=$port UPDATER_TEST_TINYPROXY_USER=$proxy_user
 export UPDATER_TEST_TINYPROXY_PASS=$proxy_pass
 
-missing() { echo "with-peers: $1 is missing (tools/install-deps.sh test); its tests skip" >&2; }
+socks_user=updater
+socks_pass="s0cks-$$"
+launch_microsocks() {
+  "$(tool microsocks)" -i 127.0.0.1 -p "$@" >>"$peers_dir/microsocks.out" 2>&1 &
+}
+start microsocks launch_microsocks
+export UPDATER_TEST_MICROSOCKS_PORT=$port
+start "microsocks (auth)" launch_microsocks -u "$socks_user" -P "$socks_pass"
+export UPDATER_TEST_MICROSOCKS_AUTH_PORT=$port UPDATER_TEST_MICROSOCKS_USER=$socks_user
+export UPDATER_TEST_MICROSOCKS_PASS=$socks_pass
 
-if [ -n "$(tool microsocks)" ]; then
-  socks_user=updater
-  socks_pass="s0cks-$$"
-  launch_microsocks() {
-    "$(tool microsocks)" -i 127.0.0.1 -p "$@" >>"$peers_dir/microsocks.out" 2>&1 &
-  }
-  start microsocks launch_microsocks
-  export UPDATER_TEST_MICROSOCKS_PORT=$port
-  start "microsocks (auth)" launch_microsocks -u "$socks_user" -P "$socks_pass"
-  export UPDATER_TEST_MICROSOCKS_AUTH_PORT=$port UPDATER_TEST_MICROSOCKS_USER=$socks_user
-  export UPDATER_TEST_MICROSOCKS_PASS=$socks_pass
-else
-  missing microsocks
-fi
+# Run as root, dante must be told which users to take; otherwise it runs
+# as the caller. In the foreground (no -D), so that the pid is its own.
+dante_users=""
+[ "$(id -u)" -ne 0 ] || dante_users='user.privileged: root\nuser.unprivileged: nobody'
+launch_danted() {
+  sed -e "s|@PEERS_DIR@|$peers_dir|" -e "s|@PORT@|$1|" -e "s|@USERS@|$dante_users|" \
+    "$here/danted.conf.in" >"$peers_dir/danted.conf"
+  "$(tool danted)" -f "$peers_dir/danted.conf" -p "$peers_dir/danted.pid" \
+    >"$peers_dir/danted.out" 2>&1 &
+}
+start danted launch_danted
+export UPDATER_TEST_DANTE_PORT=$port
 
-if [ -n "$(tool danted)" ]; then
-  # Run as root, dante must be told which users to take; otherwise it runs
-  # as the caller. In the foreground (no -D), so that the pid is its own.
-  dante_users=""
-  [ "$(id -u)" -ne 0 ] || dante_users='user.privileged: root\nuser.unprivileged: nobody'
-  launch_danted() {
-    sed -e "s|@PEERS_DIR@|$peers_dir|" -e "s|@PORT@|$1|" -e "s|@USERS@|$dante_users|" \
-      "$here/danted.conf.in" >"$peers_dir/danted.conf"
-    "$(tool danted)" -f "$peers_dir/danted.conf" -p "$peers_dir/danted.pid" \
-      >"$peers_dir/danted.out" 2>&1 &
-  }
-  start danted launch_danted
-  export UPDATER_TEST_DANTE_PORT=$port
-else
-  missing danted
-fi
-
-if [ -n "$(tool sshd)" ] && [ -n "$(tool ssh)" ] && [ -n "$(tool ssh-keygen)" ]; then
-  ssh_dir="$peers_dir/ssh"
-  mkdir -p "$ssh_dir"
-  # sshd insists on its privilege separation directory.
-  [ -d /run/sshd ] || mkdir -p /run/sshd 2>/dev/null || true
-  "$(tool ssh-keygen)" -q -t ed25519 -N '' -C updater-test-host -f "$ssh_dir/host_key"
-  "$(tool ssh-keygen)" -q -t ed25519 -N '' -C updater-test-client -f "$ssh_dir/client_key"
-  cp "$ssh_dir/client_key.pub" "$ssh_dir/authorized_keys"
-  launch_sshd() {
-    sed -e "s|@SSH_DIR@|$ssh_dir|g" -e "s|@PORT@|$1|" "$here/sshd_config.in" >"$ssh_dir/sshd_config"
-    "$(tool sshd)" -D -e -f "$ssh_dir/sshd_config" >"$peers_dir/sshd.out" 2>&1 &
-  }
-  # The client in the foreground of its own background job (no -f), so that
-  # its pid is known; it exits when the forwarding port cannot be had.
-  launch_ssh_socks() {
-    "$(tool ssh)" -N -F /dev/null -o BatchMode=yes -o StrictHostKeyChecking=no \
-      -o UserKnownHostsFile=/dev/null -o IdentitiesOnly=yes -o ExitOnForwardFailure=yes \
-      -o LogLevel=ERROR -i "$ssh_dir/client_key" -p "$sshd_port" \
-      -D "127.0.0.1:$1" "$(id -un)@127.0.0.1" >"$peers_dir/ssh.out" 2>&1 &
-  }
-  start sshd launch_sshd
-  sshd_port=$port
-  start "ssh -D" launch_ssh_socks
-  export UPDATER_TEST_SSH_SOCKS_PORT=$port
-else
-  missing "sshd, ssh or ssh-keygen"
-fi
+ssh_dir="$peers_dir/ssh"
+mkdir -p "$ssh_dir"
+# sshd insists on its privilege separation directory.
+[ -d /run/sshd ] || mkdir -p /run/sshd 2>/dev/null || true
+"$(tool ssh-keygen)" -q -t ed25519 -N '' -C updater-test-host -f "$ssh_dir/host_key"
+"$(tool ssh-keygen)" -q -t ed25519 -N '' -C updater-test-client -f "$ssh_dir/client_key"
+cp "$ssh_dir/client_key.pub" "$ssh_dir/authorized_keys"
+launch_sshd() {
+  sed -e "s|@SSH_DIR@|$ssh_dir|g" -e "s|@PORT@|$1|" "$here/sshd_config.in" >"$ssh_dir/sshd_config"
+  "$(tool sshd)" -D -e -f "$ssh_dir/sshd_config" >"$peers_dir/sshd.out" 2>&1 &
+}
+# The client in the foreground of its own background job (no -f), so that
+# its pid is known; it exits when the forwarding port cannot be had.
+launch_ssh_socks() {
+  "$(tool ssh)" -N -F /dev/null -o BatchMode=yes -o StrictHostKeyChecking=no \
+    -o UserKnownHostsFile=/dev/null -o IdentitiesOnly=yes -o ExitOnForwardFailure=yes \
+    -o LogLevel=ERROR -i "$ssh_dir/client_key" -p "$sshd_port" \
+    -D "127.0.0.1:$1" "$(id -un)@127.0.0.1" >"$peers_dir/ssh.out" 2>&1 &
+}
+start sshd launch_sshd
+sshd_port=$port
+start "ssh -D" launch_ssh_socks
+export UPDATER_TEST_SSH_SOCKS_PORT=$port
 
 # The command's status is the script's (set -e); the trap stops the peers.
 "$@"
