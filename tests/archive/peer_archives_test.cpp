@@ -53,7 +53,7 @@ TEST_P(PeerArchiveTest, DescribesAsUnzipListsAndExtractsTheSourceTreeWithItsPass
     GTEST_SKIP() << "the archiver of " << peer.name << " is not installed";
   }
   const ArchivePtr handle = archivetest::Open(archive + ".zip", peer.password);
-  ASSERT_TRUE(handle) << "the archiver of " << peer.name << " failed";
+  ASSERT_TRUE(handle) << archive << ".zip does not open (did its archiver fail?)";
   auto items = DescribeAll(handle.get());
   // Each line of the listing: mode size compressed-size UTC-seconds name.
   std::ifstream listing(archive + ".list");
