@@ -1,6 +1,5 @@
 // Support for the archive tests: the archives that the real archivers and
-// make_archives.py write, what `unzip` lists for them, and walking the facade
-// over a whole archive.
+// make_archives.py write, and walking the facade over a whole archive.
 //
 // ctest's archive_prepare runs prepare_archives.py before the suite and names
 // its directory in UPDATER_TEST_ARCHIVES (see that script for its layout); the
@@ -11,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,24 +19,11 @@
 
 namespace archivetest {
 
-// The prepared directory, or "" when UPDATER_TEST_ARCHIVES names none.
+// The prepared directory that UPDATER_TEST_ARCHIVES names, or "".
 const std::string& PreparedDir();
-
-std::string CraftedArchive(const std::string& name);
-std::string PeerSourceDir();
-// The archive of the source tree written by `peer`; "" when the archiver is
-// not installed or failed.
-std::string PeerArchive(const std::string& peer);
-bool PeerToolMissing(const std::string& peer);
-
-// One item as `unzip -Z -T -l` listed it.
-struct ListedEntry {
-  std::string mode;  // e.g. "-rw-r--r--" or "drwxr-xr-x"
-  std::uint64_t size = 0;
-  std::uint64_t compressedSize = 0;
-  std::int64_t unixTime = 0;  // the time unzip shows, read as UTC
-};
-std::map<std::string, ListedEntry> PeerListing(const std::string& peer);
+inline std::string CraftedArchive(const std::string& name) {
+  return PreparedDir() + "/crafted/" + name;
+}
 
 // The DOS date and time fields of a calendar date and time of day.
 inline std::uint16_t DosDate(int year, int month, int day) {
@@ -52,15 +37,10 @@ ArchivePtr Open(const std::string& archive, const char* password = nullptr);
 // What ArchiveOpen must refuse, written into `dir`: a missing file, text, an
 // end record cut short, and the directory itself.
 std::vector<std::string> NoArchives(const testsupport::ScratchDir& dir);
-std::vector<ArchiveItem> DescribeAll(ArchiveHandle* handle);
-// Describes and extracts every item under its cleaned name; the result of
-// each extraction by cleaned name.
-std::map<std::string, ArchiveResult> ExtractAll(ArchiveHandle* handle, const std::string& target);
 
 // Every path below `root`, relative to it, "/"-separated, directories with a
 // trailing "/".
 std::set<std::string> ListTree(const std::string& root);
-std::int64_t UnixSeconds(platform::FileTime t);
 
 }  // namespace archivetest
 

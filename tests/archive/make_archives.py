@@ -45,13 +45,6 @@ ARCHIVES = {
     "cursor.zip": [item("item%d.txt" % i, b"item %d" % i) for i in range(8)],
     "dirup.zip": [item(n, n.encode()) for n in DIRUP],
     "names.zip": [item("n" * 259, b"259"), item("n" * 260, b"260"), item("m" * 300)],
-    "sizes.zip": [
-        item("empty_stored.txt"),
-        item("empty_deflated.txt", method=DEFLATED),
-        item("big_stored.bin", os.urandom(70000)),
-        item("big_deflated.txt", TEXT, DEFLATED),
-        item("ro.txt", b"read only", attrs=0o100444 << 16),
-        item("docs/", attrs=0o40755 << 16 | 0x10)],
     # Data faults: each item damaged in its own way.
     "damaged.zip": [
         item("crc_stored.txt", b"stored body", patches=both(CRC, "<I", 0x12345678)),

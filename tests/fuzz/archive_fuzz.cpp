@@ -52,8 +52,8 @@ void CheckNothingOutside(const fs::path& run) {
   for (auto it = fs::recursive_directory_iterator(run, ec); !ec && it != fs::end(it);
        it.increment(ec)) {
     const std::string rel = it->path().lexically_relative(run).generic_string();
-    const bool allowed = rel == "input.zip" || rel == "out" || rel == "out/target" ||
-                         rel.rfind("out/target/", 0) == 0;
+    const bool allowed =
+        rel == "input.zip" || rel == "out" || rel == "out/target" || rel.starts_with("out/target/");
     if (!allowed) std::fprintf(stderr, "written outside the target: %s\n", rel.c_str());
     FUZZ_CHECK(allowed && !it->is_symlink());
     // Read-only items must not keep the tree from going.
@@ -71,11 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fs::create_directories(run / "out", ec);
   FUZZ_CHECK(!ec);
   const std::string archivePath = (run / "input.zip").string();
-  {
-    std::ofstream out(archivePath, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    FUZZ_CHECK(out.good());
-  }
+  FUZZ_CHECK(std::ofstream(archivePath, std::ios::binary)
+                 .write(reinterpret_cast<const char*>(data), size)
+                 .good());
   const std::string target = (run / "out" / "target").string();
 
   if (ArchiveHandle* handle = ArchiveOpen(archivePath.c_str(), nullptr)) {
