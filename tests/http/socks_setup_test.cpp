@@ -39,23 +39,6 @@ class SocksSetUp : public ::testing::Test {
   net::ScopedSocketCalls scoped_{names_};
 };
 
-// Plays the proxy's side: reads each message of the client, as long as the
-// one expected, and sends the next reply. With `cut` the last reply goes out
-// with its first byte only and the connection closes.
-void Answer(testsupport::ScriptedExchange& p, const std::vector<std::string>& messages,
-            const std::vector<std::string>& replies, bool cut, const std::string& behind) {
-  for (std::size_t i = 0; i < replies.size(); ++i) {
-    p.Read(i < messages.size() ? messages[i].size() : 0);
-    const bool last = i + 1 == replies.size();
-    if (last && cut) {
-      p.Send(replies[i].substr(0, 1));
-      p.Close();
-      return;
-    }
-    p.Send(last ? replies[i] + behind : replies[i]);
-  }
-}
-
 // Each row downloads through a proxy that answers every connection alike,
 // allowing one retry; socks_handshakes.rows tells what each row checks.
 TEST_F(SocksSetUp, EveryHandshakeSendsItsBytesAndEndsAsItsAnswerDeserves) {
@@ -84,7 +67,19 @@ TEST_F(SocksSetUp, EveryHandshakeSendsItsBytesAndEndsAsItsAnswerDeserves) {
     d.maxRetries = 1;
     testsupport::ScriptedServer proxy(
         [&](testsupport::ScriptedExchange& p) {
-          Answer(p, messages, replies, flagged("cut"), flagged("behind") ? response : "");
+          // Reads each message, as long as the one expected, and sends the
+          // next reply; "cut" sends the last one's first byte and closes.
+          for (std::size_t i = 0; i < replies.size(); ++i) {
+            p.Read(i < messages.size() ? messages[i].size() : 0);
+            if (i + 1 < replies.size()) {
+              p.Send(replies[i]);
+            } else if (flagged("cut")) {
+              p.Send(replies[i].substr(0, 1));
+              return p.Close();
+            } else {
+              p.Send(replies[i] + (flagged("behind") ? response : ""));
+            }
+          }
           if (!ok) return;
           p.ReadThrough("\r\n\r\n");
           if (!flagged("behind")) p.Send(response);

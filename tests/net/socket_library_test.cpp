@@ -5,9 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <future>
+#include <semaphore>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "net/event_socket.h"
@@ -50,20 +49,11 @@ class StuckLookUp : public testsupport::TableNames {
  public:
   StuckLookUp() : TableNames({}) {}
   std::uint32_t LookUpHost(const char*) override {
-    released_.get_future().wait();
-    finished_.set_value();
+    released.acquire();
+    finished.release();
     return testsupport::Ipv4(127, 0, 0, 1);
   }
-  // Lets the look-up answer and waits until it has.
-  void Release() {
-    std::future<void> finished = finished_.get_future();
-    released_.set_value();
-    finished.wait();
-  }
-
- private:
-  std::promise<void> released_;
-  std::promise<void> finished_;
+  std::binary_semaphore released{0}, finished{0};
 };
 
 TEST(ResolveHost, ALookUpThatDoesNotAnswerIsAbandonedAtItsTimeOutOrAStop) {
@@ -74,7 +64,8 @@ TEST(ResolveHost, ALookUpThatDoesNotAnswerIsAbandonedAtItsTimeOutOrAStop) {
     const std::atomic<int> stop{stopped};
     const net::ScopedStopFlag stopScope(stop);
     EXPECT_EQ(net::ResolveHost("localhost", 1, timeoutMs), net::kInaddrNone) << timeoutMs;
-    calls.Release();
+    calls.released.release();  // and the look-up's thread ends before `calls` does
+    calls.finished.acquire();
   }
 }
 
