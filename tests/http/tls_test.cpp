@@ -29,18 +29,17 @@ TEST_F(PeerTest, HandshakeTrustsOnlyAValidChainForTheHostOverTls12OrNewer) {
   UPDATER_REQUIRE_PEERS(peers);
   const std::string ca = testsupport::ReadFileBytes(peers.tlsCaFile);
   ASSERT_FALSE(ca.empty());
-  const std::string none;
   const std::string broken =
       "-----BEGIN CERTIFICATE-----\nbm90IGEgY2VydGlmaWNhdGU=\n-----END CERTIFICATE-----\n";
   const struct {
     const char* name;
     std::uint16_t port;
     const char* host;
-    const std::string& trust;
+    std::string trust;
     net::TlsConnectResult expected;
   } cases[] = {
       {"good, pinned", peers.httpsPort, "localhost", ca, net::TLS_CONNECTED},
-      {"good, system store lacks the CA", peers.httpsPort, "localhost", none, net::TLS_UNTRUSTED},
+      {"good, system store lacks the CA", peers.httpsPort, "localhost", "", net::TLS_UNTRUSTED},
       {"pinned text holds no certificate", peers.httpsPort, "localhost", broken, net::TLS_REFUSED},
       {"name the certificate lacks", peers.httpsPort, "elsewhere.test", ca, net::TLS_UNTRUSTED},
       {"another CA", peers.httpsUntrustedPort, "localhost", ca, net::TLS_UNTRUSTED},

@@ -22,7 +22,7 @@ class SocketReaderTest : public ::testing::Test {
  protected:
   // Connects, lets the peer send `bytes`, and makes a reader of 64 bytes.
   bool Start(const std::string& bytes) {
-    socket.reset(net::SocketCreate(2, 1, 0));
+    socket = net::UniqueSocket(net::SocketCreate(2, 1, 0));
     if (net::SocketConnectHost(socket.get(), "127.0.0.1", listener.port(), 5000, 0) != 0) {
       return false;
     }
