@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <semaphore>
+#include <future>
 #include <string>
 #include <utility>
 
@@ -19,11 +19,11 @@ namespace {
 struct StuckLookUp : testsupport::TableNames {
   StuckLookUp() : TableNames({}) {}
   std::uint32_t LookUpHost(const char*) override {
-    released.acquire();
-    finished.release();
+    released.get_future().wait();
+    finished.set_value();
     return testsupport::Ipv4(127, 0, 0, 1);
   }
-  std::binary_semaphore released{0}, finished{0};
+  std::promise<void> released, finished;
 };
 
 TEST(ResolveHost, ALookUpThatDoesNotAnswerIsAbandonedAtItsTimeOutOrAStop) {
@@ -34,8 +34,8 @@ TEST(ResolveHost, ALookUpThatDoesNotAnswerIsAbandonedAtItsTimeOutOrAStop) {
     const std::atomic<int> stop{stopped};
     const net::ScopedStopFlag stopScope(stop);
     EXPECT_EQ(net::ResolveHost("localhost", 1, timeoutMs), net::kInaddrNone) << timeoutMs;
-    calls.released.release();  // and the look-up's thread ends before `calls` does
-    calls.finished.acquire();
+    calls.released.set_value();  // and the look-up's thread ends before `calls` does
+    calls.finished.get_future().wait();
   }
 }
 
