@@ -7,23 +7,12 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "http/http_downloader.h"
+#include "http/recording_downloader.h"
 #include "request_checks.h"
-
-namespace {
-
-// The engine's request composition, which it keeps to itself.
-class Composing : public http::HttpDownloader {
- public:
-  using http::HttpDownloader::ComposeRequest;
-  using http::HttpDownloader::TakeUrl;
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string url(fuzz::AsText(data, size));
-  Composing d;
+  httptest::ExposedDownloader d;
   if (http::ParseUrl(url, d.host, d.object, d.port) == 0) return 0;
   // A resume offset and validator from the input's hash: the Range and
   // If-Range lines come with them.

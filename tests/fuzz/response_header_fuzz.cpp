@@ -11,21 +11,14 @@
 
 #include "feed_socket_calls.h"
 #include "fuzz_support.h"
-#include "http/http_downloader.h"
+#include "http/recording_downloader.h"
 #include "http/response_header.h"
 #include "request_checks.h"
 
 namespace {
 
-// The engine's judging of a header block, which it keeps to itself.
-class Judging : public http::HttpDownloader {
- public:
-  using http::HttpDownloader::ComposeRequest;
-  using http::HttpDownloader::ParseResponseHeader;
-};
-
 void Judge(const std::string& block) {
-  Judging d;
+  httptest::ExposedDownloader d;
   d.url = "http://fuzz.test:8080/dir/sub/update.zip";
   FUZZ_CHECK(http::ParseUrl(d.url, d.host, d.object, d.port) != 0);
   std::int32_t length = -1;

@@ -5,10 +5,10 @@
 // SOCKS4a, SOCKS5).
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <map>
+#include <algorithm>
+#include <cctype>
 #include <string>
-#include <utility>
+#include <vector>
 
 #include "http/http_downloader.h"
 #include "http/partial_file.h"
@@ -19,19 +19,16 @@
 #include "support/scratch_dir.h"
 #include "support/table_names.h"
 #include "support/table_rows.h"
+#include "tls_peer_support.h"
 
 namespace {
+
+using httptest::PeerTest;
+using testsupport::PeerVariable;
 
 // The time with-peers.sh gives every served file.
 constexpr http::HttpTime kServedTime = 1614834367;
 constexpr const char* kServedDate = "Thu, 04 Mar 2021 05:06:07 GMT";
-
-// Only dotted texts resolve on this side.
-class PeerTest : public ::testing::Test {
- protected:
-  testsupport::TableNames names_{{}};
-  net::ScopedSocketCalls scoped_{names_};
-};
 
 std::string Served(const testsupport::LoopbackPeers& peers, const std::string& name) {
   return testsupport::ReadFileBytes(peers.docroot + "/files/" + name);
@@ -44,8 +41,7 @@ TEST_F(PeerTest, QueriesAndFindsTheFileUpToDate) {
   http::HttpTime modified = 0;
   ASSERT_EQ(d.QueryInfo(peers.Url("/files/big.bin"), length, modified), 1);
   const std::string source = Served(peers, "big.bin");
-  EXPECT_EQ(static_cast<std::size_t>(length), source.size());
-  EXPECT_EQ(modified, kServedTime);
+  EXPECT_TRUE(static_cast<std::size_t>(length) == source.size() && modified == kServedTime);
   EXPECT_EQ(d.QueryInfo(peers.Url("/status/404?head"), length, modified), 0);
 
   // The resume is in every row of peer_downloads.rows that nginx logs.
@@ -91,42 +87,29 @@ TEST_F(PeerTest, FollowsEveryRedirectAndFailsAfterCountedRequests) {
 TEST(PeerDownloads, DirectAndThroughEveryProxyEndWithTheServedFileOrFailForGood) {
   UPDATER_REQUIRE_PEERS(peers);
   const std::string big = Served(peers, "big.bin");
-  const std::map<std::string, std::uint16_t> proxies = {
-      {"none", 0},
-      {"tinyproxy", peers.proxyPort},
-      {"tinyproxy-auth", peers.authProxyPort},
-      {"dante", peers.dantePort},
-      {"microsocks", peers.microsocksPort},
-      {"microsocks-auth", peers.microsocksAuthPort},
-      {"ssh", peers.sshSocksPort}};
-  const std::map<std::string, int> kinds = {{"-", http::PROXY_NONE},
-                                            {"http", http::PROXY_HTTP},
-                                            {"socks4", http::PROXY_SOCKS4},
-                                            {"socks4a", http::PROXY_SOCKS4A},
-                                            {"socks5", http::PROXY_SOCKS5}};
+  // By their values: http::PROXY_NONE, PROXY_HTTP, -, PROXY_SOCKS4, PROXY_SOCKS4A, PROXY_SOCKS5.
+  const std::vector<std::string> kinds = {"-", "http", "", "socks4", "socks4a", "socks5"};
   for (testsupport::Row row : testsupport::TableRows(
 #include "peer_downloads.rows"
            )) {
     ASSERT_EQ(row.size(), 8u) << row[0];
     SCOPED_TRACE(row[0]);
-    for (const auto& [name, port] : {std::pair{"@HTTP@", peers.httpPort},
-                                     {"@HTTPS@", peers.httpsPort},
-                                     {"@EXPIRED@", peers.httpsExpiredPort}}) {
-      const std::size_t at = row[1].find(name);
-      if (at != std::string::npos) row[1].replace(at, std::strlen(name), std::to_string(port));
-    }
-    const std::uint16_t proxyPort = proxies.at(row[2]);
+    // @NAME@ in the URL: the port that with-peers.sh gives as NAME_PORT.
+    const std::size_t at = row[1].find('@'), end = row[1].find('@', at + 1);
+    ASSERT_NE(end, std::string::npos);
+    row[1].replace(at, end + 1 - at, PeerVariable(row[1].substr(at + 1, end - at - 1) + "_PORT"));
+    // The proxy's port likewise, by its name: "ssh-socks" in SSH_SOCKS_PORT.
+    std::string variable = row[2] + "_PORT";
+    for (char& c : variable) c = c == '-' ? '_' : static_cast<char>(std::toupper(c));
+    const std::uint16_t proxyPort = row[2] == "none" ? 0 : testsupport::PeerPort(variable);
     if (row[2] != "none" && proxyPort == 0) {
       // with-peers.sh leaves out a proxy whose program is missing.
       if (testsupport::RunningInCi()) ADD_FAILURE() << row[2] << " is not running";
       continue;
     }
-    // Unless the URL names it for a proxy to resolve.
-    const bool resolveHere = row[1].rfind("http://localhost", 0) != 0;
-    testsupport::TableNames names(
-        resolveHere
-            ? std::map<std::string, std::uint32_t>{{"localhost", testsupport::Ipv4(127, 0, 0, 1)}}
-            : std::map<std::string, std::uint32_t>{});
+    // "localhost" resolves here unless the URL names it for a proxy to resolve.
+    testsupport::TableNames names({{row[1].rfind("http://localhost", 0) == 0 ? "" : "localhost",
+                                    testsupport::Ipv4(127, 0, 0, 1)}});
     const net::ScopedSocketCalls scoped(names);
     testsupport::ScratchDir dir;
     const std::string target = dir.Join("file");
@@ -135,7 +118,7 @@ TEST(PeerDownloads, DirectAndThroughEveryProxyEndWithTheServedFileOrFailForGood)
                                         kServedTime));
     httptest::RecordingDownloader d;
     d.caCertificates = testsupport::ReadFileBytes(peers.tlsCaFile);
-    d.proxyKind = kinds.at(row[3]);
+    d.proxyKind = static_cast<int>(std::find(kinds.begin(), kinds.end(), row[3]) - kinds.begin());
     d.proxyHost = "127.0.0.1";
     d.proxyPort = proxyPort;
     d.proxyAuth = row[4] == "none" ? 0 : 1;

@@ -12,9 +12,7 @@ class RecordingDownloader : public http::HttpDownloader {
  public:
   RecordingDownloader() {
     notifyEnabled = 1;
-    connectTimeout = 5000;
-    receiveTimeout = 5000;
-    sendTimeout = 5000;
+    connectTimeout = receiveTimeout = sendTimeout = 5000;
   }
   std::vector<http::DownloadProgress> records;
 

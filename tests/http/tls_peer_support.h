@@ -1,4 +1,4 @@
-// What the https tests share: the handshake alone over a fresh connection,
+// What the peer tests share: the TLS handshake alone over a fresh connection,
 // and a fixture whose look-ups resolve "localhost" on this side.
 #pragma once
 
@@ -27,7 +27,7 @@ inline net::TlsConnectResult Handshake(std::uint16_t port, const std::string& ho
   return result;
 }
 
-class PeerTlsTest : public ::testing::Test {
+class PeerTest : public ::testing::Test {
  protected:
   testsupport::TableNames names_{{{"localhost", testsupport::Ipv4(127, 0, 0, 1)}}};
   net::ScopedSocketCalls scoped_{names_};

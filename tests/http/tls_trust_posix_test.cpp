@@ -9,9 +9,9 @@
 
 namespace {
 
-using httptest::PeerTlsTest;
+using httptest::PeerTest;
 
-TEST_F(PeerTlsTest, SystemTrustFollowsSslCertFileAndAddressesMatchIpEntries) {
+TEST_F(PeerTest, SystemTrustFollowsSslCertFileAndAddressesMatchIpEntries) {
   UPDATER_REQUIRE_PEERS(peers);
   const std::string ca = testsupport::ReadFileBytes(peers.tlsCaFile);
   {

@@ -21,14 +21,16 @@ constexpr std::int32_t kUntouched = 4242;
 constexpr platform::SocketHandle kSocket = testsupport::ScriptedSocketCalls::kSocket;
 char buffer[64];
 
-// The numbers of a field; "block" and "timed-out" are the system's codes.
+// The numbers of a field; "block", "timed-out" and "not-supported" are the
+// system's codes.
 std::vector<int> Numbers(const std::string &field) {
   std::vector<int> values;
   std::istringstream words(field);
   for (std::string w; words >> w;) {
-    values.push_back(w == "block"       ? -net::ErrWouldBlock()
-                     : w == "timed-out" ? net::ErrTimedOut()
-                                        : std::stoi(w));
+    values.push_back(w == "block"           ? -net::ErrWouldBlock()
+                     : w == "timed-out"     ? net::ErrTimedOut()
+                     : w == "not-supported" ? net::ErrVersionNotSupported()
+                                            : std::stoi(w));
   }
   return values;
 }
@@ -45,7 +47,9 @@ TEST(EventSocketSequence, CallsOfEachOperation) {
        [] { return net::SocketConnectHost(kSocket, "nowhere.invalid", 80, 100, 1); }},
       {"close", [] { return net::SocketClose(kSocket, 0); }},
       {"close-at-once", [] { return net::SocketClose(kSocket, 1); }},
-      {"create", [] { return net::SocketCreate(2, 1, 0) == net::kInvalidSocket ? -1 : 0; }}};
+      {"create", [] { return net::SocketCreate(2, 1, 0) == net::kInvalidSocket ? -1 : 0; }},
+      {"startup", [] { return net::SocketStartup(); }},
+      {"cleanup", [] { return net::SocketCleanup(); }}};
   const std::map<std::string, Wait> waits = {
       {"signalled", Wait::kSignalled}, {"timed-out", Wait::kTimedOut}, {"failed", Wait::kFailed}};
   for (const testsupport::Row &row : testsupport::TableRows(
@@ -58,6 +62,10 @@ TEST(EventSocketSequence, CallsOfEachOperation) {
     const std::vector<int> results = Numbers(row[2]);
     calls.receives.assign(results.begin(), results.end());
     calls.sends = calls.connects = calls.receives;
+    if (row[1] == "startup") {
+      calls.startResult = results.at(0);
+      calls.grantVersion = static_cast<std::uint16_t>(results.at(1));
+    }
     std::vector<int> e = Numbers(row[3]);
     e.resize(5);
     calls.recorded = {{static_cast<std::uint32_t>(e[0]), e[1], e[2], e[3], e[4]}};

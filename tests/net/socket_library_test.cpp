@@ -1,5 +1,5 @@
-// Socket library start-up on the scripted platform,
-// and name resolution over a table of names (no query leaves the machine).
+// Name resolution over a table of names (no query leaves the machine), and
+// by the system for a name of the hosts file.
 #include "net/socket_library.h"
 
 #include <gtest/gtest.h>
@@ -7,63 +7,23 @@
 #include <atomic>
 #include <future>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "net/event_socket.h"
-#include "support/scripted_socket_calls.h"
 #include "support/table_names.h"
 
 namespace {
 
-TEST(SocketStartup, AsksForVersion2Point2AndReleasesAnyOther) {
-  const struct {
-    std::int32_t startCode;
-    std::uint16_t granted;
-    int result;
-    std::int32_t error;  // stored by the start-up; 5 when untouched
-    std::string log;
-  } cases[] = {
-      {0, 0x0202, 0, 5, "start 514"},
-      {0, 0x0101, -1, net::ErrVersionNotSupported(), "start 514|stop"},
-      {0, 0x0203, -1, net::ErrVersionNotSupported(), "start 514|stop"},
-      {10091, 0x0202, -1, 10091, "start 514"},  // the library is not there to release
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.granted);
-    testsupport::ScriptedSocketCalls calls;
-    calls.startResult = c.startCode;
-    calls.grantVersion = c.granted;
-    net::ScopedSocketCalls scope(calls);
-    net::SetSocketLastError(5);
-    EXPECT_EQ(net::SocketStartup(), c.result);
-    EXPECT_EQ(net::SocketLastError(), c.error);
-    EXPECT_EQ(calls.log, c.log);
-    EXPECT_EQ(net::SocketCleanup(), 0);
-    EXPECT_EQ(calls.log, c.log + "|stop");
-  }
-}
-
 // A look-up that answers only when the test lets it: the caller must give it
 // up at its time-out or at a stop, not wait for it.
-class StuckLookUp : public testsupport::TableNames {
- public:
+struct StuckLookUp : testsupport::TableNames {
   StuckLookUp() : TableNames({}) {}
   std::uint32_t LookUpHost(const char*) override {
-    released_.get_future().wait();
-    finished_.set_value();
+    released.get_future().wait();
+    finished.set_value();
     return testsupport::Ipv4(127, 0, 0, 1);
   }
-  // Lets the look-up answer and waits until it has.
-  void Release() {
-    std::future<void> finished = finished_.get_future();
-    released_.set_value();
-    finished.wait();
-  }
-
- private:
-  std::promise<void> released_;
-  std::promise<void> finished_;
+  std::promise<void> released, finished;
 };
 
 TEST(ResolveHost, ALookUpThatDoesNotAnswerIsAbandonedAtItsTimeOutOrAStop) {
@@ -74,7 +34,8 @@ TEST(ResolveHost, ALookUpThatDoesNotAnswerIsAbandonedAtItsTimeOutOrAStop) {
     const std::atomic<int> stop{stopped};
     const net::ScopedStopFlag stopScope(stop);
     EXPECT_EQ(net::ResolveHost("localhost", 1, timeoutMs), net::kInaddrNone) << timeoutMs;
-    calls.Release();
+    calls.released.set_value();  // and the look-up's thread ends before `calls` does
+    calls.finished.get_future().wait();
   }
 }
 

@@ -1,5 +1,7 @@
-// The ring-buffered reader over real loopback connections. The peer sends its
-// bytes before the reads, so every read has a known outcome.
+// The ring-buffered reader over real loopback connections: our end is made
+// with the transport's own calls, the far end (`peer`) is a plain blocking
+// connection of support/loopback_tcp.h. The peer sends its bytes before the
+// reads, so every read has a known outcome.
 #include "net/socket_reader.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "loopback.h"
+#include "net/event_socket.h"
 #include "net/socket_library.h"
+#include "support/loopback_tcp.h"
 
 namespace {
 
@@ -18,12 +21,14 @@ constexpr std::uint32_t kTimeoutMs = 2000;
 class SocketReaderTest : public ::testing::Test {
  protected:
   // Connects, lets the peer send `bytes`, and makes a reader of 64 bytes.
-  void Start(const std::string& bytes) {
-    connection = nettest::Connect(listener);
-    ASSERT_TRUE(connection.peer.valid());
-    ASSERT_TRUE(connection.peer.SendAll(bytes));
-    reader = net::ReaderCreate(connection.socket.get(), 64);
-    ASSERT_TRUE(reader);
+  bool Start(const std::string& bytes) {
+    socket = net::UniqueSocket(net::SocketCreate(2, 1, 0));
+    if (net::SocketConnectHost(socket.get(), "127.0.0.1", listener.port(), 5000, 0) != 0) {
+      return false;
+    }
+    peer = listener.Accept();
+    reader = net::ReaderCreate(socket.get(), 64);
+    return peer.valid() && peer.SendAll(bytes) && reader;
   }
   std::string Read(int wanted) {
     std::vector<char> bytes(static_cast<std::size_t>(wanted) + 1, '#');
@@ -32,36 +37,35 @@ class SocketReaderTest : public ::testing::Test {
   }
 
   testsupport::TcpListener listener;
-  nettest::Connection connection;
+  net::UniqueSocket socket;
+  testsupport::TcpConnection peer;
   std::unique_ptr<net::SocketReader> reader;
 };
 
 TEST_F(SocketReaderTest, ReleaseKeepsTheSocketOpenUnlessAskedToClose) {
-  Start("");
-  if (HasFatalFailure()) return;
-  EXPECT_EQ(net::ReaderRelease(std::move(reader), 0), connection.socket.get());
-  EXPECT_EQ(net::SocketSendAll(connection.socket.get(), "still", 5, kTimeoutMs), 5);
-  EXPECT_EQ(connection.peer.Receive(5), "still");
+  ASSERT_TRUE(Start(""));
+  EXPECT_EQ(net::ReaderRelease(std::move(reader), 0), socket.get());
+  EXPECT_EQ(net::SocketSendAll(socket.get(), "still", 5, kTimeoutMs), 5);
+  EXPECT_EQ(peer.Receive(5), "still");
 
   // Closing gracefully: the peer sees the end, closes too, and the close completes.
   std::string peerGot = "unread";
-  std::thread peer([this, &peerGot] {
-    peerGot = connection.peer.Receive(1);
-    connection.peer.Close();
+  std::thread closer([this, &peerGot] {
+    peerGot = peer.Receive(1);
+    peer.Close();
   });
-  reader = net::ReaderCreate(connection.socket.get(), 64);
+  reader = net::ReaderCreate(socket.get(), 64);
   EXPECT_EQ(net::ReaderRelease(std::move(reader), 1), net::kInvalidSocket);
-  connection.socket.release();  // closed by the reader
-  peer.join();
+  socket.release();  // closed by the reader
+  closer.join();
   EXPECT_EQ(peerGot, "");
 }
 
 // No reader without a socket and room for a byte.
 TEST_F(SocketReaderTest, CreateNeedsASocketAndReadGivesZeroAtTheEndAndOnATimeOut) {
-  Start("xy");
-  if (HasFatalFailure()) return;
+  ASSERT_TRUE(Start("xy"));
   EXPECT_FALSE(net::ReaderCreate(net::kInvalidSocket, 64));
-  EXPECT_FALSE(net::ReaderCreate(connection.socket.get(), 0));
+  EXPECT_FALSE(net::ReaderCreate(socket.get(), 0));
   EXPECT_EQ(Read(0), "");
   EXPECT_EQ(Read(10), "xy");
   net::SetSocketLastError(0);
@@ -69,21 +73,20 @@ TEST_F(SocketReaderTest, CreateNeedsASocketAndReadGivesZeroAtTheEndAndOnATimeOut
   EXPECT_EQ(net::ReaderRead(*reader, &byte, 1, 0), 0);
   EXPECT_EQ(net::SocketLastError(), net::ErrTimedOut());
   EXPECT_EQ(net::ReaderGetByte(*reader, 0), net::READER_NO_BYTE);
-  connection.peer.Close();
+  peer.Close();
   EXPECT_EQ(Read(10), "");
 }
 
 // A peer that resets the connection: the read ends with no bytes, a receive
 // gets nothing, and a send after it fails with the system's code stored.
 TEST_F(SocketReaderTest, AResetFailsTheReadAndTheNextSend) {
-  Start("");
-  if (HasFatalFailure()) return;
-  connection.peer.Abort();
+  ASSERT_TRUE(Start(""));
+  peer.Abort();
   EXPECT_EQ(Read(10), "");
   char byte;  // Linux reports the reset; wine reports the end of the connection
-  EXPECT_LE(net::SocketRecv(connection.socket.get(), &byte, 1), 0);
+  EXPECT_LE(net::SocketRecv(socket.get(), &byte, 1), 0);
   net::SetSocketLastError(0);
-  EXPECT_EQ(net::SocketSendAll(connection.socket.get(), "x", 1, kTimeoutMs), 0);
+  EXPECT_EQ(net::SocketSendAll(socket.get(), "x", 1, kTimeoutMs), 0);
   EXPECT_NE(net::SocketLastError(), 0);
 }
 

@@ -24,11 +24,9 @@ std::string LoopbackPeers::Url(const std::string& path) const {
 
 std::optional<LoopbackPeers> PeersFromEnvironment() {
   const LoopbackPeers peers;
-  if (peers.httpPort == 0 || peers.docroot.empty() || peers.proxyPort == 0 ||
-      peers.authProxyPort == 0) {
-    return std::nullopt;
-  }
-  return peers;
+  const bool found =
+      peers.httpPort && !peers.docroot.empty() && peers.proxyPort && peers.authProxyPort;
+  return found ? std::optional(peers) : std::nullopt;
 }
 
 int CountLogLines(const std::string& path, const std::string& needle, int expected) {

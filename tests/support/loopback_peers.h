@@ -26,14 +26,10 @@ struct LoopbackPeers {
   std::uint16_t authProxyPort = PeerPort("TINYPROXY_AUTH_PORT");
   std::string proxyUser = PeerVariable("TINYPROXY_USER");
   std::string proxyPassword = PeerVariable("TINYPROXY_PASS");
-  // SOCKS5 without and with user name and password (microsocks); SOCKS4 and
-  // SOCKS5 (dante); SOCKS4, SOCKS4a and SOCKS5 (ssh -D).
-  std::uint16_t microsocksPort = PeerPort("MICROSOCKS_PORT");
-  std::uint16_t microsocksAuthPort = PeerPort("MICROSOCKS_AUTH_PORT");
+  // The login of the SOCKS5 proxy that asks for one (microsocks); the ports
+  // of the SOCKS proxies are read by the name of each (PeerPort).
   std::string microsocksUser = PeerVariable("MICROSOCKS_USER");
   std::string microsocksPassword = PeerVariable("MICROSOCKS_PASS");
-  std::uint16_t dantePort = PeerPort("DANTE_PORT");
-  std::uint16_t sshSocksPort = PeerPort("SSH_SOCKS_PORT");
   // nginx over TLS (tests/peers/tls-peers.sh): a good certificate for
   // localhost and 127.0.0.1 from the test CA (tlsCaFile, PEM); one issued by
   // another CA; one for another name only; an expired one; the good one over

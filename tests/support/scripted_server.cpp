@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <random>
-
-#include "http/header_text.h"
+#include <thread>
 
 namespace testsupport {
 
@@ -25,18 +24,10 @@ std::string ScriptedExchange::ReadThrough(std::string_view terminator) {
 }
 
 std::string ScriptedExchange::RequestHeader(std::string_view name) const {
-  // Each line after the request line, as "name:value" with blanks after the colon.
-  for (std::size_t at = request_.find("\r\n"); at != std::string::npos;) {
-    const std::size_t start = at + 2;
-    at = request_.find("\r\n", start);
-    const std::string_view line = std::string_view(request_).substr(start, at - start);
-    if (line.size() > name.size() && line[name.size()] == ':' &&
-        http::EqualsIgnoreCase(line.substr(0, name.size()), name)) {
-      const std::string_view value = line.substr(name.size() + 1);
-      return std::string(value.substr(std::min(value.find_first_not_of(' '), value.size())));
-    }
-  }
-  return {};
+  const std::size_t at = request_.find("\r\n" + std::string(name) + ": ");
+  if (at == std::string::npos) return {};
+  const std::size_t start = at + name.size() + 4;
+  return request_.substr(start, request_.find("\r\n", start) - start);
 }
 
 bool ScriptedExchange::Drip(std::string_view bytes, std::size_t piece, int pauseMs) {

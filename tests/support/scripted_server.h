@@ -33,7 +33,7 @@ class ScriptedExchange {
   const std::string& request() const { return request_; }
   // Which connection this is, counting from 0.
   int index() const { return index_; }
-  // The value of the request's header `name` (any case), "" when it has none.
+  // The value of the request's header line "`name`: value", "" when it has none.
   std::string RequestHeader(std::string_view name) const;
   // Exactly `count` bytes; fewer when the client closes or stalls.
   std::string Read(std::size_t count);
@@ -64,7 +64,6 @@ class ScriptedServer {
   explicit ScriptedServer(Script script, bool raw = false);
   ~ScriptedServer() { Stop(); }
 
-  bool listening() const { return listener_.valid(); }
   std::uint16_t port() const { return listener_.port(); }
   // "http://127.0.0.1:PORT" + path
   std::string Url(std::string_view path) const {

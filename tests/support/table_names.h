@@ -1,19 +1,16 @@
 // The system's socket calls, put in place with net::ScopedSocketCalls, except
 // that name look-ups are answered from a table, so that no query leaves the
 // machine: a test decides which names resolve on this side (and so whether a
-// proxy gets an address or the name). The threads the look-ups ran on are
-// kept. Tests that observe or change another call derive from it.
+// proxy gets an address or the name). Tests that observe or change another
+// call derive from it.
 #pragma once
 
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
-#include <vector>
 
 #include "platform/socket_calls.h"
 
@@ -35,20 +32,9 @@ class TableNames : public platform::SocketCalls {
  public:
   explicit TableNames(std::map<std::string, std::uint32_t> names) : names_(std::move(names)) {}
 
-  bool offerResolverThread = true;
-  std::vector<std::thread::id> LookUpThreads() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return threads_;
-  }
-
   std::uint32_t LookUpHost(const char* name) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    threads_.push_back(std::this_thread::get_id());
     const auto found = names_.find(name);
     return found == names_.end() ? platform::kNoIpv4Address : found->second;
-  }
-  bool ResolverThreadAvailable() override {
-    return offerResolverThread && system_.ResolverThreadAvailable();
   }
   // Every other call goes to the system.
   UPDATER_PASS_ON(std::int32_t, StartLibrary, (std::uint16_t v, std::uint16_t& g), (v, g))
@@ -69,12 +55,11 @@ class TableNames : public platform::SocketCalls {
   UPDATER_PASS_ON(int, EnumerateSocketEvents, (H s, E e, platform::NetworkEvents& r), (s, e, r))
   UPDATER_PASS_ON(void, Pause, (std::uint32_t ms), (ms))
   UPDATER_PASS_ON(std::uint32_t, ParseIpv4, (const char* text), (text))
+  UPDATER_PASS_ON(bool, ResolverThreadAvailable, (), ())
 
  private:
   platform::SocketCalls& system_ = platform::SystemSocketCalls();
   const std::map<std::string, std::uint32_t> names_;
-  std::mutex mutex_;
-  std::vector<std::thread::id> threads_;
 };
 
 #undef UPDATER_PASS_ON
