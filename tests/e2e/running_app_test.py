@@ -116,9 +116,8 @@ class RunningApp(unittest.TestCase):
         status, err = self.program.run("http://127.0.0.1:%d/%s/update.zip" % (
             server.port, ARGS.domain), preexec=as_another_user)
         self.assertEqual((status, MESSAGE_2 in err, server.connections,
-                          self.program.read("korvanta-data.txt"), self.program.leftovers()),
-                         (0, True, 0, "version 1\n", []), err)
-        self.assertFalse(os.path.exists(self.program.join("update.zip")))
+                          self.program.read("korvanta-data.txt"), self.program.read("update.zip"),
+                          self.program.leftovers()), (0, True, 0, "version 1\n", None, []), err)
 
 
 if __name__ == "__main__":

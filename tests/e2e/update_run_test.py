@@ -84,10 +84,9 @@ def then(change, which):
 # with nothing installed and nothing started.
 class SignedRun(unittest.TestCase):
     def test_downloaded_and_local_packages(self):
-        if not ARGS.signed_updater:
-            if os.environ.get("CI") == "true":
-                self.fail("no updater built with a test key (minisign missing at configure time)")
-            self.skipTest("no updater built with a test key")
+        if not ARGS.signed_updater:  # a failure under CI
+            (self.fail if os.environ.get("CI") == "true" else self.skipTest)(
+                "no updater built with a test key (minisign missing at configure time)")
         self.work = scratch(self, "updater-signed-")
         other = os.path.join(self.work, "other.key")
         subprocess.run(["minisign", "-G", "-W", "-s", other, "-p", other + ".pub"], check=True,

@@ -88,10 +88,6 @@ class Program(ProgramDir):
                               capture_output=True, timeout=120).returncode
 
 
-def killed(code):
-    return code == (9 if ARGS.emulator else -signal.SIGKILL)
-
-
 class InstallTransaction(unittest.TestCase):
     def setUp(self):
         self.scratch = scratch(self, "updater-install-")
@@ -122,17 +118,18 @@ class InstallTransaction(unittest.TestCase):
         return state == self.new
 
     def test_kill_at_every_step_of_staging_commit_and_recovery_ends_old_or_new(self):
+        killed = 9 if ARGS.emulator else -signal.SIGKILL  # the exit status kill -9 leaves
         ends = {False: 0, True: 0}  # ended new?
         for step in range(1, 200):
             self.program.reset()
             code = self.program.install(self.archive, crash_at=step)
             if code == 0:
                 break
-            self.assertTrue(killed(code), "step %d: exit %d" % (step, code))
+            self.assertEqual(code, killed, "step %d" % step)
             # The recovery itself is killed at one of its steps too.
             recovery_step = 1 + step % 8
             code = self.program.install(None, crash_at=recovery_step, recover_only=True)
-            self.assertTrue(code == 0 or killed(code), "recovery step %d" % recovery_step)
+            self.assertIn(code, (0, killed), "recovery step %d" % recovery_step)
             # The next start, whatever its way to run, finishes the job.
             self.assertEqual(self.program.install(None, recover_only=True) if ARGS.emulator
                              else self.program.run()[0], 0)
