@@ -63,9 +63,8 @@ class ClosingInATerminal(unittest.TestCase):
             except OSError:
                 client_left.set()
 
-        server = Server(hold_back)
+        server, program = Server(hold_back), ProgramDir(scratch(self))
         self.addCleanup(server.close)
-        program = ProgramDir(scratch(self))
         program.write("update.zip.down", b"partial")
 
         def kept():  # what was there, or the first bytes of the body
@@ -75,25 +74,19 @@ class ClosingInATerminal(unittest.TestCase):
 
         run = PtyRun(program, "http://127.0.0.1:%d/%s/update.zip" % (server.port, ARGS.domain))
         self.addCleanup(run.close)
-        self.assertTrue(wait_until(lambda: run.drain() and held.is_set() and kept(), 20), run.output)
-        if body:
-            self.assertTrue(run.read_until("已经下载[1-9]", 15), run.output)
+        self.assertTrue(wait_until(lambda: run.drain() and held.is_set() and kept(), 20) and (
+            not body or run.read_until("已经下载[1-9]", 15)), run.output)
         self.assertEqual(termios.tcgetattr(run.slave)[3] & termios.ECHO, 0)  # the dialog has it
-        if isinstance(ending, bytes):
-            self.assertEqual(run.press(ending, 20), status)
-        else:
-            run.proc.send_signal(ending)
-            self.assertEqual(run.ended(20), status)
+        self.assertEqual(run.end(ending, 20), status)
         run.drain(0.1)
         # The run closed its connection while the server still had more to send.
         self.assertTrue(client_left.wait(20))
         after, before = termios.tcgetattr(run.slave), run.initial
-        self.assertEqual(after[3], before[3], "local modes (echo, line input, signals)")
-        self.assertEqual(after[6][termios.VMIN], before[6][termios.VMIN])
+        # Local modes (echo, line input, signals) and the least read as before.
+        self.assertEqual((after[3], after[6][termios.VMIN]), (before[3], before[6][termios.VMIN]))
         self.assertIn(SHOW, run.output[run.output.rindex(HIDE):])  # hidden, then shown
-        self.assertTrue(kept())
-        self.assertFalse(os.path.exists(program.join("update.zip")))
-        self.assertEqual(program.starts(), [])
+        self.assertEqual((kept(), os.path.exists(program.join("update.zip")), program.starts()),
+                         (True, False, []))
 
 
 if __name__ == "__main__":

@@ -21,14 +21,14 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from updater_run import (ARGS, EXIT_FAILED, MESSAGE_2, ProgramDir, emulator,  # noqa: E402
-                         file_size_limit, loopback, main, make_zip, read_if_there, remove_tree,
+                         file_size_limit, main, make_zip, publish, read_if_there, remove_tree,
                          scratch, zip_item)
 
 OWN = {"updater", "updater.exe", "Korvanta.exe", "Korvanta.log", "update.zip", "update.zip.down"}
 
 
+# Flips a data byte of stored item `index`: its CRC-32 no longer holds.
 def damage_item(path, index):
-    """Flips a data byte of stored item `index`: its CRC-32 no longer holds."""
     with zipfile.ZipFile(path) as z:
         info = z.infolist()[index]
     with open(path, "r+b") as f:
@@ -46,26 +46,23 @@ def zero_end(path):
         f.write(bytes(200))
 
 
+# What the program directory holds, apart from the updater's own files.
 def snapshot(root):
-    """What the program directory holds, apart from the updater's own files."""
     state = {}
     for here, dirs, files in os.walk(root):
         for path in (os.path.join(here, name) for name in dirs + files):
             rel, st = os.path.relpath(path, root), os.lstat(path)
             if rel in OWN:
                 continue
-            if stat.S_ISLNK(st.st_mode):
-                state[rel] = ("link", os.readlink(path))
-            elif stat.S_ISDIR(st.st_mode):
-                state[rel] = ("dir",)
-            else:
-                state[rel] = ("file", hashlib.sha256(read_if_there(path)).hexdigest(),
-                              None if ARGS.emulator else stat.S_IMODE(st.st_mode))
+            state[rel] = (("link", os.readlink(path)) if stat.S_ISLNK(st.st_mode) else
+                          ("dir",) if stat.S_ISDIR(st.st_mode) else
+                          ("file", hashlib.sha256(read_if_there(path)).hexdigest(),
+                           None if ARGS.emulator else stat.S_IMODE(st.st_mode)))
     return state
 
 
+# A program directory with the updater, the stand-in and an installed set.
 class Program(ProgramDir):
-    """A program directory with the updater, the stand-in and an installed set."""
 
     OLD = {"korvanta-data.txt": (b"version 1\n", 0o644), "bin/tool": (b"old tool\n", 0o755),
            "ro.txt": (b"made read-only by the last update\n", 0o444),
@@ -90,14 +87,6 @@ class Program(ProgramDir):
         return subprocess.run(emulator() + [ARGS.install] + args, env=env, stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=120).returncode
 
-    def leftovers(self):
-        return sorted(n for n in os.listdir(self.path) if n.startswith("update.")
-                      and n not in OWN)
-
-
-def killed(code):
-    return code == (9 if ARGS.emulator else -signal.SIGKILL)
-
 
 class InstallTransaction(unittest.TestCase):
     def setUp(self):
@@ -114,14 +103,13 @@ class InstallTransaction(unittest.TestCase):
         self.archive = os.path.join(self.scratch, "update-local.zip")
         make_zip(self.archive, entries)
         # The new set carries modes and links, and replaces read-only files.
-        self.assertEqual(self.program.install(self.archive), 0)
+        self.assertEqual((self.program.install(self.archive), self.program.leftovers(),
+                          self.program.read("korvanta-data.txt")), (0, [], "version 2\n"))
         self.new = snapshot(self.program.path)
-        self.assertEqual(self.program.read("korvanta-data.txt", "rb"), b"version 2\n")
         if not ARGS.emulator:
-            self.assertEqual([self.new[n][2] for n in ("bin/tool", "korvanta-data.txt", "ro.txt")],
-                             [0o755, 0o755, 0o644])
-            self.assertEqual(self.new["lnk"], ("link", "new/dir/n.txt"))
-        self.assertEqual(self.program.leftovers(), [])
+            modes = {"bin/tool": 0o755, "korvanta-data.txt": 0o755, "ro.txt": 0o644}
+            self.assertEqual({n: self.new[n][-1] for n in [*modes, "lnk"]},
+                             dict(modes, lnk="new/dir/n.txt"))
         self.program.reset()
 
     def assertWhole(self, stage):
@@ -130,22 +118,21 @@ class InstallTransaction(unittest.TestCase):
         return state == self.new
 
     def test_kill_at_every_step_of_staging_commit_and_recovery_ends_old_or_new(self):
+        killed = 9 if ARGS.emulator else -signal.SIGKILL  # the exit status kill -9 leaves
         ends = {False: 0, True: 0}  # ended new?
         for step in range(1, 200):
             self.program.reset()
             code = self.program.install(self.archive, crash_at=step)
             if code == 0:
                 break
-            self.assertTrue(killed(code), "step %d: exit %d" % (step, code))
+            self.assertEqual(code, killed, "step %d" % step)
             # The recovery itself is killed at one of its steps too.
             recovery_step = 1 + step % 8
             code = self.program.install(None, crash_at=recovery_step, recover_only=True)
-            self.assertTrue(code == 0 or killed(code), "recovery step %d" % recovery_step)
+            self.assertIn(code, (0, killed), "recovery step %d" % recovery_step)
             # The next start, whatever its way to run, finishes the job.
-            if ARGS.emulator:
-                self.assertEqual(self.program.install(None, recover_only=True), 0)
-            else:
-                self.program.run()
+            self.assertEqual(self.program.install(None, recover_only=True) if ARGS.emulator
+                             else self.program.run()[0], 0)
             ends[self.assertWhole("killed at step %d" % step)] += 1
             self.assertEqual(self.program.leftovers(), [], step)
         else:
@@ -184,9 +171,8 @@ class InstallTransaction(unittest.TestCase):
                 damage_item(archive, entries)
             else:
                 make_zip(archive, [zip_item("korvanta-data.txt", b"version 2\n")] + entries)
-            self.assertEqual(self.program.install(archive), EXIT_FAILED, case)
-            self.assertEqual(snapshot(self.program.path), self.old, case)
-            self.assertEqual(self.program.leftovers(), [], case)
+            self.assertEqual((self.program.install(archive), snapshot(self.program.path),
+                              self.program.leftovers()), (EXIT_FAILED, self.old, []), case)
 
     def test_hostile_names_write_nothing_outside_the_program_directory(self):
         prefixes = ["", "/", "\\", "//", "\\\\", "C:", "C:\\", "C:/", "\\\\srv\\share\\",
@@ -231,7 +217,6 @@ class InstallTransaction(unittest.TestCase):
     def test_a_damaged_package_is_fetched_once_more_or_removed_with_message_two(self):
         if ARGS.emulator:
             self.skipTest("message 2 would wait for a click under the emulator")
-        port, docroot = loopback(self)
         # A local copy with the server's size and time but a damaged item, or
         # a zeroed end (no directory: not a zip at all), is fetched once more;
         # a damaged download is removed. (case, damage of the local copy, of
@@ -241,8 +226,7 @@ class InstallTransaction(unittest.TestCase):
         for case, damage_local, damage_served in cases:
             damaged = damage_served is not None
             with self.subTest(case):
-                served = os.path.join(docroot, "files", ARGS.domain, case, "update.zip")
-                os.makedirs(os.path.dirname(served), exist_ok=True)
+                served, url = publish(self, case)
                 shutil.copy(self.archive, served)
                 if damaged:
                     damage_served(served)
@@ -253,8 +237,7 @@ class InstallTransaction(unittest.TestCase):
                     damage_local(local)
                     stamp = os.stat(served)
                     os.utime(local, ns=(stamp.st_atime_ns, stamp.st_mtime_ns))
-                status, err = program.run("http://127.0.0.1:%d/files/%s/%s/update.zip" % (
-                    port, ARGS.domain, case))
+                status, err = program.run(url)
                 self.assertEqual(snapshot(program.path), self.old if damaged else self.new)
                 # Message 2 or the package kept and the main application started.
                 self.assertEqual((status, MESSAGE_2 in err, os.path.exists(local),

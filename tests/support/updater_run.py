@@ -61,10 +61,19 @@ def native(argument):
     return "Z:" + argument.replace("/", "\\") if ARGS.emulator and argument[:1] == "/" else argument
 
 
-# The port and document root of the loopback nginx that with-peers.sh starts.
-def loopback(test):
+# The path and address (through the relay on `port`, if given) of `name` on
+# the loopback nginx that with-peers.sh starts.
+def nginx(test, name, port=None):
     test.assertIn("UPDATER_TEST_HTTP_PORT", os.environ, "run through tests/peers/with-peers.sh")
-    return int(os.environ["UPDATER_TEST_HTTP_PORT"]), os.environ["UPDATER_TEST_DOCROOT"]
+    return (os.path.join(os.environ["UPDATER_TEST_DOCROOT"], name),
+            "http://127.0.0.1:%s/%s" % (port or os.environ["UPDATER_TEST_HTTP_PORT"], name))
+
+
+# A package of `items` served as `case`: its path and address, as nginx().
+def publish(test, case, items=(), port=None):
+    path, url = nginx(test, "files/%s/%s/update.zip" % (ARGS.domain, case), port)
+    make_zip(path, items)
+    return path, url
 
 
 # A directory removed when the test ends, read-only parts and all.
@@ -75,10 +84,7 @@ def scratch(test, prefix="updater-test-"):
 
 
 def remove_tree(path):
-    for root, dirs, files in os.walk(path):
-        for name in dirs + files:
-            if not os.path.islink(os.path.join(root, name)):
-                os.chmod(os.path.join(root, name), 0o755)
+    subprocess.run(["chmod", "-R", "u+rwx", path], stderr=subprocess.DEVNULL)  # links stay
     shutil.rmtree(path, ignore_errors=True)
 
 
@@ -158,7 +164,8 @@ class Server:
 
 
 # A program directory with the updater (ARGS.updater unless given, run
-# through the emulator, if any) under its own name, and the stand-in.
+# through the emulator, if any) under its own name, the stand-in and the
+# installed release's data file.
 class ProgramDir:
 
     def __init__(self, path, updater=None):
@@ -167,6 +174,7 @@ class ProgramDir:
         self.name = os.path.basename(ARGS.updater)
         shutil.copy2(updater or ARGS.updater, self.join(self.name))
         shutil.copy2(ARGS.standin, self.join("Korvanta.exe"))
+        self.write("korvanta-data.txt", "version 1\n")
 
     def join(self, *parts):
         return os.path.join(self.path, *parts)
@@ -177,8 +185,7 @@ class ProgramDir:
             f.write(content)
 
     def read(self, name, mode="r"):
-        with open(self.join(name), mode) as f:
-            return f.read()
+        return read_if_there(self.join(name), mode)
 
     def start(self, *args, preexec=None, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
               how=subprocess.Popen, **more):
@@ -215,6 +222,11 @@ class ProgramDir:
     def starts(self):
         return [line for line in self.log().splitlines(True) if line.startswith("started")]
 
+    # What a run left of its own beside the package itself.
+    def leftovers(self):
+        return sorted(n for n in os.listdir(self.path)
+                      if n.startswith("update.") and n != "update.zip")
+
 
 # The updater in a pseudo-terminal, so it draws its dialog and reads keys.
 class PtyRun:
@@ -242,9 +254,10 @@ class PtyRun:
                     break
         return found()
 
-    # Presses `key`; the exit status once the updater has ended.
-    def press(self, key, timeout=10):
-        os.write(self.master, key)
+    # Presses the key or sends the signal `how`; the exit status once the
+    # updater has ended.
+    def end(self, how, timeout=10):
+        os.write(self.master, how) if isinstance(how, bytes) else self.proc.send_signal(how)
         return self.ended(timeout)
 
     # The exit status once the updater has ended (None if it has not).
