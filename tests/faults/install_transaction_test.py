@@ -17,6 +17,7 @@ import stat
 import subprocess
 import sys
 import unittest
+import unittest.mock
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -243,6 +244,18 @@ class InstallTransaction(unittest.TestCase):
                 self.assertEqual((status, MESSAGE_2 in err, os.path.exists(local),
                                   len(program.starts()), program.leftovers()),
                                  (0, damaged, not damaged, 0 if damaged else 1, []), err)
+        # The elevated run of a hand-over installs the package that the user's
+        # run left in the temporary directory: a damaged one is the updater's
+        # own, not the user's, and goes too.
+        program = Program(os.path.join(self.scratch, "elevated"))
+        package = os.path.join(self.scratch, "korvanta-update", "update.zip")
+        os.makedirs(os.path.dirname(package))
+        shutil.copy(self.archive, package)
+        damage_item(package, 1)
+        with unittest.mock.patch.dict(os.environ, TMPDIR=self.scratch):
+            status, err = program.run(package)
+        self.assertEqual((status, MESSAGE_2 in err, os.path.exists(package),
+                          snapshot(program.path)), (0, True, False, self.old), err)
 
 
 if __name__ == "__main__":
