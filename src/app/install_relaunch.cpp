@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "app/public_key.h"
 #include "app/update_dialog.h"
 #include "install/install_transaction.h"
 #include "platform/files.h"
@@ -9,16 +10,37 @@
 
 namespace app {
 
-// Installs a local archive as one transaction over the program directory and
-// ends the run: the main application is started after an install, or when
-// the path names no zip archive (nothing to install: the user's text named
-// something else); an archive that cannot be installed whole leaves the
-// program directory as it was and brings message 2. An archive that the user
-// gives up installing (the main application still runs) is kept, and the run
-// ends without a message.
+// Checks a local archive and installs it as one transaction over the program
+// directory, then ends the run: the main application is started after an
+// install, or when the path names no zip archive (nothing to install: the
+// user's text named something else); an archive that is refused or cannot be
+// installed whole leaves the program directory as it was and brings message
+// 2. An archive that the user gives up installing (the main application still
+// runs) is kept, and the run ends without a message.
 int UpdateDialog::InstallAndRelaunch(std::string archivePath) {
+  // With a key, the package and its signature are checked and installed as
+  // copies in the program directory, which only this run writes: the user's
+  // own files (for an elevated run, those in the user's temporary directory)
+  // could be replaced between the check and the install.
+  const std::string copy = m_programDir + kLocalCopyName;
+  const bool copies = kPublicKey[0] != '\0' && !platform::SameFile(archivePath, copy);
+  const std::string package = copies ? copy : archivePath;
+  const std::string signature = ".minisig";
+  const auto removeCopies = [&] {
+    if (!copies) return;
+    platform::DeleteFile(copy);
+    platform::DeleteFile(copy + signature);
+  };
+  removeCopies();  // left by a run that ended before it could remove them
+  const bool checked =
+      (!copies || (platform::CopyToNewFile(archivePath, copy) &&
+                   platform::CopyToNewFile(archivePath + signature, copy + signature))) &&
+      CheckPackage(package, PackageOrigin::kLocal);
   const install::InstallOutcome outcome =
-      install::InstallArchive(archivePath, m_programDir, [this] { return WaitForProgramsToEnd(); });
+      checked ? install::InstallArchive(package, m_programDir,
+                                        [this] { return WaitForProgramsToEnd(); })
+              : install::InstallOutcome::kFailed;
+  removeCopies();
   // A package that an unelevated run downloaded for this one is the
   // updater's own, not the user's: a failed one goes, as after a download.
   if (outcome == install::InstallOutcome::kFailed && archivePath == PackagePath(true)) {

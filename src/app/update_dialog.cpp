@@ -66,11 +66,7 @@ bool UpdateDialog::OnInitDialog(platform::WindowHandle dialog) {
     platform::SetTimer(m_hWnd, IDT_START_DOWNLOAD, kStartDelayMs);
   } else if (plan.kind == RunKind::kLocalArchive) {
     platform::SleepMs(kLocalInstallDelayMs);
-    if (CheckPackage(m_url, PackageOrigin::kLocal)) {
-      InstallAndRelaunch(m_url);
-    } else {
-      FinishRun(false);
-    }
+    InstallAndRelaunch(m_url);
   }
   return true;
 }

@@ -138,9 +138,9 @@ class SignedRun(unittest.TestCase):
             self.assertEqual(read_if_there(kept), read_if_there(signature))
         else:
             self.assertEqual((program.starts(), read_if_there(kept)), ([], kept_before))
-        if local:  # the user's archive and signature stay where they were
-            self.assertEqual((os.path.exists(package), os.path.exists(signature)),
-                             (True, make_signature is not None))
+        if local:  # the user's archive and signature stay; the run's copies go
+            self.assertEqual((os.path.exists(package), os.path.exists(signature),
+                              program.leftovers()), (True, make_signature is not None, []))
         elif not accepted:
             self.assertEqual([n for n in os.listdir(program.path) if n.startswith("update.zip")],
                              [])

@@ -1,0 +1,26 @@
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/install_files.h"
+
+namespace platform {
+
+bool CopyToNewFile(const std::string& from, const std::string& to) {
+  File source = File::Open(from, OpenMode::kRead);
+  if (!source.IsOpen()) return false;
+  bool copied = false;
+  {
+    File copy = CreateNewFile(to, 0, 0);
+    if (!copy.IsOpen()) return false;
+    std::vector<char> buffer(1 << 16);
+    std::int64_t n = 0;
+    while ((n = source.Read(buffer.data(), buffer.size())) > 0 &&
+           copy.Write(buffer.data(), static_cast<std::size_t>(n))) {
+    }
+    copied = n == 0;
+  }
+  if (!copied) DeleteFile(to);
+  return copied;
+}
+
+}  // namespace platform
