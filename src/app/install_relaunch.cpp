@@ -25,17 +25,16 @@ int UpdateDialog::InstallAndRelaunch(std::string archivePath) {
   const std::string copy = m_programDir + kLocalCopyName;
   const bool copies = kPublicKey[0] != '\0' && !platform::SameFile(archivePath, copy);
   const std::string package = copies ? copy : archivePath;
-  const std::string signature = ".minisig";
   const auto removeCopies = [&] {
     if (!copies) return;
     platform::DeleteFile(copy);
-    platform::DeleteFile(copy + signature);
+    platform::DeleteFile(copy + kSignatureSuffix);
   };
   removeCopies();  // left by a run that ended before it could remove them
-  const bool checked =
-      (!copies || (platform::CopyToNewFile(archivePath, copy) &&
-                   platform::CopyToNewFile(archivePath + signature, copy + signature))) &&
-      CheckPackage(package, PackageOrigin::kLocal);
+  const bool checked = (!copies || (platform::CopyToNewFile(archivePath, copy) &&
+                                    platform::CopyToNewFile(archivePath + kSignatureSuffix,
+                                                            copy + kSignatureSuffix))) &&
+                       CheckPackage(package, PackageOrigin::kLocal);
   const install::InstallOutcome outcome =
       checked ? install::InstallArchive(package, m_programDir,
                                         [this] { return WaitForProgramsToEnd(); })

@@ -13,13 +13,14 @@ namespace app {
 // refused download is removed with its signature; the caller ends the run.
 bool UpdateDialog::CheckPackage(const std::string& archivePath, PackageOrigin origin) {
   if (kPublicKey[0] == '\0') return true;
-  const std::string signaturePath = archivePath + ".minisig";
+  const std::string signaturePath = archivePath + kSignatureSuffix;
   bool accepted = false;
   bool fetched = true;
   if (origin == PackageOrigin::kDownloaded) {
     m_downloader.SetNotifyWindow(m_hWnd, WM_UPDATE_PROGRESS, 0);
     m_downloader.maxSize = static_cast<std::int32_t>(signing::kMaxSignatureFileSize);
-    fetched = m_downloader.Download(m_url + ".minisig", signaturePath, 1) == http::DOWNLOAD_OK;
+    fetched =
+        m_downloader.Download(m_url + kSignatureSuffix, signaturePath, 1) == http::DOWNLOAD_OK;
     m_downloader.maxSize = 0;
     // Closing the dialog stopped the fetch on purpose: no message, no install.
     if (m_shutdown.CloseRequested()) return false;

@@ -23,8 +23,10 @@ inline constexpr unsigned kLocalInstallDelayMs = 3000;
 // The signature of the release installed last, kept in the program directory:
 // a package signed for an older release is refused.
 inline constexpr char kInstalledSignatureName[] = "installed-release.minisig";
-// The copy of a local package (and of its signature, with ".minisig") that a
-// run with a key checks and installs.
+// A package's signature file: the package's path or address plus this.
+inline constexpr char kSignatureSuffix[] = ".minisig";
+// The copy of a local package (and of its signature) that a run with a key
+// checks and installs.
 inline constexpr char kLocalCopyName[] = "update.local.zip";
 
 enum class PackageOrigin { kDownloaded, kLocal };
