@@ -7,6 +7,7 @@
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/shell.h"
+#include "signing/release_acceptance.h"
 
 namespace app {
 
@@ -36,9 +37,7 @@ int UpdateDialog::InstallAndRelaunch(std::string archivePath) {
                                                             copy + kSignatureSuffix))) &&
                        CheckPackage(package, PackageOrigin::kLocal);
   const install::InstallOutcome outcome =
-      checked ? install::InstallArchive(package, m_programDir,
-                                        [this] { return WaitForProgramsToEnd(); })
-              : install::InstallOutcome::kFailed;
+      checked ? InstallPackage(package) : install::InstallOutcome::kFailed;
   removeCopies();
   // A package that an unelevated run downloaded for this one is the
   // updater's own, not the user's: a failed one goes, as after a download.
@@ -50,9 +49,21 @@ int UpdateDialog::InstallAndRelaunch(std::string archivePath) {
   return 0;
 }
 
+install::InstallOutcome UpdateDialog::InstallPackage(const std::string& package) {
+  const install::InstallOutcome outcome =
+      install::InstallArchive(package, m_programDir, [this] { return WaitForProgramsToEnd(); });
+  // The accepted signature becomes the installed release's only now: a
+  // package that failed or was declined leaves the kept one as it was. One
+  // that cannot be written leaves the release before as the oldest accepted;
+  // the install stands.
+  if (outcome == install::InstallOutcome::kInstalled && !m_acceptedSignature.empty()) {
+    signing::KeepReleaseSignature(m_acceptedSignature, m_programDir + kInstalledSignatureName);
+  }
+  return outcome;
+}
+
 bool UpdateDialog::InstallDownloaded(const std::string& package) {
-  switch (
-      install::InstallArchive(package, m_programDir, [this] { return WaitForProgramsToEnd(); })) {
+  switch (InstallPackage(package)) {
     case install::InstallOutcome::kInstalled:
       return true;
     case install::InstallOutcome::kDeclined:
@@ -62,8 +73,9 @@ bool UpdateDialog::InstallDownloaded(const std::string& package) {
       break;
   }
   // The next download then fetches the package whole instead of finding it
-  // up to date.
+  // up to date, and its signature anew.
   platform::DeleteFile(package);
+  platform::DeleteFile(package + kSignatureSuffix);
   return false;
 }
 

@@ -9,9 +9,11 @@ namespace app {
 // A program built without a key installs packages unverified. With a key, the
 // package's signature must hold and its release must not be older than the
 // installed one; a downloaded package's signature is fetched whole with the
-// run's own downloader (its settings; no resume, no progress records). A
-// refused download is removed with its signature; the caller ends the run.
+// run's own downloader (its settings; no resume, no progress records). The
+// accepted signature is held until the package is installed. A refused
+// download is removed with its signature; the caller ends the run.
 bool UpdateDialog::CheckPackage(const std::string& archivePath, PackageOrigin origin) {
+  m_acceptedSignature.clear();
   if (kPublicKey[0] == '\0') return true;
   const std::string signaturePath = archivePath + kSignatureSuffix;
   bool accepted = false;
@@ -27,9 +29,9 @@ bool UpdateDialog::CheckPackage(const std::string& archivePath, PackageOrigin or
   }
   signing::PublicKey key;
   if (fetched && signing::ParsePublicKey(kPublicKey, key)) {
-    const std::string installed = DirectoryOf(m_environment.modulePath) + kInstalledSignatureName;
-    accepted =
-        signing::AcceptRelease(key, archivePath, signaturePath, installed) == signing::SIGNATURE_OK;
+    accepted = signing::AcceptRelease(key, archivePath, signaturePath,
+                                      m_programDir + kInstalledSignatureName,
+                                      m_acceptedSignature) == signing::SIGNATURE_OK;
   }
   if (accepted) return true;
   if (origin == PackageOrigin::kDownloaded) {

@@ -8,6 +8,7 @@
 
 #include "app/run_shutdown.h"
 #include "http/http_downloader.h"
+#include "install/install_transaction.h"
 #include "platform/window.h"
 
 namespace app {
@@ -67,6 +68,9 @@ class UpdateDialog : public platform::DialogHost {
   // refused download and its signature (the caller ends the run).
   bool CheckPackage(const std::string& archivePath, PackageOrigin origin);
   int InstallAndRelaunch(std::string archivePath);
+  // Installs a checked package over the program directory; once it is in
+  // place, its accepted signature is kept as the installed release's.
+  install::InstallOutcome InstallPackage(const std::string& package);
   // Installs a downloaded package; true when the new set is in place. A
   // package that fails is removed.
   bool InstallDownloaded(const std::string& package);
@@ -107,6 +111,9 @@ class UpdateDialog : public platform::DialogHost {
   // application: the user gave up waiting for it, or an elevated run of the
   // updater installs the package.
   std::atomic<bool> m_quietEnd{false};
+  // The signature file's text of the package that CheckPackage accepted;
+  // empty without a key.
+  std::string m_acceptedSignature;
 };
 
 }  // namespace app

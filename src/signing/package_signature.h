@@ -18,7 +18,6 @@ enum SignatureResult {
   SIGNATURE_COMMENT_INVALID = 5,  // the trusted comment's signature does not hold
   SIGNATURE_PACKAGE_UNREADABLE = 6,
   SIGNATURE_OLDER_RELEASE = 7,  // holds, but for a release older than the installed one
-  SIGNATURE_NOT_KEPT = 8,       // holds, but could not be kept as the installed release's
 };
 
 // Checks, in this order: the algorithm is "ED", the key id is the key's, the

@@ -1,12 +1,13 @@
 #include "signing/release_acceptance.h"
 
+#include <utility>
+
 #include "platform/files.h"
 #include "platform/install_files.h"
 
 namespace signing {
-namespace {
 
-bool KeepSignature(const std::string& text, const std::string& installedPath) {
+bool KeepReleaseSignature(const std::string& text, const std::string& installedPath) {
   const std::string fresh = installedPath + ".new";
   bool written = false;
   {
@@ -19,8 +20,6 @@ bool KeepSignature(const std::string& text, const std::string& installedPath) {
   platform::DeleteFile(fresh);
   return false;
 }
-
-}  // namespace
 
 bool ReadSignatureFile(const std::string& path, SignatureFile& signature, std::string& text) {
   text.clear();
@@ -50,7 +49,9 @@ std::int64_t InstalledRelease(const PublicKey& key, const std::string& installed
 }
 
 SignatureResult AcceptRelease(const PublicKey& key, const std::string& packagePath,
-                              const std::string& signaturePath, const std::string& installedPath) {
+                              const std::string& signaturePath, const std::string& installedPath,
+                              std::string& accepted) {
+  accepted.clear();
   SignatureFile signature;
   std::string text;
   if (!ReadSignatureFile(signaturePath, signature, text)) return SIGNATURE_MALFORMED;
@@ -59,7 +60,8 @@ SignatureResult AcceptRelease(const PublicKey& key, const std::string& packagePa
   if (TrustedTimestamp(signature.trustedComment) < InstalledRelease(key, installedPath)) {
     return SIGNATURE_OLDER_RELEASE;
   }
-  return KeepSignature(text, installedPath) ? SIGNATURE_OK : SIGNATURE_NOT_KEPT;
+  accepted = std::move(text);
+  return SIGNATURE_OK;
 }
 
 }  // namespace signing

@@ -21,11 +21,18 @@ bool ReadSignatureFile(const std::string& path, SignatureFile& signature, std::s
 std::int64_t InstalledRelease(const PublicKey& key, const std::string& installedPath);
 
 // Verifies the package at `packagePath` with the signature file at
-// `signaturePath` and compares its timestamp with the installed release's;
-// an equal timestamp is the same release and accepted. On SIGNATURE_OK the
-// signature has replaced the kept one at `installedPath` (written beside it,
-// then renamed over it), so it is never overwritten before the comparison.
+// `signaturePath` and compares its timestamp with the installed release's
+// kept at `installedPath`; an equal timestamp is the same release and
+// accepted. On SIGNATURE_OK `accepted` holds the signature file's text, to be
+// kept once the package is installed. Nothing is written: a package that is
+// then not installed leaves the installed release as it was.
 SignatureResult AcceptRelease(const PublicKey& key, const std::string& packagePath,
-                              const std::string& signaturePath, const std::string& installedPath);
+                              const std::string& signaturePath, const std::string& installedPath,
+                              std::string& accepted);
+
+// Makes `text` the installed release's signature at `installedPath`: written
+// beside it, then renamed over it, so that the kept one is never left half
+// written. False when it could not be written.
+bool KeepReleaseSignature(const std::string& text, const std::string& installedPath);
 
 }  // namespace signing

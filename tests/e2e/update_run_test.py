@@ -72,14 +72,15 @@ def release(seconds):
     return ("-t", "timestamp:%d\tfile:update.zip\thashed" % seconds)
 
 
+def rewrite(path, change):
+    data = change(read_if_there(path))
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 # Signs, then rewrites the package (0) or the signature (1) with `change`.
 def then(change, which):
-    def make(*paths):
-        sign(*paths)
-        data = change(read_if_there(paths[which]))
-        with open(paths[which], "wb") as f:
-            f.write(data)
-    return make
+    return lambda *paths: (sign(*paths), rewrite(paths[which], change))
 
 
 # An updater built with a vendor key installs only what that key signed, never
@@ -102,6 +103,10 @@ class SignedRun(unittest.TestCase):
             "same release again": (lambda p, s: sign(p, s, None, *release(2000)), 2000, True),
             "one changed byte": (then(lambda d: d[:99] + bytes([d[99] ^ 1]) + d[100:], 0), None,
                                  False),
+            # Signed as it is, but an item fails its check: the install fails,
+            # and the kept signature stays that of the release installed.
+            "signed damaged item": (lambda p, s: (rewrite(p, lambda d: d.replace(b"n 2", b"n 3")),
+                                                  sign(p, s)), 2000, False),
             "another key": (lambda p, s: sign(p, s, other), None, False),
             "legacy signature": (lambda p, s: sign(p, s, None, "-l"), None, False),
             "older release": (lambda p, s: sign(p, s, None, *release(1000)), 2000, False),
