@@ -1,9 +1,11 @@
 // The archive facade: opens a zip archive by name, describes its items
 // (cleaned names, attribute flags, times) and writes them to disk.
 //
-// Texts passed in and returned are NUL-terminated, in the system's 8-bit code
-// page, and at most 260 bytes long including the NUL. Both "/" and "\\" count as
-// separators in item names and in the texts built from them.
+// Texts passed in and returned are NUL-terminated and in the system's 8-bit
+// code page. An item name takes at most 260 bytes including the NUL; a path
+// built from it must fit the system's path limit (platform::FitsPathLimit).
+// Both "/" and "\\" count as separators in item names and in the texts built
+// from them.
 //
 // Every operation but ArchiveOpen first checks the handle: none gives
 // ARCHIVE_BAD_ARGUMENT, a kind other than 1 gives ARCHIVE_WRONG_HANDLE, and in
@@ -30,8 +32,8 @@ enum ArchiveResult : std::uint32_t {
   // cannot be walked up to the item.
   ARCHIVE_READ_FAILED = 0x800,
   ARCHIVE_BAD_PASSWORD = 0x1000,
-  // A path that does not fit into 260 bytes with its NUL: an item name of
-  // 260 bytes or more, a target directory or joined output path too long.
+  // An item name of 260 bytes or more, or a target directory or joined
+  // output path beyond the system's path limit.
   ARCHIVE_PATH_TOO_LONG = 0x2000,
   // No handle, an index out of range, no text, or an empty target directory.
   ARCHIVE_BAD_ARGUMENT = 0x10000,

@@ -8,13 +8,12 @@
 #include "archive/item_attributes.h"
 #include "archive/replacing_file.h"
 #include "platform/files.h"
+#include "platform/path.h"
 
 namespace {
 
 constexpr std::uint32_t kFileAttributeBits = platform::kAttrReadOnly | platform::kAttrHidden |
                                              platform::kAttrSystem | platform::kAttrArchive;
-
-bool FitsPathLimit(std::size_t length) { return length < kArchivePathSize; }
 
 // A last part that cannot name a file of its own.
 bool NamesNoFile(std::string_view filePart) {
@@ -23,8 +22,8 @@ bool NamesNoFile(std::string_view filePart) {
 
 ArchiveResult ExtractDirectory(const ArchiveReader& reader, std::string_view fileName) {
   const bool absolute = archive::IsAbsolutePath(fileName);
-  const std::size_t length = (absolute ? 0 : reader.targetDir.size()) + fileName.size();
-  if (!FitsPathLimit(length)) return ARCHIVE_PATH_TOO_LONG;
+  const std::string path = (absolute ? std::string() : reader.targetDir) + std::string(fileName);
+  if (!platform::FitsPathLimit(path)) return ARCHIVE_PATH_TOO_LONG;
   if (absolute) {
     archive::CreateDirectoryPath(std::nullopt, fileName);
   } else {
@@ -81,7 +80,7 @@ ArchiveResult ExtractFile(ArchiveReader& reader, std::string_view fileName,
   std::string output = absolute ? std::string() : reader.targetDir;
   output.append(parts.directory).append(parts.file);
   // The temporary file beside the output must fit as well.
-  if (!FitsPathLimit(output.size() + archive::kTemporarySuffix.size())) {
+  if (!platform::FitsPathLimit(output + std::string(archive::kTemporarySuffix))) {
     return ARCHIVE_PATH_TOO_LONG;
   }
   if (absolute) {
@@ -108,7 +107,7 @@ ArchiveResult ArchiveSetTargetDir(ArchiveHandle* handle, const char* directory) 
   }
   if (directory == nullptr || directory[0] == '\0') return ARCHIVE_BAD_ARGUMENT;
   std::string target = archive::WithTrailingSeparator(directory);
-  if (!FitsPathLimit(target.size())) return ARCHIVE_PATH_TOO_LONG;
+  if (!platform::FitsPathLimit(target)) return ARCHIVE_PATH_TOO_LONG;
   handle->reader->targetDir = std::move(target);
   return ARCHIVE_OK;
 }
@@ -120,7 +119,7 @@ ArchiveResult ArchiveExtractItem(ArchiveHandle* handle, std::int32_t index, cons
   ArchiveReader& reader = *handle->reader;
   if (index < 0 || index >= reader.count || fileName == nullptr) return ARCHIVE_BAD_ARGUMENT;
   const std::string_view name(fileName);
-  if (!FitsPathLimit(name.size())) return ARCHIVE_PATH_TOO_LONG;
+  if (!platform::FitsPathLimit(name)) return ARCHIVE_PATH_TOO_LONG;
   ArchiveItem item;
   // Nothing is written for an item that cannot be described.
   if (const ArchiveResult prepared = PrepareItem(reader, index, item); prepared != ARCHIVE_OK) {

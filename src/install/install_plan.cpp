@@ -138,7 +138,7 @@ class Planner {
 
  private:
   bool FitsPathLimit(const std::string& path) const {
-    return programDir_.size() + path.size() < kArchivePathSize;
+    return platform::FitsPathLimit(programDir_ + path);
   }
 
   const std::string& programDir_;

@@ -90,7 +90,7 @@ class Transaction {
     }
     if (journal_.stagingName.empty()) return false;
     stagingDir_ = programDir_ + journal_.stagingName + platform::PathSeparator();
-    if (stagingDir_.size() + kStagedNameRoom >= kArchivePathSize) return false;
+    if (!platform::FitsPathLimit(stagingDir_ + std::string(kStagedNameRoom, '0'))) return false;
     for (const PlannedEntry& entry : plan.entries) journal_.targets.push_back(entry.target);
     journal_.createdDirectories = plan.createdDirectories;
     // The journal comes first, so that no staging directory is ever left

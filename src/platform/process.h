@@ -2,6 +2,7 @@
 // sleeping, and the crash of the fault-injection tests.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -25,6 +26,9 @@ std::string ModulePath();
 unsigned OsMajorVersion();
 
 void SleepMs(unsigned ms);
+
+// The running process's id.
+std::uint32_t CurrentProcessId();
 
 // Ends the process the way SIGKILL does (Windows: TerminateProcess with exit
 // code 9); for the crash points of the fault-injection tests.

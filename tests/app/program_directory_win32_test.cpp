@@ -24,6 +24,45 @@ namespace {
 // ends in a trail byte 0x5C.
 constexpr char kDirectoryName[] = "\xC9\xFD\xBC\xB6\x9C\x5C\xBB\x5C";
 constexpr char kChildTest[] = "ProgramDirectoryChild.ReportsWhatItMakesOfItsPath";
+// "升级" fifteen times: 60 bytes in GBK, 30 characters.
+constexpr char kLongName[] =
+    "\xC9\xFD\xBC\xB6\xC9\xFD\xBC\xB6\xC9\xFD\xBC\xB6\xC9\xFD\xBC\xB6\xC9\xFD\xBC\xB6"
+    "\xC9\xFD\xBC\xB6\xC9\xFD\xBC\xB6\xC9\xFD\xBC\xB6\xC9\xFD\xBC\xB6\xC9\xFD\xBC\xB6"
+    "\xC9\xFD\xBC\xB6\xC9\xFD\xBC\xB6\xC9\xFD\xBC\xB6\xC9\xFD\xBC\xB6\xC9\xFD\xBC\xB6";
+
+// Whether byte `at` of a GBK text starts a character (or is its end).
+bool StartsCharacter(const std::string& text, std::size_t at) {
+  std::size_t i = 0;
+  while (i < at) {
+    i +=
+        platform::IsLeadByte(platform::CodePage::kGbk, static_cast<unsigned char>(text[i])) ? 2 : 1;
+  }
+  return i == at;
+}
+
+// A directory below `base` of five components of kLongName, 300 bytes and
+// more, under 200 characters: a path that every system call takes, which an
+// ANSI buffer of MAX_PATH bytes cuts. One or no ASCII byte in front puts the
+// cut of the program's path at MAX_PATH - 1 bytes inside a double-byte
+// character or between two, whatever the length of `base`.
+std::string LongDirectory(const std::string& base, const std::string& program,
+                          bool cutInsideCharacter) {
+  for (const char* pad : {"\\", "\\a"}) {
+    std::string directory = base + pad + kLongName;
+    for (int i = 1; i < 5; ++i) directory += std::string("\\") + kLongName;
+    if (StartsCharacter(directory + "\\" + program, MAX_PATH - 1) != cutInsideCharacter) {
+      return directory;
+    }
+  }
+  return {};
+}
+
+bool CreateDirectories(const std::string& path) {
+  for (std::size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1)) {
+    platform::CreateDirectory(path.substr(0, at));
+  }
+  return platform::CreateDirectory(path);
+}
 
 // The child's side: runs only as a copy started by the test below.
 TEST(ProgramDirectoryChild, ReportsWhatItMakesOfItsPath) {
@@ -55,24 +94,25 @@ TEST(ProgramDirectoryChild, ReportsWhatItMakesOfItsPath) {
 
 // Run as "updater.exe" and under a name that itself ends in a trail byte 0x5C
 // ("升级淺.exe"), where a byte-wise search for the last backslash would cut
-// the name instead of the path; and from a path of more than 300 bytes.
+// the name instead of the path; and from paths of more than 300 bytes, cut by
+// a MAX_PATH buffer inside a character and between two.
 TEST(GbkProgramDirectory, PathAndCommandLineAreSplitOnRealSeparatorsOnly) {
   ASSERT_EQ(GetACP(), 936u) << "the tests run with the GBK code page (LC_ALL=zh_CN.UTF-8)";
   testsupport::ScratchDir scratch;
   const std::string directory = scratch.path() + "\\" + kDirectoryName;
   ASSERT_TRUE(platform::CreateDirectory(directory));
-  std::string longDirectory = scratch.path();
-  while (longDirectory.size() < 300) {
-    longDirectory += "\\";
-    for (int i = 0; i < 15; ++i) longDirectory += "\xC9\xFD\xBC\xB6";  // "升级", 4 bytes
-    ASSERT_TRUE(platform::CreateDirectory(longDirectory)) << longDirectory;
+  const std::string cutInside = LongDirectory(scratch.path(), "updater.exe", true);
+  const std::string cutBetween = LongDirectory(scratch.path(), "updater.exe", false);
+  for (const std::string& path : {cutInside, cutBetween}) {
+    ASSERT_GT(path.size(), 300u);
+    ASSERT_TRUE(CreateDirectories(path)) << path;
   }
   const std::string vendorUrl = std::string("http://dl.") + app::kVendorDomain + "/update.zip";
   const std::string localArchive = std::string("D:\\") + kDirectoryName + "\\update.zip";
 
   for (const auto& [home, name] :
        {std::pair{directory, "updater.exe"}, std::pair{directory, "\xC9\xFD\xBC\xB6\x9C\x5C.exe"},
-        std::pair{longDirectory, "updater.exe"}}) {
+        std::pair{cutInside, "updater.exe"}, std::pair{cutBetween, "updater.exe"}}) {
     const std::string program = home + "\\" + name;
     ASSERT_TRUE(CopyFileA(platform::ModulePath().c_str(), program.c_str(), TRUE));
     const std::string quoted = "\"" + program + "\" ";

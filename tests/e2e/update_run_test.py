@@ -14,7 +14,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from updater_run import (ARGS, MESSAGE_1, MESSAGE_2, ProgramDir, PtyRun, main,  # noqa: E402
+from updater_run import (ARGS, MESSAGE_1, MESSAGE_2, ProgramDir, PtyRun, main, native,  # noqa: E402
                          make_zip, publish, read_if_there, scratch, wait_until, zip_item)
 
 UPDATE_FILES = {"korvanta-data.txt": "version 2\n", "sub/old.txt": "replaced\n",
@@ -49,6 +49,20 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual((os.stat(self.program.join("update.zip")).st_mtime_ns,
                           self.program.read("sub/old.txt")), (zip_time, "replaced\n"))
         self.assertTrue(wait_until(lambda: len(self.program.starts()) == 2, 10))
+
+    # Windows counts a path in UTF-16 units: a program directory of more than
+    # 300 bytes in GBK but fewer than 200 characters is one like any other.
+    def test_long_chinese_program_directory_installs_and_restarts(self):
+        if not ARGS.emulator:
+            self.skipTest("Linux keeps paths below 260 bytes")
+        program = ProgramDir(os.path.join(scratch(self, "updater-run-"), *["升级" * 15] * 5))
+        own_path = native(program.join(program.name))
+        self.assertEqual((len(own_path.encode("gbk")) > 300, len(own_path) < 200), (True, True))
+        _, url = publish(self, "long-directory", ITEMS)
+        status, err = program.run(url)
+        self.assertEqual((status, {name: program.read(name) for name in UPDATE_FILES}),
+                         (0, UPDATE_FILES), err)
+        self.assertTrue(wait_until(lambda: program.starts(), 10))
 
     def test_message_one_in_the_terminal_opens_the_page_on_enter_only(self):
         for key, opened in ((b"\x1b", False), (b"\r", True)):

@@ -1,24 +1,26 @@
 #include "support/scratch_dir.h"
 
 #include <atomic>
-#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "platform/files.h"
+#include "platform/process.h"
 
 namespace testsupport {
 namespace fs = std::filesystem;
 
 ScratchDir::ScratchDir() {
   static std::atomic<unsigned> counter{0};
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   std::error_code ec;
   do {  // a name that another process has taken is passed over
-    path_ = (fs::temp_directory_path() /
-             ("updater-test-" + std::to_string(stamp) + "-" + std::to_string(counter.fetch_add(1))))
-                .string();
+    // Of one length on every run: tests of long paths build on it.
+    char name[40];
+    std::snprintf(name, sizeof name, "updater-test-%010u-%06u", platform::CurrentProcessId(),
+                  counter.fetch_add(1) % 1000000u);
+    path_ = (fs::temp_directory_path() / name).string();
   } while (!fs::create_directory(path_, ec));
 }
 

@@ -47,6 +47,8 @@ std::string ModulePath() {
   return {};
 }
 
+std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
+
 unsigned OsMajorVersion() {
   struct utsname name {};
   if (uname(&name) != 0) return 0;

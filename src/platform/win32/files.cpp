@@ -3,6 +3,7 @@
 #include "platform/files.h"
 
 #include "platform/win32/unique_handle.h"
+#include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
@@ -81,13 +82,10 @@ bool SetReadOnly(const std::string& path, bool readOnly) {
 }
 
 std::string CurrentDirectory() {
-  const DWORD needed = GetCurrentDirectoryA(0, nullptr);
-  if (needed == 0) return {};
-  std::string directory(needed, '\0');
-  const DWORD length = GetCurrentDirectoryA(needed, directory.data());
-  if (length == 0 || length >= needed) return {};
-  directory.resize(length);
-  return directory;
+  const std::optional<std::wstring> wide = win32::ReadWholeText(
+      [](wchar_t* buffer, DWORD size) { return GetCurrentDirectoryW(size, buffer); });
+  if (!wide) return {};
+  return win32::Narrow(*wide).value_or(std::string());
 }
 
 std::string NativePath(std::string_view path) { return std::string(path); }

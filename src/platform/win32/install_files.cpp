@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/win32/unique_handle.h"
+#include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
@@ -130,10 +131,10 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 std::string TemporaryDirectory() {
-  char buffer[MAX_PATH + 1] = {};
-  const DWORD n = GetTempPathA(sizeof buffer, buffer);
-  if (n == 0 || n > MAX_PATH) return {};
-  std::string path(buffer, n);
+  const std::optional<std::wstring> wide =
+      win32::ReadWholeText([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
+  std::string path = wide ? win32::Narrow(*wide).value_or(std::string()) : std::string();
+  if (path.empty()) return {};
   if (path.back() != '\\' && path.back() != '/') path += '\\';
   return path;
 }

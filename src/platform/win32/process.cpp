@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
@@ -14,26 +15,20 @@ std::string CommandLine() {
 }
 
 std::string ModulePath() {
-  // A path of MAX_PATH bytes or more is read whole: a name that does not fit
-  // comes back cut to the buffer's size, so the buffer grows until it fits,
-  // up to the longest path the system knows.
-  constexpr std::size_t kLongestPath = 32768;
-  std::string buffer(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return {};
-    if (n < buffer.size()) {
-      buffer.resize(n);
-      return buffer;
-    }
-    if (buffer.size() >= kLongestPath) return {};
-    buffer.resize(buffer.size() * 2);
-  }
+  // Read as the system keeps it and converted whole: the ANSI call cuts a
+  // long name to its buffer, and some systems then report the cut length as
+  // if the name were whole, inside a double-byte character or not.
+  const std::optional<std::wstring> wide = win32::ReadWholeText(
+      [](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); });
+  if (!wide) return {};
+  return win32::Narrow(*wide).value_or(std::string());
 }
 
 unsigned OsMajorVersion() { return LOBYTE(LOWORD(GetVersion())); }
 
 void SleepMs(unsigned ms) { Sleep(ms); }
+
+std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 
 void KillProcessNow() {
   TerminateProcess(GetCurrentProcess(), 9);

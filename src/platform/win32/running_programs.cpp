@@ -4,6 +4,7 @@
 #include "platform/running_programs.h"
 
 #include "platform/win32/unique_handle.h"
+#include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
 // clang-format off
 #include <tlhelp32.h>
@@ -13,16 +14,6 @@ namespace platform {
 namespace {
 
 using QueryImageNameFunction = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
-
-std::wstring Widen(const std::string& text) {
-  const int n =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) {
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  }
-  return wide;
-}
 
 // Paths compare without regard to letter case, and either separator counts.
 std::wstring Folded(std::wstring path) {
@@ -55,7 +46,7 @@ std::vector<std::uint32_t> ProgramsRunningIn(const std::string& directory) {
   std::vector<std::uint32_t> found;
   const auto queryImageName = reinterpret_cast<QueryImageNameFunction>(reinterpret_cast<void*>(
       GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameW")));
-  const std::wstring folder = Folded(Widen(directory));
+  const std::wstring folder = Folded(win32::Widen(directory));
   const win32::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot || folder.empty()) return found;
   PROCESSENTRY32W entry;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/tls_buffers.h"
+#include "platform/win32/wide_text.h"
 
 namespace platform {
 namespace {
@@ -52,10 +53,6 @@ bool IsCertificateError(SECURITY_STATUS status) {
     default:
       return false;
   }
-}
-
-std::wstring Widen(const std::string& text) {
-  return std::wstring(text.begin(), text.end());  // host names are ASCII
 }
 
 class CertStore {
@@ -318,7 +315,7 @@ class SchannelSession final : public TlsBufferedSession {
                            ~(pinned ? DWORD{CERT_TRUST_IS_UNTRUSTED_ROOT} : DWORD{0});
       if (own != nullptr) CertFreeCertificateContext(own);
       if (!pinned || own != nullptr) {
-        std::wstring name = Widen(hostName_);
+        std::wstring name = win32::Widen(hostName_);
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
         ssl.cbSize = sizeof ssl;
         ssl.dwAuthType = AUTHTYPE_SERVER;
