@@ -37,7 +37,7 @@ std::string Served(const testsupport::LoopbackPeers& peers, const std::string& n
 TEST_F(PeerTest, QueriesAndFindsTheFileUpToDate) {
   UPDATER_REQUIRE_PEERS(peers);
   httptest::RecordingDownloader d;
-  std::int32_t length = 0;
+  std::int64_t length = 0;
   http::HttpTime modified = 0;
   ASSERT_EQ(d.QueryInfo(peers.Url("/files/big.bin"), length, modified), 1);
   const std::string source = Served(peers, "big.bin");
