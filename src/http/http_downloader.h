@@ -78,8 +78,8 @@ inline constexpr std::int32_t kBodyBlockSize = 10240;
 inline constexpr std::int32_t kBodyReceiveSize = 256 * 1024;
 
 // Sent as the lParam of the notification message; valid only while the
-// message is being handled.
-// totalSize is -1 while the body's length is unknown.
+// message is being handled. totalSize is -1 while the body's length is
+// unknown.
 struct DownloadProgress {
   int code = 0;
   std::int64_t totalSize = 0;
@@ -146,7 +146,8 @@ class HttpDownloader {
   std::int32_t receiveTimeout = 30000;
   std::int32_t sendTimeout = 30000;
   // The largest file a Download accepts; a response announcing more fails
-  // before its body is read. 0: no limit.
+  // before its body is read, one of unknown length as soon as it grows past
+  // it. 0: no limit.
   std::int64_t maxSize = 0;
   int retryMode = RETRY_NONE;
   int retryCount = 0;
