@@ -133,6 +133,15 @@ def reset_then_rest(conn, index):
         conn.sendall(OK + b"3\r\n\r\nabc")
 
 
+# The header at once, then a body of 100 bytes, one each 50 ms.
+def drip_body(conn, index):
+    read_request(conn)
+    conn.sendall(OK + b"100\r\n\r\n")
+    for _ in range(100):
+        conn.sendall(b"x")
+        time.sleep(0.05)
+
+
 # Busy at first, with a Retry-After; then the file.
 def busy_then_file(conn, index):
     read_request(conn)
@@ -181,6 +190,10 @@ class HostileServers(FaultCase):
             ("ends the body with the close", answer(b"HTTP/1.0 200 OK\r\n\r\nabc"), [], EXIT_OK, 1, 5),
             ("resets mid-body", reset_then_rest, [], EXIT_OK, 2, 5),
             ("busy with a Retry-After", busy_then_file, [R, "1"], EXIT_OK, 2, 5),
+            # 20 bytes/s against 100: each transfer breaks after a second; the
+            # first brought progress, the next three nothing more.
+            ("drips the body below --speed-limit", drip_body,
+             ["--speed-limit", "100", "--speed-time", "1"], F, 4, 12),
             ("redirects to itself", answer(b"HTTP/1.1 302 Found\r\nLocation: /loop\r\n"
                                            b"Content-Length: 0\r\n\r\n"), forever, F, 21, 10),
             ("ignores Range and cuts short", answer(OK + b"10\r\n\r\nabc"), [], F, 4, 10),
