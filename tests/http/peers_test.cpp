@@ -110,7 +110,7 @@ TEST(PeerDownloads, DirectAndThroughEveryProxyEndWithTheServedFileOrFailForGood)
     testsupport::ScratchDir dir;
     const std::string target = dir.Join("file");
     ASSERT_TRUE(testsupport::WriteFileBytes(target + ".down", big.substr(0, 100000)));
-    ASSERT_TRUE(http::RecordPartialFile(target + ".down", static_cast<std::int32_t>(big.size()),
+    ASSERT_TRUE(http::RecordPartialFile(target + ".down", static_cast<std::int64_t>(big.size()),
                                         kServedTime));
     httptest::RecordingDownloader d;
     d.caCertificates = testsupport::ReadFileBytes(peers.tlsCaFile);
