@@ -133,13 +133,19 @@ def reset_then_rest(conn, index):
         conn.sendall(OK + b"3\r\n\r\nabc")
 
 
-# The header at once, then a body of 100 bytes, one each 50 ms.
-def drip_body(conn, index):
-    read_request(conn)
-    conn.sendall(OK + b"100\r\n\r\n")
-    for _ in range(100):
-        conn.sendall(b"x")
-        time.sleep(0.05)
+# The first answer sends a byte of its body and then nothing for 2 s; a Range
+# request is answered with the rest at once.
+def stall_then_rest(conn, index):
+    request = read_request(conn)
+    offset = re.search(rb"Range: bytes=(\d+)-", request)
+    if offset:
+        at = int(offset.group(1))
+        conn.sendall(b"HTTP/1.1 206 Partial Content\r\nContent-Length: %d\r\n"
+                     b"Content-Range: bytes %d-2/3\r\n\r\n%s" % (3 - at, at, b"abc"[at:]))
+        return
+    conn.sendall(OK + b"3\r\n\r\na")
+    time.sleep(2)
+    conn.sendall(b"bc")
 
 
 # Busy at first, with a Retry-After; then the file.
@@ -190,10 +196,9 @@ class HostileServers(FaultCase):
             ("ends the body with the close", answer(b"HTTP/1.0 200 OK\r\n\r\nabc"), [], EXIT_OK, 1, 5),
             ("resets mid-body", reset_then_rest, [], EXIT_OK, 2, 5),
             ("busy with a Retry-After", busy_then_file, [R, "1"], EXIT_OK, 2, 5),
-            # 20 bytes/s against 100: each transfer breaks after a second; the
-            # first brought progress, the next three nothing more.
-            ("drips the body below --speed-limit", drip_body,
-             ["--speed-limit", "100", "--speed-time", "1"], F, 4, 12),
+            # Fewer than 100 bytes in a second: broken, and resumed with Range.
+            ("stalls below --speed-limit", stall_then_rest,
+             ["--speed-limit", "100", "--speed-time", "1"], EXIT_OK, 2, 5),
             ("redirects to itself", answer(b"HTTP/1.1 302 Found\r\nLocation: /loop\r\n"
                                            b"Content-Length: 0\r\n\r\n"), forever, F, 21, 10),
             ("ignores Range and cuts short", answer(OK + b"10\r\n\r\nabc"), [], F, 4, 10),
