@@ -7,39 +7,20 @@
 #include <vector>
 
 #include "http/http_downloader.h"
+#include "support/table_rows.h"
 
 namespace {
 
 constexpr http::HttpTime kNow = 1614834367;  // Thu, 04 Mar 2021 05:06:07 GMT
 
 TEST(RetrySchedule, ReadsRetryAfterAsSecondsOrADateWithinAMinute) {
-  const std::pair<const char*, std::int64_t> cases[] = {
-      {"0", 0},
-      {"7", 7000},
-      {"60", 60000},
-      {"61", 60000},
-      {"99999999999999999999", 60000},
-      {"Thu, 04 Mar 2021 05:06:17 GMT", 10000},
-      {"Thu, 04 Mar 2021 05:06:00 GMT", 0},      // already past
-      {"Thu, 04 Mar 2021 06:06:07 GMT", 60000},  // an hour: a minute
-      {"", -1},
-      {"-5", -1},
-      {"5 s", -1},
-      {"soon", -1},
-  };
-  for (const auto& [text, ms] : cases) {
-    EXPECT_EQ(http::ParseRetryAfter(text, kNow).value_or(-1), ms) << text;
+  for (const testsupport::Row& row : testsupport::TableRows(
+#include "retry_afters.rows"
+           )) {
+    ASSERT_EQ(row.size(), 2u) << row[0];
+    const auto expected = row[1] == "-" ? std::nullopt : std::optional(std::stoll(row[1]));
+    EXPECT_EQ(http::ParseRetryAfter(row[0], kNow), expected) << row[0];
   }
-}
-
-TEST(RetrySchedule, PausesGrowToThirtySecondsCutByUpToAQuarter) {
-  const std::int64_t full[] = {1000, 2000, 4000, 8000, 16000, 30000, 30000};
-  for (int failures = 1; failures <= 7; ++failures) {
-    const std::int64_t pause = full[failures - 1];
-    EXPECT_EQ(http::GrowingPauseMs(failures, 0.0), pause) << failures;
-    EXPECT_EQ(http::GrowingPauseMs(failures, 1.0), pause - pause / 4) << failures;
-  }
-  EXPECT_EQ(http::GrowingPauseMs(1000, 0.5), 26250);
 }
 
 // Each case: settings, then failures at the given ms (a negative time: bytes
