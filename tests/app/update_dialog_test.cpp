@@ -131,6 +131,8 @@ TEST_F(UpdateDialogFlow, AnotherDomainStaysIdleAndShowsProgressRecords) {
         {http::NOTIFY_PROGRESS, 6000000000, 5999999999, "已经下载5999999999字节/共6000000000字节",
          99},
         {http::NOTIFY_RETRY, 6000000000, 5999999999, app::kRetryingText, 99},
+        {http::NOTIFY_PROGRESS, 9000000000000000000, 4500000000000000000,
+         "已经下载4500000000000000000字节/共9000000000000000000字节", 50},
         {http::NOTIFY_PROGRESS, -1, 4294967296, "已经下载4294967296字节", 0},
     };
     for (const auto& r : records) {
