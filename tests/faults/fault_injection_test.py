@@ -148,11 +148,15 @@ def stall_then_rest(conn, index):
     conn.sendall(b"bc")
 
 
-# Busy at first, with a Retry-After; then the file.
+# Busy at first, with a Retry-After of a second; the file only to a request
+# that waited for it.
 def busy_then_file(conn, index):
     read_request(conn)
-    conn.sendall(b"HTTP/1.1 503 Busy\r\nRetry-After: 1\r\nContent-Length: 0\r\n\r\n"
-                 if index == 0 else OK + b"3\r\n\r\nabc")
+    if index == 0:
+        busy_then_file.since = time.monotonic()
+    waited = index > 0 and time.monotonic() - busy_then_file.since >= 0.9
+    conn.sendall(OK + b"3\r\n\r\nabc" if waited else
+                 b"HTTP/1.1 503 Busy\r\nRetry-After: 1\r\nContent-Length: 0\r\n\r\n")
 
 
 def silent(conn, index):
