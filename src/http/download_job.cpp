@@ -102,7 +102,7 @@ int HttpDownloader::QueryInfo(const std::string& givenUrl, std::int64_t& lengthO
 
 bool HttpDownloader::RetryAllowed() {
   if (StopAsked()) return false;
-  const RetrySettings settings{retryMode, maxRetries, retryDelay, retryBudget};
+  const RetrySettings settings{retryMode, maxRetries, retryDelay, retryBudget, retryBackoff != 0};
   const std::optional<std::int64_t> pause =
       retrySchedule_.Next(settings, NowMs(), retryAfterMs_, Jitter());
   retryAfterMs_.reset();  // it answered this failure only

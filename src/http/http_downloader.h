@@ -151,10 +151,13 @@ class HttpDownloader {
   std::int64_t maxSize = 0;
   int retryMode = RETRY_NONE;
   int retryCount = 0;
-  // Pause before each retry in ms; 0: growing pauses with jitter (1 s, 2 s,
-  // 4 s ... 30 s). A server's Retry-After is honoured either way
-  // (retry_schedule.h).
+  // Pause before each retry in ms. 0: none under RETRY_LIMITED, growing
+  // pauses with jitter (1 s, 2 s, 4 s ... 30 s) under RETRY_FOREVER and
+  // RETRY_RUN, and under RETRY_LIMITED with retryBackoff (retry_schedule.h).
   std::int32_t retryDelay = 0;
+  // Nonzero: growing pauses without a retryDelay, and a server's Retry-After
+  // honoured, whatever the mode (RETRY_RUN always does both).
+  int retryBackoff = 0;
   std::int32_t maxRetries = 0;
   // RETRY_RUN gives up once this many ms passed without a byte of progress.
   std::int64_t retryBudget = 10 * 60 * 1000;

@@ -58,9 +58,14 @@ std::optional<std::int64_t> RetrySchedule::Next(const RetrySettings& settings, s
   }
   ++retries_;
   ++failuresInARow_;
-  std::int64_t pause =
-      settings.delayMs > 0 ? settings.delayMs : GrowingPauseMs(failuresInARow_, jitter);
-  if (retryAfterMs) pause = settings.delayMs > 0 ? std::max(pause, *retryAfterMs) : *retryAfterMs;
+  const bool backoff = settings.backoff || settings.mode == RETRY_RUN;
+  std::int64_t pause = std::max<std::int64_t>(settings.delayMs, 0);
+  if (pause == 0 && (backoff || settings.mode == RETRY_FOREVER)) {
+    pause = GrowingPauseMs(failuresInARow_, jitter);
+  }
+  if (retryAfterMs && backoff) {
+    pause = settings.delayMs > 0 ? std::max(pause, *retryAfterMs) : *retryAfterMs;
+  }
   return std::min(pause, budgetLeft);
 }
 

@@ -33,6 +33,10 @@ struct RetrySettings {
   std::int32_t maxRetries = 0;
   std::int32_t delayMs = 0;   // 0: growing pauses
   std::int64_t budgetMs = 0;  // RETRY_RUN: ms without progress before it gives up
+  // Without a fixed delay, growing pauses; and a server's Retry-After is
+  // honoured. Always so under RETRY_RUN; RETRY_FOREVER has the growing pauses
+  // of its own; RETRY_LIMITED without either retries at once, as it always did.
+  bool backoff = false;
 };
 
 class RetrySchedule {

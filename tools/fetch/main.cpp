@@ -55,6 +55,7 @@ void Apply(const fetch::FetchOptions& o, http::HttpDownloader& d) {
   if (o.retryMode) d.retryMode = *o.retryMode;
   d.maxRetries = o.maxRetries;
   if (o.retryDelay) d.retryDelay = *o.retryDelay;
+  d.retryBackoff = 1;
   // curl's rule, slower than LIMIT bytes/s for TIME s (each 1 and 30 when
   // only the other is given), is the engine's fewer than LIMIT * TIME bytes
   // within TIME s.
