@@ -19,7 +19,7 @@ bool UpdateDialog::CheckPackage(const std::string& archivePath, PackageOrigin or
   bool accepted = false;
   bool fetched = true;
   if (origin == PackageOrigin::kDownloaded) {
-    m_downloader.SetNotifyWindow(m_hWnd, WM_UPDATE_PROGRESS, 0);
+    m_downloader.SetProgressCallback(nullptr);
     m_downloader.maxSize = static_cast<std::int32_t>(signing::kMaxSignatureFileSize);
     fetched =
         m_downloader.Download(m_url + kSignatureSuffix, signaturePath, 1) == http::DOWNLOAD_OK;

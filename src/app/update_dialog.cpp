@@ -114,7 +114,12 @@ platform::LResult UpdateDialog::OnDownloadProgress(platform::WParam, platform::L
 
 bool UpdateDialog::DownloadUpdate(const std::string& url, const std::string& localFile,
                                   bool* upToDate) {
-  m_downloader.SetNotifyWindow(m_hWnd, WM_UPDATE_PROGRESS, 1);
+  // Each record reaches the dialog as message 1125, sent: the worker waits
+  // while the GUI thread shows it.
+  m_downloader.SetProgressCallback([window = m_hWnd](const http::DownloadProgress& record) {
+    platform::SendMessage(window, WM_UPDATE_PROGRESS, 2,
+                          reinterpret_cast<platform::LParam>(&record));
+  });
   std::int32_t contentLength = 0;
   http::HttpTime lastModified = 0;
   if (m_downloader.QueryInfo(url, contentLength, lastModified) == 0) return false;

@@ -1,5 +1,5 @@
-// A downloader for the tests: progress records are kept instead of being sent
-// to a window, and every wait is short so a failing case ends quickly.
+// A downloader for the tests: progress records are kept, and every wait is
+// short so a failing case ends quickly.
 #pragma once
 
 #include <vector>
@@ -11,13 +11,11 @@ namespace httptest {
 class RecordingDownloader : public http::HttpDownloader {
  public:
   RecordingDownloader() {
-    notifyEnabled = 1;
+    SetProgressCallback(
+        [this](const http::DownloadProgress& record) { records.push_back(record); });
     connectTimeout = receiveTimeout = sendTimeout = 5000;
   }
   std::vector<http::DownloadProgress> records;
-
- protected:
-  void DeliverProgress(const http::DownloadProgress& record) override { records.push_back(record); }
 };
 
 // The request text and the judging of a response header, which the engine
