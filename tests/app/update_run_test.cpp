@@ -201,6 +201,10 @@ TEST_F(UpdateRunFlow, WhereItMayNotWriteTheDownloadGoesToAnElevatedRun) {
   }
   EXPECT_TRUE(shell.started.empty());
   EXPECT_FALSE(platform::GetFileStatus(scratch.Join("absent")).has_value());
+  // The log goes beside the package.
+  EXPECT_EQ(app::LogDirectory(app::DirectoryOf(self)), app::UserUpdateDirectory());
+  EXPECT_EQ(app::LogDirectory(scratch.path() + platform::PathSeparator()),
+            scratch.path() + platform::PathSeparator());
 }
 
 // Closing while the name look-up still holds back ends the run at once (no
