@@ -13,6 +13,24 @@ enum class RunKind {
   kIdle,          // an "http" address of another domain, or nothing left: wait
 };
 
+// How the run is shown, from a switch as the first argument.
+enum class RunMode {
+  kDialog,   // no switch: the update dialog
+  kSilent,   // "--silent": the same run without any window, box, output or page
+  kRecover,  // "--recover": only finish or undo an interrupted install
+};
+
+struct RunRequest {
+  RunMode mode = RunMode::kDialog;
+  std::string commandLine;  // without the switch
+};
+
+// The switch, when the first argument is one, and the command line without
+// it (the program's own part and the arguments after the switch, one blank
+// between them), for PlanRun. The program's own part is the quoted text when
+// the line begins with a double quote, else the text up to the first blank.
+RunRequest TakeRunSwitch(std::string_view commandLine);
+
 struct RunPlan {
   RunKind kind = RunKind::kNoArgument;
   std::string argument;  // the address or the archive path

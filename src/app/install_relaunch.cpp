@@ -1,24 +1,33 @@
-#include "app/command_line.h"
+#include <iterator>
+#include <utility>
+
 #include "app/public_key.h"
-#include "app/update_dialog.h"
+#include "app/run_log.h"
+#include "app/update_run.h"
 #include "install/install_transaction.h"
 #include "platform/files.h"
 #include "platform/install_files.h"
-#include "platform/path.h"
-#include "platform/process.h"
 #include "platform/shell.h"
 #include "signing/release_acceptance.h"
 
 namespace app {
+namespace {
+
+constexpr const char* kOutcomeTexts[] = {"installed", "no zip archive at that path", "failed",
+                                         "given up before the commit"};
+static_assert(std::size(kOutcomeTexts) ==
+              static_cast<std::size_t>(install::InstallOutcome::kDeclined) + 1);
+
+}  // namespace
 
 // Checks a local archive and installs it as one transaction over the program
-// directory, then ends the run: the main application is started after an
-// install, or when the path names no zip archive (nothing to install: the
-// user's text named something else); an archive that is refused or cannot be
-// installed whole leaves the program directory as it was and brings message
-// 2. An archive that the user gives up installing (the main application still
-// runs) is kept, and the run ends without a message.
-int UpdateDialog::InstallAndRelaunch(std::string archivePath) {
+// directory: the main application is then started, also when the path names
+// no zip archive (nothing to install: the user's text named something else);
+// an archive that is refused or cannot be installed whole leaves the program
+// directory as it was and brings message 2. An archive that the user gives up
+// installing (the main application still runs) is kept, and the run ends
+// without a message.
+void UpdateRun::InstallLocal(const std::string& archivePath) {
   // With a key, the package and its signature are checked and installed as
   // copies in the program directory, which only this run writes: the user's
   // own files (for an elevated run, those in the user's temporary directory)
@@ -32,26 +41,38 @@ int UpdateDialog::InstallAndRelaunch(std::string archivePath) {
     platform::DeleteFile(copy + kSignatureSuffix);
   };
   removeCopies();  // left by a run that ended before it could remove them
-  const bool checked = (!copies || (platform::CopyToNewFile(archivePath, copy) &&
-                                    platform::CopyToNewFile(archivePath + kSignatureSuffix,
-                                                            copy + kSignatureSuffix))) &&
-                       CheckPackage(package, PackageOrigin::kLocal);
-  const install::InstallOutcome outcome =
-      checked ? InstallPackage(package) : install::InstallOutcome::kFailed;
+  bool copied = !copies || platform::CopyToNewFile(archivePath, copy);
+  if (!copied) {
+    Fail({RunStep::kInstall, FailureKind::kInstallFailed});
+  } else if (copies &&
+             !platform::CopyToNewFile(archivePath + kSignatureSuffix, copy + kSignatureSuffix)) {
+    RunFailure missing(RunStep::kSignature, FailureKind::kSignatureRefused);
+    missing.signature = signing::SIGNATURE_MALFORMED;
+    Fail(std::move(missing));
+    copied = false;
+  }
+  const install::InstallOutcome outcome = copied && CheckPackage(package, PackageOrigin::kLocal)
+                                              ? InstallPackage(package)
+                                              : install::InstallOutcome::kDeclined;
   removeCopies();
+  m_installed = outcome == install::InstallOutcome::kInstalled ||
+                outcome == install::InstallOutcome::kNoArchive;
+  if (outcome != install::InstallOutcome::kFailed) return;
+  Fail({RunStep::kInstall, FailureKind::kInstallFailed});
   // A package that an unelevated run downloaded for this one is the
   // updater's own, not the user's: a failed one goes, as after a download.
-  if (outcome == install::InstallOutcome::kFailed && archivePath == PackagePath(true)) {
-    platform::DeleteFile(archivePath);
-  }
-  FinishRun(outcome == install::InstallOutcome::kInstalled ||
-            outcome == install::InstallOutcome::kNoArchive);
-  return 0;
+  if (archivePath == PackagePath(true)) platform::DeleteFile(archivePath);
 }
 
-install::InstallOutcome UpdateDialog::InstallPackage(const std::string& package) {
+install::InstallOutcome UpdateRun::InstallPackage(const std::string& package) {
+  EnterStep(RunStep::kInstall);
+  // A close that came first installs nothing; one that comes during the
+  // install takes effect once it has ended, whole.
+  if (!m_shutdown.BeginCommit()) return install::InstallOutcome::kDeclined;
   const install::InstallOutcome outcome =
       install::InstallArchive(package, m_programDir, [this] { return WaitForProgramsToEnd(); });
+  m_shutdown.EndCommit();
+  m_log.Write(std::string("install: ") + kOutcomeTexts[static_cast<int>(outcome)]);
   // The accepted signature becomes the installed release's only now: a
   // package that failed or was declined leaves the kept one as it was. One
   // that cannot be written leaves the release before as the oldest accepted;
@@ -62,16 +83,11 @@ install::InstallOutcome UpdateDialog::InstallPackage(const std::string& package)
   return outcome;
 }
 
-bool UpdateDialog::InstallDownloaded(const std::string& package) {
-  switch (InstallPackage(package)) {
-    case install::InstallOutcome::kInstalled:
-      return true;
-    case install::InstallOutcome::kDeclined:
-      return false;  // kept for the next run
-    case install::InstallOutcome::kNoArchive:
-    case install::InstallOutcome::kFailed:
-      break;
-  }
+bool UpdateRun::InstallDownloaded(const std::string& package) {
+  const install::InstallOutcome outcome = InstallPackage(package);
+  if (outcome == install::InstallOutcome::kInstalled) return true;
+  if (outcome == install::InstallOutcome::kDeclined) return false;  // kept for the next run
+  Fail({RunStep::kInstall, FailureKind::kInstallFailed});
   // The next download then fetches the package whole instead of finding it
   // up to date, and its signature anew.
   platform::DeleteFile(package);
@@ -79,28 +95,17 @@ bool UpdateDialog::InstallDownloaded(const std::string& package) {
   return false;
 }
 
-std::string UpdateDialog::PackagePath(bool elevated) const {
-  if (!elevated) return m_programDir + "update.zip";
-  return platform::TemporaryDirectory() + "korvanta-update" + platform::PathSeparator() +
-         "update.zip";
+std::string UpdateRun::PackagePath(bool elevated) const {
+  return (elevated ? UserUpdateDirectory() : m_programDir) + "update.zip";
 }
 
-bool UpdateDialog::InstallElevated(const std::string& package) {
+bool UpdateRun::InstallElevated(const std::string& package) {
+  EnterStep(RunStep::kElevation);
   // The elevated run takes the package as a local archive (its 3000 ms wait
   // gives this run the time to end) and starts the main application itself.
-  if (!platform::StartElevated(m_environment.modulePath, package)) return false;
-  m_quietEnd.store(true);
+  const bool started = platform::StartElevated(m_environment.modulePath, package);
+  Fail({RunStep::kElevation, started ? FailureKind::kHandedOver : FailureKind::kElevationRefused});
   return false;
-}
-
-void UpdateDialog::FinishRun(bool installed) {
-  if (installed) {
-    const std::string mainApplication = DirectoryOf(m_environment.modulePath) + "Korvanta.exe";
-    platform::StartProgram(mainApplication, RelaunchVerb(platform::OsMajorVersion()));
-  } else if (!m_quietEnd.load()) {
-    ShowFailureMessage(2);
-  }
-  platform::SendMessage(m_hWnd, platform::kWmClose, 0, 0);
 }
 
 }  // namespace app

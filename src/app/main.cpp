@@ -7,6 +7,5 @@ app::UpdaterApp theApp;
 
 int main(int argc, char** argv) {
   platform::InitProcess(argc, argv);
-  theApp.InitInstance();
-  return 0;
+  return theApp.InitInstance();
 }

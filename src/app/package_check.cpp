@@ -1,6 +1,5 @@
-#include "app/command_line.h"
 #include "app/public_key.h"
-#include "app/update_dialog.h"
+#include "app/update_run.h"
 #include "platform/files.h"
 #include "signing/release_acceptance.h"
 
@@ -12,28 +11,39 @@ namespace app {
 // run's own downloader (its settings; no resume, no progress records). The
 // accepted signature is held until the package is installed. A refused
 // download is removed with its signature; the caller ends the run.
-bool UpdateDialog::CheckPackage(const std::string& archivePath, PackageOrigin origin) {
+bool UpdateRun::CheckPackage(const std::string& archivePath, PackageOrigin origin) {
+  EnterStep(RunStep::kSignature);
   m_acceptedSignature.clear();
-  if (kPublicKey[0] == '\0') return true;
+  if (kPublicKey[0] == '\0') {
+    m_log.Write("signature: not checked, the updater has no key");
+    return true;
+  }
   const std::string signaturePath = archivePath + kSignatureSuffix;
-  bool accepted = false;
+  RunFailure refused{RunStep::kSignature, FailureKind::kSignatureRefused};
   bool fetched = true;
   if (origin == PackageOrigin::kDownloaded) {
-    m_downloader.SetNotifyWindow(m_hWnd, WM_UPDATE_PROGRESS, 0);
-    m_downloader.maxSize = static_cast<std::int32_t>(signing::kMaxSignatureFileSize);
-    fetched =
-        m_downloader.Download(m_url + kSignatureSuffix, signaturePath, 1) == http::DOWNLOAD_OK;
+    m_downloader.SetProgressCallback(nullptr);
+    m_downloader.maxSize = static_cast<std::int64_t>(signing::kMaxSignatureFileSize);
+    const std::string url = m_plan.argument + kSignatureSuffix;
+    const http::DownloadResult result = m_downloader.Download(url, signaturePath, 1);
     m_downloader.maxSize = 0;
-    // Closing the dialog stopped the fetch on purpose: no message, no install.
+    // Closing the run stopped the fetch on purpose: no message, no install.
     if (m_shutdown.CloseRequested()) return false;
+    fetched = LogDownload("GET", url, result == http::DOWNLOAD_OK, DownloadResultText(result));
+    if (!fetched) refused.httpStatus = LastStatus();
   }
   signing::PublicKey key;
   if (fetched && signing::ParsePublicKey(kPublicKey, key)) {
-    accepted = signing::AcceptRelease(key, archivePath, signaturePath,
-                                      m_programDir + kInstalledSignatureName,
-                                      m_acceptedSignature) == signing::SIGNATURE_OK;
+    refused.signature =
+        signing::AcceptRelease(key, archivePath, signaturePath,
+                               m_programDir + kInstalledSignatureName, m_acceptedSignature);
   }
-  if (accepted) return true;
+  if (refused.signature == signing::SIGNATURE_OK) {
+    m_log.Write("signature: accepted");
+    return true;
+  }
+  m_acceptedSignature.clear();
+  Fail(std::move(refused));
   if (origin == PackageOrigin::kDownloaded) {
     // Left in place, the refused package would pass as current at the next
     // run's download and be refused again instead of fetched anew.

@@ -1,10 +1,8 @@
 #include "app/program_wait.h"
 
-#include "app/messages.h"
-#include "app/update_dialog.h"
+#include "app/update_run.h"
 #include "platform/process.h"
 #include "platform/running_programs.h"
-#include "platform/shell.h"
 
 namespace app {
 
@@ -26,20 +24,21 @@ bool WaitForPrograms(const ProgramWait& wait) {
   }
 }
 
-bool UpdateDialog::WaitForProgramsToEnd() {
+bool UpdateRun::WaitForProgramsToEnd() {
   const ProgramWait wait{
       [this] { return !platform::ProgramsRunningIn(m_programDir).empty(); },
-      [this] { platform::SetDlgItemText(m_hWnd, IDC_STATUS_TEXT, kWaitingForProgramsText); },
       [this] {
-        return platform::MessageBox(m_hWnd, ProgramsRunningQuestion(), kMessageCaption,
-                                    platform::kMbRetryCancel) != platform::kIdCancel;
+        m_log.Write("install: waiting for the programs that run from the program directory");
+        m_view.ShowStatus(kWaitingForProgramsText);
       },
+      [this] { return m_view.AskRetryWhileProgramsRun(); },
       [this] { return m_shutdown.CloseRequested(); },
       [](unsigned ms) { platform::SleepMs(ms); },
       platform::ProgramWaitMs(kProgramWaitMs)};
   if (WaitForPrograms(wait)) return true;
-  // The package stays for the next run; nothing is reported, the user chose.
-  m_quietEnd.store(true);
+  // The package stays for the next run; nothing is reported, the user chose
+  // (a close ends the run as closed).
+  if (!m_shutdown.CloseRequested()) Fail({RunStep::kInstall, FailureKind::kProgramsStillRun});
   return false;
 }
 

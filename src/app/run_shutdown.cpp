@@ -11,6 +11,13 @@ void RunShutdown::RequestClose() {
   const std::lock_guard<std::mutex> lock(mutex_);
   stop_.store(1);
   if (state_ == RunState::kRunning) state_ = RunState::kClosing;
+  closed_.notify_all();
+}
+
+bool RunShutdown::WaitForClose(unsigned ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return closed_.wait_for(lock, std::chrono::milliseconds(ms),
+                          [this] { return stop_.load() != 0; });
 }
 
 bool RunShutdown::BeginCommit() {

@@ -1,14 +1,16 @@
-// The update dialog: reads the command line, downloads the update package on
-// a worker thread while showing its progress, then installs it and starts the
-// main application again.
+// The update dialog: dialog 102 over the window runtime (a window on Windows,
+// the terminal or plain lines on Linux) as the view of one UpdateRun. The run
+// works on a thread of its own; what it shows reaches the dialog through
+// synchronous window messages, and the dialog's close asks the run to stop.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <thread>
 
-#include "app/run_shutdown.h"
-#include "http/http_downloader.h"
-#include "install/install_transaction.h"
+#include "app/run_view.h"
+#include "app/update_run.h"
+#include "platform/log_sink.h"
 #include "platform/window.h"
 
 namespace app {
@@ -17,103 +19,48 @@ inline constexpr int IDD_UPDATE_DIALOG = 102;
 inline constexpr int IDC_DOWNLOAD_PROGRESS = 1000;
 inline constexpr int IDC_STATUS_TEXT = 1001;
 inline constexpr int IDI_UPDATER = 128;
-inline constexpr std::uintptr_t IDT_START_DOWNLOAD = 2001;
 inline constexpr unsigned WM_UPDATE_PROGRESS = platform::kWmUser + 101;  // 1125
-inline constexpr unsigned kStartDelayMs = 1000;
-inline constexpr unsigned kLocalInstallDelayMs = 3000;
-// The signature of the release installed last, kept in the program directory:
-// a package signed for an older release is refused.
-inline constexpr char kInstalledSignatureName[] = "installed-release.minisig";
-// A package's signature file: the package's path or address plus this.
-inline constexpr char kSignatureSuffix[] = ".minisig";
-// The copy of a local package (and of its signature) that a run with a key
-// checks and installs.
-inline constexpr char kLocalCopyName[] = "update.local.zip";
 
-enum class PackageOrigin { kDownloaded, kLocal };
+// The engine's progress records as a window takes them: each is sent to
+// `window` as `message`, wParam 2 and lParam the record's address, and the
+// sender waits until the window has handled it.
+http::ProgressCallback NotifyWindow(platform::WindowHandle window, unsigned message);
 
-// Where a run starts from: the command line and the updater's own path.
-struct RunEnvironment {
-  std::string commandLine;
-  std::string modulePath;
-};
-RunEnvironment CurrentRunEnvironment();
-
-class UpdateDialog : public platform::DialogHost {
+class UpdateDialog : public platform::DialogHost, public RunView {
  public:
-  explicit UpdateDialog(RunEnvironment environment = CurrentRunEnvironment());
+  UpdateDialog(RunEnvironment environment, platform::LogSink& log);
   ~UpdateDialog() override;
   UpdateDialog(const UpdateDialog&) = delete;
   UpdateDialog& operator=(const UpdateDialog&) = delete;
 
-  // Runs the dialog modally until it closes.
-  int DoModal();
+  // Runs the dialog modally until it closes; then the run has ended.
+  void DoModal();
+  ExitStatus exitStatus() const { return m_run.exitStatus(); }
 
   bool OnInitDialog(platform::WindowHandle dialog) override;
   platform::LResult OnMessage(unsigned message, platform::WParam wParam, platform::LParam lParam,
                               bool& handled) override;
-  // Closes the run and waits for the worker (an install under way ends
-  // first), then releases the socket library if the dialog started it.
+  // Asks the run to stop and waits for its thread (an install under way ends
+  // first).
   void OnDestroyWindow() override;
 
-  void OnTimer(std::uintptr_t timerId);
-  platform::LResult OnDownloadProgress(platform::WParam wParam, platform::LParam lParam);
-  // True when the package is there to install (not after a failure or a
-  // close); `upToDate` (when given) tells whether it was already current and
-  // nothing was transferred.
-  bool DownloadUpdate(const std::string& url, const std::string& localFile,
-                      bool* upToDate = nullptr);
-  static unsigned UpdateThreadProc(UpdateDialog* dialog);
-  // Whether the package may be installed: true, or false after it removed a
-  // refused download and its signature (the caller ends the run).
-  bool CheckPackage(const std::string& archivePath, PackageOrigin origin);
-  int InstallAndRelaunch(std::string archivePath);
-  // Installs a checked package over the program directory; once it is in
-  // place, its accepted signature is kept as the installed release's.
-  install::InstallOutcome InstallPackage(const std::string& package);
-  // Installs a downloaded package; true when the new set is in place. A
-  // package that fails is removed.
-  bool InstallDownloaded(const std::string& package);
-  // Waits until no program runs from the program directory, asking the user
-  // when that takes long; false when the user gave up.
-  bool WaitForProgramsToEnd();
-  // Where a package is downloaded: the program directory, or, when the user
-  // may not write there, a directory of the user's own.
-  std::string PackagePath(bool elevated) const;
-  // Starts the updater again with administrator rights on the downloaded
-  // package, to install it; false when it was not started (refused).
-  bool InstallElevated(const std::string& package);
-
-  platform::WindowHandle window() const { return m_hWnd; }
-  const std::string& url() const { return m_url; }
-  const std::string& programDir() const { return m_programDir; }
-  bool workerStarted() const { return m_worker.joinable(); }
-  const RunShutdown& shutdown() const { return m_shutdown; }
+  void ShowStatus(const std::string& text) override;
+  void ShowProgress(const http::DownloadProgress& record) override;
+  void ShowDownloaded() override;
+  bool AskRetryWhileProgramsRun() override;
+  void ShowFailure(const RunFailure& failure) override;
+  void Close() override;
 
  private:
-  void ShowFailureMessage(int which);
-  // Ends the run: the main application is started after an install, message
-  // 2 is shown after a failure; then the dialog closes.
-  void FinishRun(bool installed);
+  // WM_UPDATE_PROGRESS: the status line and the bar of one record.
+  platform::LResult OnDownloadProgress(platform::LParam lParam);
 
-  RunEnvironment m_environment;
   platform::WindowHandle m_hWnd = nullptr;
   platform::IconHandle m_hIcon = nullptr;
   platform::WindowHandle m_progress = nullptr;
-  bool m_startArmed = false;
-  bool m_socketsStarted = false;
-  http::HttpDownloader m_downloader;
-  std::string m_url;
-  std::string m_programDir;
+  http::ProgressCallback m_notify;
+  UpdateRun m_run;
   std::thread m_worker;
-  RunShutdown m_shutdown;
-  // The run ends without message 2 and without starting the main
-  // application: the user gave up waiting for it, or an elevated run of the
-  // updater installs the package.
-  std::atomic<bool> m_quietEnd{false};
-  // The signature file's text of the package that CheckPackage accepted;
-  // empty without a key.
-  std::string m_acceptedSignature;
 };
 
 }  // namespace app

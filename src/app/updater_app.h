@@ -1,12 +1,14 @@
-// The application object: runs the update dialog, then lets the process end.
+// The application object: reads how the run is to be shown, runs it with the
+// update dialog or silently (or only recovers an interrupted install), and
+// gives the process its exit status.
 #pragma once
 
 namespace app {
 
 class UpdaterApp {
  public:
-  // Runs the dialog modally; false, so that the process ends with it.
-  bool InitInstance();
+  // The exit status (ExitStatus).
+  int InitInstance();
 };
 
 }  // namespace app

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <optional>
+#include <utility>
 
 #include "http/header_text.h"
 
@@ -71,31 +72,19 @@ HttpDownloader::HttpDownloader() = default;
 
 HttpDownloader::~HttpDownloader() { CloseConnection(); }
 
-void HttpDownloader::SetNotifyWindow(platform::WindowHandle window, unsigned message, int enable) {
-  if (enable != 0 && window != nullptr && platform::IsWindow(window)) {
-    notifyWindow = window;
-    notifyMessage = message;
-    notifyEnabled = 1;
-  } else {
-    notifyWindow = nullptr;
-    notifyMessage = 0;
-    notifyEnabled = 0;
-  }
+void HttpDownloader::SetProgressCallback(ProgressCallback callback) {
+  progress_ = std::move(callback);
+  notifyEnabled = progress_ ? 1 : 0;
 }
 
 void HttpDownloader::Notify(int code) {
-  if (notifyEnabled == 0) return;
+  if (notifyEnabled == 0 || !progress_) return;
   DownloadProgress record;
   record.code = code;
   record.totalSize = totalSize;
   record.receivedSize = receivedSize;
   record.fileName = fileName;
-  DeliverProgress(record);
-}
-
-void HttpDownloader::DeliverProgress(const DownloadProgress& record) {
-  platform::SendMessage(notifyWindow, notifyMessage, 2,
-                        reinterpret_cast<platform::LParam>(&record));
+  progress_(record);
 }
 
 }  // namespace http

@@ -1,10 +1,11 @@
 // The download engine: fetches one URL over HTTP/1.1 into one local file,
 // resuming from a temporary file, skipping a file that is already current, and
-// sending progress records synchronously to a window of the caller's choice.
+// handing progress records to a callback of the caller's choice.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,7 +19,6 @@
 #include "net/socket_reader.h"
 #include "net/tls_channel.h"
 #include "platform/files.h"
-#include "platform/window.h"
 
 namespace http {
 
@@ -77,15 +77,18 @@ inline constexpr std::int32_t kBodyBlockSize = 10240;
 // link costs a few system calls per 256 KiB instead of several per block.
 inline constexpr std::int32_t kBodyReceiveSize = 256 * 1024;
 
-// Sent as the lParam of the notification message; valid only while the
-// message is being handled. totalSize is -1 while the body's length is
-// unknown.
+// A progress record; valid only during the call that receives it. totalSize
+// is -1 while the body's length is unknown.
 struct DownloadProgress {
   int code = 0;
   std::int64_t totalSize = 0;
   std::int64_t receivedSize = 0;
   std::string fileName;
 };
+
+// Receives the records on the thread that runs the operation, which waits
+// until the call returns.
+using ProgressCallback = std::function<void(const DownloadProgress& record)>;
 
 // Splits an http or https URL into host, object (path and query) and port
 // (by default 80, or 443 for https); `tls` says whether it is https. The
@@ -105,7 +108,8 @@ class HttpDownloader {
   HttpDownloader(const HttpDownloader&) = delete;
   HttpDownloader& operator=(const HttpDownloader&) = delete;
 
-  void SetNotifyWindow(platform::WindowHandle window, unsigned message, int enable);
+  // Progress records go to `callback` from now on; an empty one turns them off.
+  void SetProgressCallback(ProgressCallback callback);
 
   // HEAD request: nonzero on success; the outputs are written only then.
   // contentLength is -1 when the answer announced no length.
@@ -166,9 +170,8 @@ class HttpDownloader {
   // either: no such limit.
   std::int64_t lowSpeedLimit = 1024;
   std::int32_t lowSpeedTime = 60;
+  // Nonzero while a progress callback is set.
   int notifyEnabled = 0;
-  platform::WindowHandle notifyWindow = nullptr;
-  unsigned notifyMessage = 0;
   int useAuth = 0;
   std::string authUser;
   std::string authPassword;
@@ -216,9 +219,6 @@ class HttpDownloader {
 
   // Sends one progress record when notification is enabled.
   void Notify(int code);
-  // Where a record goes: by default to notifyWindow with notifyMessage. A
-  // front end without a window takes the records by overriding this.
-  virtual void DeliverProgress(const DownloadProgress& record);
 
   // The clock of the retry policy (ms of a steady clock) and its pause,
   // which returns early, false, when a stop is asked for. Tests replace
@@ -260,6 +260,7 @@ class HttpDownloader {
   // and pauses: true to go on.
   bool RetryAllowed();
 
+  ProgressCallback progress_;
   std::vector<char> bodyBuffer_;
   RetrySchedule retrySchedule_;
   // The last retryable answer's Retry-After, in ms.

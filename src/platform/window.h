@@ -21,7 +21,6 @@ inline constexpr unsigned kWmPaint = 0x000F;
 inline constexpr unsigned kWmClose = 0x0010;
 inline constexpr unsigned kWmQueryDragIcon = 0x0037;
 inline constexpr unsigned kWmSetIcon = 0x0080;
-inline constexpr unsigned kWmTimer = 0x0113;
 inline constexpr unsigned kWmUser = 0x0400;
 inline constexpr unsigned kPbmSetRange = 0x0401;
 inline constexpr unsigned kPbmSetPos = 0x0402;
@@ -40,7 +39,7 @@ class DialogHost {
   virtual ~DialogHost() = default;
   // The window and its controls exist. The result is the dialog procedure's.
   virtual bool OnInitDialog(WindowHandle dialog) = 0;
-  // Any message sent or posted to the dialog (WM_TIMER, WM_PAINT, user
+  // Any message sent or posted to the dialog (WM_PAINT, user
   // messages, WM_CLOSE...). Leave `handled` false for the default handling,
   // which for WM_CLOSE ends the modal loop with kIdCancel.
   virtual LResult OnMessage(unsigned message, WParam wParam, LParam lParam, bool& handled) = 0;
@@ -67,11 +66,6 @@ WindowHandle GetDlgItem(WindowHandle dialog, int controlId);
 // Texts are in the active code page.
 void SetDlgItemText(WindowHandle dialog, int controlId, const std::string& text);
 std::string GetDlgItemText(WindowHandle dialog, int controlId);
-
-// A timer on `window`, delivered as WM_TIMER with wParam = id every `periodMs`
-// until KillTimer.
-bool SetTimer(WindowHandle window, std::uintptr_t id, unsigned periodMs);
-bool KillTimer(WindowHandle window, std::uintptr_t id);
 
 // On the GUI thread: handles messages that other threads send to its windows
 // until `done` returns true or `timeoutMs` passes. True when `done` held.

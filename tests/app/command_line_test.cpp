@@ -12,6 +12,7 @@
 namespace {
 
 using app::RunKind;
+using app::RunMode;
 
 constexpr char kSelf[] = "/opt/korvanta/updater";
 
@@ -24,6 +25,7 @@ TEST(PlanRun, DecidesWhatTheRunDoes) {
     std::string line;
     RunKind kind;
     std::string argument;
+    RunMode mode = RunMode::kDialog;
   };
   const Case cases[] = {
       {std::string("\"") + kSelf + "\"", RunKind::kNoArgument, ""},
@@ -42,9 +44,20 @@ TEST(PlanRun, DecidesWhatTheRunDoes) {
       {kSelf, RunKind::kNoArgument, ""},  // unquoted and shorter than the quoted path
       {q + q, RunKind::kIdle, ""},
       {q + "a" + q + "b", RunKind::kLocalArchive, "ab"},  // every occurrence removed
+      // A switch counts only as the first argument, and is no part of the rest.
+      {q + "--silent  " + vendorUrl, RunKind::kDownload, vendorUrl, RunMode::kSilent},
+      {q + "--silent /tmp/u.zip", RunKind::kLocalArchive, "/tmp/u.zip", RunMode::kSilent},
+      {q + "--silent", RunKind::kNoArgument, "", RunMode::kSilent},
+      {std::string(kSelf) + " --silent /tmp/u.zip", RunKind::kLocalArchive,
+       std::string(kSelf) + " /tmp/u.zip", RunMode::kSilent},
+      {q + "--recover", RunKind::kNoArgument, "", RunMode::kRecover},
+      {q + "--silently /tmp/u.zip", RunKind::kLocalArchive, "--silently /tmp/u.zip"},
+      {q + "/tmp/u.zip --silent", RunKind::kLocalArchive, "/tmp/u.zip --silent"},
   };
   for (const auto& c : cases) {
-    const app::RunPlan plan = app::PlanRun(c.line, kSelf, domain);
+    const app::RunRequest request = app::TakeRunSwitch(c.line);
+    const app::RunPlan plan = app::PlanRun(request.commandLine, kSelf, domain);
+    EXPECT_EQ(request.mode, c.mode) << c.line;
     EXPECT_EQ(plan.kind, c.kind) << c.line;
     EXPECT_EQ(plan.argument, c.argument) << c.line;
   }

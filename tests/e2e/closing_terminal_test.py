@@ -27,12 +27,13 @@ BODY, SENT = os.urandom(400000), 70000
 class ClosingInATerminal(unittest.TestCase):
     def test_every_way_out_gives_the_terminal_back(self):
         cases = [
-            # what ends the run, its exit status, what the server sends: nothing
-            # (None), part of the body, then nothing more ("held") or the rest
-            # bit by bit ("drips"); a 200 answer starts the partial file over
-            ("Esc while a header is held back", b"\x1b", 0, None),
-            ("Esc while the body drips", b"\x1b", 0, "drips"),
-            ("Ctrl-C, a key of the raw terminal", b"\x03", 0, "held"),
+            # what ends the run, its exit status (2: nothing installed), what
+            # the server sends: nothing (None), part of the body, then nothing
+            # more ("held") or the rest bit by bit ("drips"); a 200 answer
+            # starts the partial file over
+            ("Esc while a header is held back", b"\x1b", 2, None),
+            ("Esc while the body drips", b"\x1b", 2, "drips"),
+            ("Ctrl-C, a key of the raw terminal", b"\x03", 2, "held"),
             ("SIGTERM", signal.SIGTERM, -signal.SIGTERM, "held"),
             ("SIGHUP", signal.SIGHUP, -signal.SIGHUP, None),
             ("SIGINT sent by another program", signal.SIGINT, -signal.SIGINT, None),

@@ -12,10 +12,12 @@ import os
 import subprocess
 import sys
 import unittest
+import unittest.mock
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from updater_run import (ARGS, MESSAGE_2, ProgramDir, Server, emulator, main,  # noqa: E402
-                         make_zip, native, publish, read_if_there, scratch, wait_until, zip_item)
+from updater_run import (ARGS, MESSAGE_2, NOT_UPDATED, UPDATED, ProgramDir, Server,  # noqa: E402
+                         emulator, main, make_zip, native, publish, read_if_there, scratch,
+                         wait_until, zip_item)
 
 QUESTION = ("Korvanta程序仍在运行，本次升级无法继续。\n\n"
             "请关闭Korvanta程序后按\"重试\"继续升级，按\"取消\"放弃本次升级。")
@@ -48,7 +50,8 @@ class RunningApp(unittest.TestCase):
 
     def test_a_running_application_is_waited_for_then_the_update_installs(self):
         self.start_standin("2000")
-        self.assertEqual(self.run_shown(self.serve("waited", NEW)[1]), (0, False, False, []))
+        self.assertEqual(self.run_shown(self.serve("waited", NEW)[1]), (UPDATED, False, False, []))
+        self.assertIn("install: waiting for the programs", self.program.run_log())
         self.assertTrue(wait_until(self.program.starts, 30))
         # The data file never changed under the running application, and the
         # new one was in place when the main application started again.
@@ -61,7 +64,10 @@ class RunningApp(unittest.TestCase):
         self.addCleanup(os.environ.pop, "UPDATER_TEST_PROGRAM_WAIT_MS", None)
         served, url = self.serve("never", NEW)
         self.start_standin("forever")
-        self.assertEqual(self.run_shown(url, box=True), (0, True, False, []))
+        self.assertEqual(self.run_shown(url, box=True), (NOT_UPDATED, True, False, []))
+        # Nobody answers a silent run: it gives up after the wait.
+        self.assertEqual(self.program.run_silent(url), (NOT_UPDATED, ""))
+        self.assertEqual(self.program.run_log().count("install: the user gave up waiting"), 2)
         self.assertEqual((self.program.read("korvanta-data.txt"), self.program.starts(),
                           self.program.read("update.zip", "rb")),
                          ("version 1\n", [], read_if_there(served)))  # the package is kept
@@ -71,14 +77,15 @@ class RunningApp(unittest.TestCase):
         new = self.program.read(name, "rb") + b"\0a newer build"
         served, url = self.serve("self", dict(NEW, **{name: new,
                                                       "update.zip": b"an item, not the package"}))
-        self.assertEqual(self.run_shown(url)[:3], (0, False, False))
+        self.assertEqual(self.run_shown(url)[:3], (UPDATED, False, False))
         self.assertEqual((self.program.read(name, "rb"), self.program.read("korvanta-data.txt"),
                           self.program.read("update.zip", "rb")),
                          (new, "version 2\n", read_if_there(served)))
         self.assertTrue(wait_until(self.program.starts, 30))
         # The next start, with a path that names no archive, removes what is
         # left of the old program and starts the main application.
-        self.assertEqual(self.run_shown(self.program.join("no-such.zip")), (0, False, False, []))
+        self.assertEqual(self.run_shown(self.program.join("no-such.zip")),
+                         (UPDATED, False, False, []))
         self.assertTrue(wait_until(lambda: len(self.program.starts()) == 2, 30))
 
     def test_a_file_held_without_delete_sharing_rolls_the_install_back(self):
@@ -97,7 +104,8 @@ class RunningApp(unittest.TestCase):
         self.addCleanup(hold.wait, 60)
         self.addCleanup(hold.stdin.close)
         self.assertEqual(hold.stdout.readline().strip(), b"held")
-        self.assertEqual(self.run_shown(archive, box=True), (0, False, True, []))
+        self.assertEqual(self.run_shown(archive, box=True), (NOT_UPDATED, False, True, []))
+        self.assertIn("install: failed", self.program.run_log())
         self.assertEqual(({item: self.program.read(item) for item in old}, self.program.starts()),
                          (old, []))
 
@@ -113,11 +121,18 @@ class RunningApp(unittest.TestCase):
             if os.getuid() == 0:  # root writes anywhere: the run is nobody's
                 os.setgid(65534)
                 os.setuid(65534)
-        status, err = self.program.run("http://127.0.0.1:%d/%s/update.zip" % (
-            server.port, ARGS.domain), preexec=as_another_user)
+        temp = scratch(self)
+        os.chmod(temp, 0o777)
+        with unittest.mock.patch.dict(os.environ, TMPDIR=temp):
+            status, err = self.program.run("http://127.0.0.1:%d/%s/update.zip" % (
+                server.port, ARGS.domain), preexec=as_another_user)
         self.assertEqual((status, MESSAGE_2 in err, server.connections,
                           self.program.read("korvanta-data.txt"), self.program.read("update.zip"),
-                          self.program.leftovers()), (0, True, 0, "version 1\n", None, []), err)
+                          self.program.leftovers()),
+                         (NOT_UPDATED, True, 0, "version 1\n", None, []), err)
+        # The log went where this user may write.
+        self.assertIn("the program directory may not be written",
+                      read_if_there(os.path.join(temp, "korvanta-update", "updater.log"), "r"))
 
 
 if __name__ == "__main__":

@@ -21,11 +21,12 @@ import unittest.mock
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from updater_run import (ARGS, EXIT_FAILED, MESSAGE_2, ProgramDir, emulator,  # noqa: E402
-                         file_size_limit, main, make_zip, publish, read_if_there, remove_tree,
-                         scratch, zip_item)
+from updater_run import (ARGS, EXIT_FAILED, MESSAGE_2, NO_ADDRESS, NOT_UPDATED,  # noqa: E402
+                         UPDATED, ProgramDir, emulator, file_size_limit, main, make_zip, publish,
+                         read_if_there, remove_tree, scratch, zip_item)
 
-OWN = {"updater", "updater.exe", "Korvanta.exe", "Korvanta.log", "update.zip", "update.zip.down"}
+OWN = {"updater", "updater.exe", "Korvanta.exe", "Korvanta.log", "update.zip", "update.zip.down",
+       "updater.log", "updater.log.1"}
 
 
 # Flips a data byte of stored item `index`: its CRC-32 no longer holds.
@@ -131,9 +132,11 @@ class InstallTransaction(unittest.TestCase):
             recovery_step = 1 + step % 8
             code = self.program.install(None, crash_at=recovery_step, recover_only=True)
             self.assertIn(code, (0, killed), "recovery step %d" % recovery_step)
-            # The next start, whatever its way to run, finishes the job.
-            self.assertEqual(self.program.install(None, recover_only=True) if ARGS.emulator
-                             else self.program.run()[0], 0)
+            # The next start, whatever its way to run, finishes the job: here
+            # the updater with --recover (no window), or alone (message 1).
+            alone = step % 2 == 0 and not ARGS.emulator
+            self.assertEqual(self.program.run(*[] if alone else ["--recover"])[0],
+                             NO_ADDRESS if alone else UPDATED)
             ends[self.assertWhole("killed at step %d" % step)] += 1
             self.assertEqual(self.program.leftovers(), [], step)
         else:
@@ -213,7 +216,8 @@ class InstallTransaction(unittest.TestCase):
         self.assertEqual(snapshot(self.program.path), self.old)
         # Message 2, nothing started or left behind, and the user's archive stays.
         self.assertEqual((status, MESSAGE_2 in err, self.program.starts(), self.program.leftovers(),
-                          os.path.exists(big)), (0, True, [], [], True), err)
+                          os.path.exists(big)), (NOT_UPDATED, True, [], [], True), err)
+        self.assertIn("install: failed", self.program.run_log())
 
     def test_a_damaged_package_is_fetched_once_more_or_removed_with_message_two(self):
         if ARGS.emulator:
@@ -221,10 +225,12 @@ class InstallTransaction(unittest.TestCase):
         # A local copy with the server's size and time but a damaged item, or
         # a zeroed end (no directory: not a zip at all), is fetched once more;
         # a damaged download is removed. (case, damage of the local copy, of
-        # the served package)
-        cases = [("local-item", lambda p: damage_item(p, 2), None), ("local-end", zero_end, None),
-                 ("served-item", None, lambda p: damage_item(p, 1))]
-        for case, damage_local, damage_served in cases:
+        # the served package, what the log says)
+        again = "the package found up to date was refused; it is fetched once more"
+        cases = [("local-item", lambda p: damage_item(p, 2), None, again),
+                 ("local-end", zero_end, None, again),
+                 ("served-item", None, lambda p: damage_item(p, 1), "install: failed")]
+        for case, damage_local, damage_served, logged in cases:
             damaged = damage_served is not None
             with self.subTest(case):
                 served, url = publish(self, case)
@@ -243,7 +249,9 @@ class InstallTransaction(unittest.TestCase):
                 # Message 2 or the package kept and the main application started.
                 self.assertEqual((status, MESSAGE_2 in err, os.path.exists(local),
                                   len(program.starts()), program.leftovers()),
-                                 (0, damaged, not damaged, 0 if damaged else 1, []), err)
+                                 (NOT_UPDATED if damaged else UPDATED, damaged, not damaged,
+                                  0 if damaged else 1, []), err)
+                self.assertIn(logged, program.run_log())
         # The elevated run of a hand-over installs the package that the user's
         # run left in the temporary directory: a damaged one is the updater's
         # own, not the user's, and goes too.
@@ -255,7 +263,7 @@ class InstallTransaction(unittest.TestCase):
         with unittest.mock.patch.dict(os.environ, TMPDIR=self.scratch):
             status, err = program.run(package)
         self.assertEqual((status, MESSAGE_2 in err, os.path.exists(package),
-                          snapshot(program.path)), (0, True, False, self.old), err)
+                          snapshot(program.path)), (NOT_UPDATED, True, False, self.old), err)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,5 @@
-// A downloader for the tests: progress records are kept instead of being sent
-// to a window, and every wait is short so a failing case ends quickly.
+// A downloader for the tests: progress records are kept, and every wait is
+// short so a failing case ends quickly.
 #pragma once
 
 #include <vector>
@@ -11,7 +11,8 @@ namespace httptest {
 class RecordingDownloader : public http::HttpDownloader {
  public:
   RecordingDownloader() {
-    notifyEnabled = 1;
+    SetProgressCallback(
+        [this](const http::DownloadProgress& record) { records.push_back(record); });
     connectTimeout = receiveTimeout = sendTimeout = 5000;
   }
   std::vector<http::DownloadProgress> records;
@@ -22,7 +23,6 @@ class RecordingDownloader : public http::HttpDownloader {
   std::int64_t fakeNowMs = 0;
 
  protected:
-  void DeliverProgress(const http::DownloadProgress& record) override { records.push_back(record); }
   std::int64_t NowMs() const override {
     return fakePauses ? fakeNowMs : http::HttpDownloader::NowMs();
   }

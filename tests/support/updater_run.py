@@ -26,7 +26,10 @@ TAIL = "\n\n或去Orinta网站上下载新版本。\n\n按\"确认\"去官网下
 MESSAGE_1 = "非常抱歉，本程序不能单独运行。\n\n您可点击\"Velmora\"工具栏的\"在线升级\"按钮尝试升级。" + TAIL
 MESSAGE_2 = ("非常抱歉，可能因为网络原因，本次升级失败。\n\n"
              "您可点击\"Velmora\"工具栏的\"在线升级\"按钮再次尝试升级。" + TAIL)
-EXIT_OK, EXIT_FAILED = 0, 3
+EXIT_OK, EXIT_FAILED = 0, 3  # updater-fetch and updater-install
+# The updater: installed (or current) and the main application started; no
+# address; nothing installed.
+UPDATED, NO_ADDRESS, NOT_UPDATED = 0, 1, 2
 
 # The programs under test and the vendor domain they were built with (main()).
 ARGS = argparse.Namespace(emulator=None)
@@ -214,6 +217,19 @@ class ProgramDir:
             # The helper's console stream writes each line break as CR LF.
             shown = answer.stdout.decode("gbk", "replace").replace("\r\n", "\n")
         return proc.wait(timeout=timeout), shown
+
+    # A run with --silent: the exit status and everything it wrote (the
+    # stand-in it starts shares its output: its line is left out).
+    def run_silent(self, argument, timeout=60):
+        done = self.start("--silent", native(argument), stdout=subprocess.PIPE, how=subprocess.run,
+                          timeout=timeout)
+        output = (done.stdout + done.stderr).decode(errors="replace")
+        return done.returncode, re.sub(r"(?m)^Korvanta started \(data: .*\)\r?\n", "", output)
+
+    # What the updater's runs logged (updater.log, and the older copy first).
+    def run_log(self):
+        return b"".join(read_if_there(self.join(name)) or b"" for name in (
+            "updater.log.1", "updater.log")).decode(errors="replace")
 
     # What the stand-in wrote: a line for each run of it.
     def log(self):

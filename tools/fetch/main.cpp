@@ -160,7 +160,7 @@ int Run(const fetch::FetchOptions& options) {
   }
   int status = result;
   if (options.publicKey && (result == http::DOWNLOAD_OK || result == http::DOWNLOAD_UP_TO_DATE)) {
-    downloader.SetNotifyWindow(nullptr, 0, 0);
+    downloader.SetProgressCallback(nullptr);
     const int verified = VerifyDownload(options, downloader);
     if (verified != http::DOWNLOAD_OK) status = verified;
   }

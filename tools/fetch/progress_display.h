@@ -29,20 +29,15 @@ class ProgressDisplay {
   std::chrono::steady_clock::time_point lastDraw_{};
 };
 
-// The engine with its records going to a ProgressDisplay instead of a window.
+// The engine with its records going to a ProgressDisplay.
 class ConsoleDownloader : public http::HttpDownloader {
  public:
-  explicit ConsoleDownloader(ProgressDisplay* display) : display_(display) {
-    notifyEnabled = display != nullptr ? 1 : 0;
+  explicit ConsoleDownloader(ProgressDisplay* display) {
+    if (display != nullptr) {
+      SetProgressCallback(
+          [display](const http::DownloadProgress& record) { display->Show(record); });
+    }
   }
-
- protected:
-  void DeliverProgress(const http::DownloadProgress& record) override {
-    if (display_ != nullptr) display_->Show(record);
-  }
-
- private:
-  ProgressDisplay* display_;
 };
 
 }  // namespace fetch

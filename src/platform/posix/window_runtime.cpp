@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <thread>
 
@@ -26,11 +25,6 @@ struct Control {
   int id;
 };
 
-struct Timer {
-  unsigned periodMs;
-  Clock::time_point due;
-};
-
 struct Pending {
   WindowHandle target = nullptr;
   unsigned message = 0;
@@ -47,7 +41,6 @@ struct Dialog {
   Control status{this, 1001};
   Control progress{this, 1000};
   posix::DialogState state;
-  std::map<std::uintptr_t, Timer> timers;
   std::deque<Pending*> queue;
   bool ended = false;
   int result = 0;
@@ -85,7 +78,8 @@ LResult HandleControlMessage(Dialog& d, Control& c, unsigned message, WParam wPa
       }
       case kPbmSetPos: {
         const LResult previous = d.state.position;
-        d.state.position = std::clamp(static_cast<int>(wParam), d.state.rangeLow, d.state.rangeHigh);
+        d.state.position =
+            std::clamp(static_cast<int>(wParam), d.state.rangeLow, d.state.rangeHigh);
         return previous;
       }
       case kPbmGetPos:
@@ -114,7 +108,8 @@ void DrainQueue(Dialog& d, std::unique_lock<std::mutex>& lock) {
     Pending* p = d.queue.front();
     d.queue.pop_front();
     lock.unlock();
-    const LResult result = p->call ? p->call() : Dispatch(d, p->target, p->message, p->wParam, p->lParam);
+    const LResult result =
+        p->call ? p->call() : Dispatch(d, p->target, p->message, p->wParam, p->lParam);
     lock.lock();
     p->result = result;
     p->done = true;
@@ -167,21 +162,6 @@ int RunModalDialog(int templateId, DialogHost& host) {
   while (!d.ended) {
     DrainQueue(d, lock);
     if (d.ended) break;
-    // Due timers, each delivered as WM_TIMER and rearmed by its period.
-    const auto now = Clock::now();
-    for (auto it = d.timers.begin(); it != d.timers.end() && !d.ended;) {
-      if (it->second.due > now) {
-        ++it;
-        continue;
-      }
-      const std::uintptr_t id = it->first;
-      it->second.due = now + std::chrono::milliseconds(it->second.periodMs);
-      lock.unlock();
-      Dispatch(d, &d, kWmTimer, id, 0);
-      lock.lock();
-      it = d.timers.upper_bound(id);
-    }
-    if (d.ended) break;
     const posix::DialogState snapshot = d.state;
     lock.unlock();
     d.view->Refresh(snapshot, Clock::now());
@@ -189,9 +169,8 @@ int RunModalDialog(int templateId, DialogHost& host) {
     if (key != posix::Key::kNone) EndDialog(&d, key == posix::Key::kOk ? kIdOk : kIdCancel);
     lock.lock();
     if (d.ended) break;
-    auto wake = Clock::now() + std::chrono::milliseconds(50);
-    for (const auto& [id, timer] : d.timers) wake = std::min(wake, timer.due);
-    runtimeChanged.wait_until(lock, wake, [&] { return !d.queue.empty() || d.ended; });
+    runtimeChanged.wait_for(lock, std::chrono::milliseconds(50),
+                            [&] { return !d.queue.empty() || d.ended; });
   }
   lock.unlock();
 
@@ -245,22 +224,6 @@ std::string GetDlgItemText(WindowHandle dialog, int controlId) {
   return d->state.status;
 }
 
-bool SetTimer(WindowHandle window, std::uintptr_t id, unsigned periodMs) {
-  std::lock_guard<std::mutex> lock(runtimeMutex);
-  Dialog* d = OwnerOf(window);
-  if (d == nullptr || window != d) return false;
-  d->timers[id] = Timer{periodMs, Clock::now() + std::chrono::milliseconds(periodMs)};
-  runtimeChanged.notify_all();
-  return true;
-}
-
-bool KillTimer(WindowHandle window, std::uintptr_t id) {
-  std::lock_guard<std::mutex> lock(runtimeMutex);
-  Dialog* d = OwnerOf(window);
-  if (d == nullptr || window != d) return false;
-  return d->timers.erase(id) > 0;
-}
-
 bool PumpSentMessagesOnce(unsigned waitMs) {
   std::unique_lock<std::mutex> lock(runtimeMutex);
   Dialog* d = liveDialog;
@@ -269,7 +232,8 @@ bool PumpSentMessagesOnce(unsigned waitMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
     return false;
   }
-  runtimeChanged.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return !d->queue.empty(); });
+  runtimeChanged.wait_for(lock, std::chrono::milliseconds(waitMs),
+                          [&] { return !d->queue.empty(); });
   const bool any = !d->queue.empty();
   DrainQueue(*d, lock);
   return any;
@@ -283,17 +247,17 @@ namespace system {
 
 // A box from another thread is asked on the GUI thread, which owns the
 // terminal while the dialog runs.
-int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
-               unsigned) {
+int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption, unsigned) {
   {
     std::unique_lock<std::mutex> lock(runtimeMutex);
     Dialog* d = liveDialog;
     if (d != nullptr) {
       posix::DialogView* view = d->view.get();
       lock.unlock();
-      const LResult answer = RunOnGuiThread(
-          owner != nullptr ? owner : d, 0, 0, 0,
-          [view, &text, &caption] { return static_cast<LResult>(view->AskOkCancel(caption, text)); });
+      const LResult answer =
+          RunOnGuiThread(owner != nullptr ? owner : d, 0, 0, 0, [view, &text, &caption] {
+            return static_cast<LResult>(view->AskOkCancel(caption, text));
+          });
       return answer == kIdOk ? kIdOk : kIdCancel;
     }
   }

@@ -145,14 +145,6 @@ std::string GetDlgItemText(WindowHandle dialog, int controlId) {
   return text;
 }
 
-bool SetTimer(WindowHandle window, std::uintptr_t id, unsigned periodMs) {
-  return ::SetTimer(static_cast<HWND>(window), id, periodMs, nullptr) != 0;
-}
-
-bool KillTimer(WindowHandle window, std::uintptr_t id) {
-  return ::KillTimer(static_cast<HWND>(window), id) != FALSE;
-}
-
 bool PumpSentMessagesOnce(unsigned waitMs) {
   // Wakes for messages that other threads send to this thread's windows and
   // handles them; posted messages and input stay queued for the modal loop.

@@ -1,0 +1,201 @@
+#include "app/update_run.h"
+
+#include <iterator>
+#include <utility>
+
+#include "app/run_log.h"
+#include "app/vendor_config.h"
+#include "http/response_header.h"
+#include "net/socket_library.h"
+#include "platform/install_files.h"
+#include "platform/process.h"
+#include "platform/shell.h"
+
+namespace app {
+namespace {
+
+constexpr const char* kRunKindTexts[] = {"no argument", "download", "local archive",
+                                         "another domain's address"};
+static_assert(std::size(kRunKindTexts) == static_cast<std::size_t>(RunKind::kIdle) + 1);
+
+constexpr const char* kDownloadResultTexts[] = {"downloaded", "up to date", "stopped", "failed"};
+static_assert(std::size(kDownloadResultTexts) == http::DOWNLOAD_FAILED + 1);
+
+}  // namespace
+
+const char* UpdateRun::DownloadResultText(http::DownloadResult result) {
+  return kDownloadResultTexts[result];
+}
+
+int UpdateRun::LastStatus() const {
+  const std::string& header = m_downloader.responseHeader;
+  return http::ParseStatusLine(std::string_view(header).substr(0, header.find("\r\n"))).value_or(0);
+}
+
+UpdateRun::UpdateRun(RunEnvironment environment, RunView& view, platform::LogSink& log)
+    : m_environment(std::move(environment)), m_view(view), m_log(log) {
+  m_downloader.caCertificates = kCaCertificates;
+  // A run rides out a link or a server that fails for a while: it retries
+  // with growing pauses until ten minutes pass without a byte of progress.
+  m_downloader.retryMode = http::RETRY_RUN;
+}
+
+UpdateRun::~UpdateRun() {
+  // Only a start of this run's own is released: a release without one would
+  // end the socket library under whoever else in the process uses it.
+  if (m_socketsStarted) net::SocketCleanup();
+}
+
+ExitStatus UpdateRun::exitStatus() const {
+  if (m_relaunched) return ExitStatus::kUpdated;
+  return ExitStatusOf(m_failure ? m_failure->kind : FailureKind::kClosed);
+}
+
+void UpdateRun::EnterStep(RunStep step) { m_step = step; }
+
+void UpdateRun::Fail(RunFailure failure) {
+  if (m_failure) return;
+  m_log.Write(DescribeFailure(failure));
+  m_failure = std::move(failure);
+}
+
+bool UpdateRun::Begin() {
+  const std::string& modulePath = m_environment.modulePath;
+  m_plan = PlanRun(m_environment.commandLine, modulePath, kVendorDomain);
+  if (!modulePath.empty()) m_programDir = DirectoryOf(modulePath);
+  m_log.Write(std::string("start: updater ") + kUpdaterVersion + ", " +
+              (m_environment.silent ? "silent, " : "") +
+              kRunKindTexts[static_cast<int>(m_plan.kind)] +
+              (m_plan.argument.empty() ? "" : " " + LoggableAddress(m_plan.argument)) +
+              ", program directory " + (m_programDir.empty() ? "unknown" : m_programDir));
+  // Without its own path the updater has no program directory, and it must
+  // not take the drive root or the current directory for one.
+  if (modulePath.empty() || m_plan.kind == RunKind::kNoArgument) {
+    Fail({RunStep::kStart,
+          modulePath.empty() ? FailureKind::kNoProgramDirectory : FailureKind::kNoArgument});
+    End();
+    return false;
+  }
+  // A failure shows up as a failed download.
+  m_socketsStarted = net::SocketStartup() == 0;
+  if (m_plan.kind == RunKind::kIdle) {
+    Fail({RunStep::kStart, FailureKind::kNotVendorAddress});
+    return false;
+  }
+  return true;
+}
+
+void UpdateRun::Work() {
+  // Every network wait of the run, whichever request makes it, ends as soon
+  // as the close is asked, even one asked before the request began.
+  const net::ScopedStopFlag closing(m_shutdown.stopFlag());
+  const bool local = m_plan.kind == RunKind::kLocalArchive;
+  if (!m_shutdown.WaitForClose(local ? kLocalInstallDelayMs : kStartDelayMs)) {
+    if (local) {
+      InstallLocal(m_plan.argument);
+    } else {
+      DownloadAndInstall();
+    }
+  }
+  // A close stopped the run on purpose: nothing is reported, and a partial
+  // download stays for the next run. An install that was under way finished,
+  // and the run ends as after any other.
+  if (!m_installed && m_shutdown.CloseRequested()) {
+    m_failure.reset();  // whatever the close cut short
+    Fail({m_step, FailureKind::kClosed});
+  } else {
+    End();
+  }
+  m_shutdown.Finish();
+}
+
+void UpdateRun::DownloadAndInstall() {
+  // Where the user may not write, the package is downloaded as the user and
+  // installed by an elevated run; without elevation the run fails at once.
+  const bool elevated = !platform::CanWriteIn(m_programDir);
+  if (elevated && (m_environment.silent || !platform::CanElevate())) {
+    Fail({RunStep::kStart, FailureKind::kNotWritable});
+    return;
+  }
+  const std::string localFile = PackagePath(elevated);
+  // Kept from run to run, so that a download cut short resumes.
+  if (elevated) platform::CreateDirectory(DirectoryOf(localFile));
+  const auto downloadAndInstall = [&](bool* upToDate) {
+    if (!DownloadUpdate(localFile, upToDate)) return false;
+    if (!CheckPackage(localFile, PackageOrigin::kDownloaded)) return false;
+    if (elevated) return InstallElevated(localFile);
+    return InstallDownloaded(localFile);
+  };
+  bool upToDate = false;
+  bool installed = downloadAndInstall(&upToDate);
+  // A package found up to date may have been damaged on the disk since it
+  // came: it is fetched once more before the run gives up (not after the user
+  // gave up or refused the elevation prompt).
+  if (!installed && upToDate && !elevated && !m_shutdown.CloseRequested() && m_failure &&
+      MessageFor(m_failure->kind)) {
+    m_failure.reset();
+    m_log.Write("download: the package found up to date was refused; it is fetched once more");
+    installed = downloadAndInstall(nullptr);
+  }
+  m_installed = installed;
+}
+
+bool UpdateRun::LogDownload(const char* method, const std::string& url, bool succeeded,
+                            const char* outcome) {
+  std::string line = std::string(method) + " " + LoggableAddress(url) + ": " + outcome;
+  if (const int status = LastStatus(); status != 0) {
+    line += ", HTTP " + std::to_string(status);
+  }
+  if (std::string_view(method) != "HEAD") {
+    line += ", " + std::to_string(m_downloader.receivedSize) + " of " +
+            std::to_string(m_downloader.totalSize) + " bytes";
+  }
+  m_log.Write(line);
+  return succeeded;
+}
+
+bool UpdateRun::DownloadUpdate(const std::string& localFile, bool* upToDate) {
+  EnterStep(RunStep::kDownload);
+  m_downloader.SetProgressCallback(
+      [this](const http::DownloadProgress& record) { m_view.ShowProgress(record); });
+  const std::string& url = m_plan.argument;
+  std::int64_t contentLength = 0;
+  http::HttpTime lastModified = 0;
+  // The HEAD is advice: a server that refuses it, or answers it without a
+  // length, may still serve the GET, which decides.
+  const bool queried = m_downloader.QueryInfo(url, contentLength, lastModified) != 0;
+  LogDownload("HEAD", url, queried, queried ? "answered" : "failed");
+  bool fetched = !m_shutdown.CloseRequested();
+  if (fetched) {
+    const http::DownloadResult result = m_downloader.Download(url, localFile, 0);
+    fetched =
+        LogDownload("GET", url, result == http::DOWNLOAD_OK || result == http::DOWNLOAD_UP_TO_DATE,
+                    DownloadResultText(result));
+    if (upToDate != nullptr) *upToDate = result == http::DOWNLOAD_UP_TO_DATE;
+  }
+  if (!fetched) {
+    // A close stopped it on purpose: the run ends as closed.
+    if (!m_shutdown.CloseRequested()) {
+      Fail({RunStep::kDownload, FailureKind::kDownloadFailed, LastStatus()});
+    }
+    return false;
+  }
+  m_view.ShowDownloaded();
+  return true;
+}
+
+void UpdateRun::End() {
+  if (m_installed) {
+    const std::string mainApplication = m_programDir + "Korvanta.exe";
+    const char* verb = RelaunchVerb(platform::OsMajorVersion());
+    m_relaunched = platform::StartProgram(mainApplication, verb);
+    m_log.Write("relaunch: " + mainApplication +
+                (verb != nullptr ? " (" + std::string(verb) + ")" : "") +
+                (m_relaunched ? ": started" : ": not started"));
+  } else if (m_failure && MessageFor(m_failure->kind)) {
+    m_view.ShowFailure(*m_failure);
+  }
+  m_view.Close();
+}
+
+}  // namespace app

@@ -1,0 +1,132 @@
+// One run of the updater, apart from how it is shown: it reads what the
+// command line asks, downloads the package, checks its signature, waits for
+// the programs that still run from the program directory, installs the package
+// as one transaction, hands the install to an elevated run where the user may
+// not write, and starts the main application again; or it ends with a
+// failure. It talks to the user only through its RunView and writes each
+// step to its log.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/run_failure.h"
+#include "app/run_shutdown.h"
+#include "app/run_view.h"
+#include "http/http_downloader.h"
+#include "install/install_transaction.h"
+#include "platform/log_sink.h"
+
+namespace app {
+
+inline constexpr unsigned kStartDelayMs = 1000;
+inline constexpr unsigned kLocalInstallDelayMs = 3000;
+// The signature of the release installed last, kept in the program directory:
+// a package signed for an older release is refused.
+inline constexpr char kInstalledSignatureName[] = "installed-release.minisig";
+// A package's signature file: the package's path or address plus this.
+inline constexpr char kSignatureSuffix[] = ".minisig";
+// The copy of a local package (and of its signature) that a run with a key
+// checks and installs.
+inline constexpr char kLocalCopyName[] = "update.local.zip";
+
+enum class PackageOrigin { kDownloaded, kLocal };
+
+// Where a run starts from.
+struct RunEnvironment {
+  std::string commandLine;  // without the switch (TakeRunSwitch)
+  std::string modulePath;   // the updater's own path; empty when unknown
+  // Nobody sees the run: it never asks for elevation either, whose prompt
+  // would be a window.
+  bool silent = false;
+};
+
+class UpdateRun {
+ public:
+  UpdateRun(RunEnvironment environment, RunView& view, platform::LogSink& log);
+  // Releases the socket library when Begin started it; Work has ended.
+  ~UpdateRun();
+  UpdateRun(const UpdateRun&) = delete;
+  UpdateRun& operator=(const UpdateRun&) = delete;
+
+  // On the view's thread once the view is up: reads the command line. True
+  // when Work is to run, on a thread of the view's choice. Otherwise the run
+  // has ended here (message 1 or 2 shown and the view closed), or it waits
+  // for the view's close (an address of another domain).
+  bool Begin();
+  // The rest of the run: the start delay (the local one for an archive on
+  // disk), then the download, check, install and relaunch. Unless the view
+  // asked for the close, the run ends by closing the view.
+  void Work();
+  // Any thread: the view goes. The run stops at its next step; an install
+  // that is committing ends first, whole.
+  void RequestClose() { m_shutdown.RequestClose(); }
+  // Work has ended (or never started).
+  bool Finished() const { return m_shutdown.Finished(); }
+
+  // Read once the run has ended.
+  ExitStatus exitStatus() const;
+  const std::optional<RunFailure>& failure() const { return m_failure; }
+
+ private:
+  // Records the run's failure (the first one counts) and logs it.
+  void Fail(RunFailure failure);
+  // The step a close would cut short.
+  void EnterStep(RunStep step);
+  void DownloadAndInstall();
+  // True when the package is there to install; `upToDate` (when given) tells
+  // whether it was already current and nothing was transferred.
+  bool DownloadUpdate(const std::string& localFile, bool* upToDate);
+  // Logs one request of the engine and its outcome; returns `succeeded`.
+  bool LogDownload(const char* method, const std::string& url, bool succeeded, const char* outcome);
+  static const char* DownloadResultText(http::DownloadResult result);
+  // The status of the engine's last response; 0 when none came.
+  int LastStatus() const;
+  // Whether the package may be installed: true, or false after it removed a
+  // refused download and its signature.
+  bool CheckPackage(const std::string& archivePath, PackageOrigin origin);
+  void InstallLocal(const std::string& archivePath);
+  // Installs a checked package over the program directory inside the commit
+  // bracket of the shutdown state; once it is in place, its accepted
+  // signature is kept as the installed release's.
+  install::InstallOutcome InstallPackage(const std::string& package);
+  // Installs a downloaded package; true when the new set is in place. A
+  // package that fails is removed.
+  bool InstallDownloaded(const std::string& package);
+  // Waits until no program runs from the program directory, asking the user
+  // when that takes long; false when the user gave up or the run is closing.
+  bool WaitForProgramsToEnd();
+  // Where a package is downloaded: the program directory, or, when the user
+  // may not write there, a directory of the user's own.
+  std::string PackagePath(bool elevated) const;
+  // Starts the updater again with administrator rights on the downloaded
+  // package, which that run installs; false in any case (this run installs
+  // nothing), with the reason recorded.
+  bool InstallElevated(const std::string& package);
+  // Starts the main application after an install, or shows the failure; then
+  // the view closes.
+  void End();
+
+  RunEnvironment m_environment;
+  RunView& m_view;
+  platform::LogSink& m_log;
+  RunPlan m_plan;
+  std::string m_programDir;
+  bool m_socketsStarted = false;
+  http::HttpDownloader m_downloader;
+  RunShutdown m_shutdown;
+  // Written by the run's thread; read once it has ended. A run that ends
+  // neither way (closed before its work began) installed nothing.
+  RunStep m_step = RunStep::kStart;
+  // The package is installed, or a local path named no archive: the main
+  // application is to start.
+  bool m_installed = false;
+  bool m_relaunched = false;  // the main application was started
+  std::optional<RunFailure> m_failure;
+  // The signature file's text of the package that CheckPackage accepted;
+  // empty without a key.
+  std::string m_acceptedSignature;
+};
+
+}  // namespace app
