@@ -69,6 +69,11 @@ bool RemoveEntry(const std::string& path);
 // The names in a directory, without "." and "..".
 std::optional<std::vector<std::string>> ListDirectory(const std::string& path);
 
+// Bytes that this process may still write on the disk that holds
+// `directory` (POSIX: statvfs; Windows: GetDiskFreeSpaceExA); nothing when
+// the system cannot tell.
+std::optional<std::uint64_t> FreeDiskSpace(const std::string& directory);
+
 // Whether this process may create files in `directory` (ending in a
 // separator). Windows tries it; POSIX asks access(2).
 bool CanWriteIn(const std::string& directory);
