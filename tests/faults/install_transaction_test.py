@@ -25,7 +25,11 @@ from updater_run import (ARGS, EXIT_FAILED, MESSAGE_2, ProgramDir, emulator,  # 
                          file_size_limit, main, make_zip, publish, read_if_there, remove_tree,
                          scratch, zip_item)
 
-OWN = {"updater", "updater.exe", "Korvanta.exe", "Korvanta.log", "update.zip", "update.zip.down"}
+# The new release's signature that each install keeps (its text is not
+# checked) is one of the program directory's own files.
+NEW_SIGNATURE, KEPT = "new-release.minisig", "installed-release.minisig"
+OWN = {"updater", "updater.exe", "Korvanta.exe", "Korvanta.log", "update.zip", "update.zip.down",
+       NEW_SIGNATURE}
 
 
 # Flips a data byte of stored item `index`: its CRC-32 no longer holds.
@@ -67,10 +71,12 @@ class Program(ProgramDir):
 
     OLD = {"korvanta-data.txt": (b"version 1\n", 0o644), "bin/tool": (b"old tool\n", 0o755),
            "ro.txt": (b"made read-only by the last update\n", 0o444),
-           "keep.txt": (b"not in the update\n", 0o600)}
+           "keep.txt": (b"not in the update\n", 0o600),
+           KEPT: (b"signature of the release installed\n", 0o644)}
 
     def __init__(self, path):
         super().__init__(path)
+        self.write(NEW_SIGNATURE, b"signature of the new release\n")
         self.reset()
 
     def reset(self):
@@ -84,7 +90,10 @@ class Program(ProgramDir):
         env = {k: v for k, v in os.environ.items() if k != "UPDATER_TEST_CRASH_AT"}
         if crash_at is not None:
             env["UPDATER_TEST_CRASH_AT"] = str(crash_at)
-        args = ["--recover", self.path] if recover_only else [archive, self.path]
+        # Every install keeps a new release's signature in the same
+        # transaction, as the updater does with the accepted one.
+        args = (["--recover", self.path] if recover_only else
+                ["--signature", self.join(NEW_SIGNATURE), archive, self.path])
         return subprocess.run(emulator() + [ARGS.install] + args, env=env, stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=120).returncode
 
@@ -214,6 +223,19 @@ class InstallTransaction(unittest.TestCase):
         # Message 2, nothing started or left behind, and the user's archive stays.
         self.assertEqual((status, MESSAGE_2 in err, self.program.starts(), self.program.leftovers(),
                           os.path.exists(big)), (0, True, [], [], True), err)
+        # On a disk without room for the staging (a 1 MiB file system of its
+        # own, root only) the install fails before its first write: the
+        # crash point after the journal's creation is never reached.
+        if os.geteuid() != 0:
+            return
+        disk = os.path.join(self.scratch, "small-disk")
+        os.makedirs(disk)
+        done = subprocess.run(["unshare", "-m", "sh", "-c", 'mount -t tmpfs -o size=1m tmpfs "$1" '
+                               '&& echo old > "$1/korvanta-data.txt" && exec "$2" "$3" "$1"', "-",
+                               disk, ARGS.install, big],
+                              env=dict(os.environ, UPDATER_TEST_CRASH_AT="1"),
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        self.assertEqual(done.returncode, EXIT_FAILED, done.stderr)
 
     def test_a_damaged_package_is_fetched_once_more_or_removed_with_message_two(self):
         if ARGS.emulator:
@@ -239,7 +261,9 @@ class InstallTransaction(unittest.TestCase):
                     stamp = os.stat(served)
                     os.utime(local, ns=(stamp.st_atime_ns, stamp.st_mtime_ns))
                 status, err = program.run(url)
-                self.assertEqual(snapshot(program.path), self.old if damaged else self.new)
+                # (A build without a key keeps no release signature.)
+                self.assertEqual(snapshot(program.path), self.old if damaged else dict(
+                    self.new, **{KEPT: self.old[KEPT]}))
                 # Message 2 or the package kept and the main application started.
                 self.assertEqual((status, MESSAGE_2 in err, os.path.exists(local),
                                   len(program.starts()), program.leftovers()),
