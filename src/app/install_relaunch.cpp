@@ -1,13 +1,16 @@
+#include <optional>
+#include <vector>
+
 #include "app/command_line.h"
 #include "app/public_key.h"
 #include "app/update_dialog.h"
+#include "install/install_names.h"
 #include "install/install_transaction.h"
 #include "platform/files.h"
 #include "platform/install_files.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/shell.h"
-#include "signing/release_acceptance.h"
 
 namespace app {
 
@@ -17,32 +20,20 @@ namespace app {
 // user's text named something else); an archive that is refused or cannot be
 // installed whole leaves the program directory as it was and brings message
 // 2. An archive that the user gives up installing (the main application still
-// runs) is kept, and the run ends without a message.
+// runs) is kept, and the run ends without a message. The user's files (for an
+// elevated run, the package in the user's temporary directory) are only read,
+// never written or removed.
 int UpdateDialog::InstallAndRelaunch(std::string archivePath) {
-  // With a key, the package and its signature are checked and installed as
-  // copies in the program directory, which only this run writes: the user's
-  // own files (for an elevated run, those in the user's temporary directory)
-  // could be replaced between the check and the install.
-  const std::string copy = m_programDir + kLocalCopyName;
-  const bool copies = kPublicKey[0] != '\0' && !platform::SameFile(archivePath, copy);
-  const std::string package = copies ? copy : archivePath;
-  const auto removeCopies = [&] {
-    if (!copies) return;
+  install::InstallOutcome outcome = install::InstallOutcome::kFailed;
+  if (!SignedBuild()) {
+    outcome = InstallPackage(archivePath);
+  } else {
+    // With a key, the package is checked and installed as a copy in the
+    // program directory, which only this run writes: the user's own files
+    // could be replaced between the check and the install.
+    const std::string copy = m_programDir + install::kLocalCopyName;
+    if (TakeLocalPackage(archivePath, copy) && CheckPackage(copy)) outcome = InstallPackage(copy);
     platform::DeleteFile(copy);
-    platform::DeleteFile(copy + kSignatureSuffix);
-  };
-  removeCopies();  // left by a run that ended before it could remove them
-  const bool checked = (!copies || (platform::CopyToNewFile(archivePath, copy) &&
-                                    platform::CopyToNewFile(archivePath + kSignatureSuffix,
-                                                            copy + kSignatureSuffix))) &&
-                       CheckPackage(package, PackageOrigin::kLocal);
-  const install::InstallOutcome outcome =
-      checked ? InstallPackage(package) : install::InstallOutcome::kFailed;
-  removeCopies();
-  // A package that an unelevated run downloaded for this one is the
-  // updater's own, not the user's: a failed one goes, as after a download.
-  if (outcome == install::InstallOutcome::kFailed && archivePath == PackagePath(true)) {
-    platform::DeleteFile(archivePath);
   }
   FinishRun(outcome == install::InstallOutcome::kInstalled ||
             outcome == install::InstallOutcome::kNoArchive);
@@ -50,16 +41,12 @@ int UpdateDialog::InstallAndRelaunch(std::string archivePath) {
 }
 
 install::InstallOutcome UpdateDialog::InstallPackage(const std::string& package) {
-  const install::InstallOutcome outcome =
-      install::InstallArchive(package, m_programDir, [this] { return WaitForProgramsToEnd(); });
-  // The accepted signature becomes the installed release's only now: a
-  // package that failed or was declined leaves the kept one as it was. One
-  // that cannot be written leaves the release before as the oldest accepted;
-  // the install stands.
-  if (outcome == install::InstallOutcome::kInstalled && !m_acceptedSignature.empty()) {
-    signing::KeepReleaseSignature(m_acceptedSignature, m_programDir + kInstalledSignatureName);
-  }
-  return outcome;
+  // The accepted signature becomes the installed release's in the same
+  // transaction: it is in place exactly when the new set is.
+  std::vector<install::PlacedFile> placed;
+  if (m_release) placed.push_back({install::kInstalledSignatureName, m_release->text});
+  return install::InstallArchive(
+      package, m_programDir, [this] { return WaitForProgramsToEnd(); }, placed);
 }
 
 bool UpdateDialog::InstallDownloaded(const std::string& package) {
@@ -74,15 +61,23 @@ bool UpdateDialog::InstallDownloaded(const std::string& package) {
   }
   // The next download then fetches the package whole instead of finding it
   // up to date, and its signature anew.
-  platform::DeleteFile(package);
-  platform::DeleteFile(package + kSignatureSuffix);
+  RemoveDownload(package);
   return false;
 }
 
 std::string UpdateDialog::PackagePath(bool elevated) const {
-  if (!elevated) return m_programDir + "update.zip";
+  if (!elevated) return m_programDir + install::kPackageName;
   return platform::TemporaryDirectory() + "korvanta-update" + platform::PathSeparator() +
-         "update.zip";
+         install::kPackageName;
+}
+
+void UpdateDialog::MakeOwnDirectory(const std::string& directory) {
+  const std::string path = directory.substr(0, directory.size() - 1);
+  const std::optional<platform::EntryStatus> status = platform::GetEntryStatus(path);
+  if (status && status->kind != platform::EntryKind::kDirectory && !platform::RemoveEntry(path)) {
+    platform::RemoveDirectory(path);  // a junction
+  }
+  platform::CreateDirectory(path);
 }
 
 bool UpdateDialog::InstallElevated(const std::string& package) {

@@ -114,6 +114,7 @@ platform::LResult UpdateDialog::OnDownloadProgress(platform::WParam, platform::L
 
 bool UpdateDialog::DownloadUpdate(const std::string& url, const std::string& localFile,
                                   bool* upToDate) {
+  if (!BoundPackage(localFile)) return false;
   m_downloader.SetNotifyWindow(m_hWnd, WM_UPDATE_PROGRESS, 1);
   std::int32_t contentLength = 0;
   http::HttpTime lastModified = 0;
@@ -140,10 +141,17 @@ unsigned UpdateDialog::UpdateThreadProc(UpdateDialog* dialog) {
   }
   const std::string localFile = dialog->PackagePath(elevated);
   // Kept from run to run, so that a download cut short resumes.
-  if (elevated) platform::CreateDirectory(DirectoryOf(localFile));
+  if (elevated) MakeOwnDirectory(DirectoryOf(localFile));
   const auto downloadAndInstall = [&](bool* upToDate) {
-    if (!dialog->DownloadUpdate(dialog->m_url, localFile, upToDate)) return false;
-    if (!dialog->CheckPackage(localFile, PackageOrigin::kDownloaded)) return false;
+    // With a key the signature comes first: it decides whether the package
+    // is asked for at all, and bounds it.
+    if (!dialog->FetchSignature(localFile)) return false;
+    if (!dialog->DownloadUpdate(dialog->m_url, localFile, upToDate) ||
+        !dialog->CheckPackage(localFile)) {
+      // A close keeps a partial download for the next run.
+      if (!shutdown.CloseRequested()) RemoveDownload(localFile);
+      return false;
+    }
     if (elevated) return dialog->InstallElevated(localFile);
     if (!shutdown.BeginCommit()) return false;
     const bool installed = dialog->InstallDownloaded(localFile);

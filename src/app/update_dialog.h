@@ -3,6 +3,7 @@
 // main application again.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -10,6 +11,7 @@
 #include "http/http_downloader.h"
 #include "install/install_transaction.h"
 #include "platform/window.h"
+#include "signing/release_acceptance.h"
 
 namespace app {
 
@@ -21,16 +23,6 @@ inline constexpr std::uintptr_t IDT_START_DOWNLOAD = 2001;
 inline constexpr unsigned WM_UPDATE_PROGRESS = platform::kWmUser + 101;  // 1125
 inline constexpr unsigned kStartDelayMs = 1000;
 inline constexpr unsigned kLocalInstallDelayMs = 3000;
-// The signature of the release installed last, kept in the program directory:
-// a package signed for an older release is refused.
-inline constexpr char kInstalledSignatureName[] = "installed-release.minisig";
-// A package's signature file: the package's path or address plus this.
-inline constexpr char kSignatureSuffix[] = ".minisig";
-// The copy of a local package (and of its signature) that a run with a key
-// checks and installs.
-inline constexpr char kLocalCopyName[] = "update.local.zip";
-
-enum class PackageOrigin { kDownloaded, kLocal };
 
 // Where a run starts from: the command line and the updater's own path.
 struct RunEnvironment {
@@ -64,12 +56,25 @@ class UpdateDialog : public platform::DialogHost {
   bool DownloadUpdate(const std::string& url, const std::string& localFile,
                       bool* upToDate = nullptr);
   static unsigned UpdateThreadProc(UpdateDialog* dialog);
-  // Whether the package may be installed: true, or false after it removed a
-  // refused download and its signature (the caller ends the run).
-  bool CheckPackage(const std::string& archivePath, PackageOrigin origin);
+  // A build with a key judges a release by its signature before it takes
+  // the package: fetched from beside the package's address into
+  // `packagePath` plus ".minisig", and accepted. False (after removing what
+  // the fetch left) when it is refused or cannot be had; true without a key.
+  bool FetchSignature(const std::string& packagePath);
+  // Judges a signature file's text; true when it is the accepted release's.
+  bool AcceptSignature(std::string text);
+  // Bounds the download of the accepted release's package to the size its
+  // signature names; false when the disk has no room for what is still to
+  // come. Without a key the download is not bounded.
+  bool BoundPackage(const std::string& packagePath);
+  // Whether the package is the accepted release's (true without a key).
+  bool CheckPackage(const std::string& packagePath);
+  // A refused or failed download leaves nothing behind: the package, its
+  // signature and the temporary files of both go.
+  static void RemoveDownload(const std::string& packagePath);
   int InstallAndRelaunch(std::string archivePath);
-  // Installs a checked package over the program directory; once it is in
-  // place, its accepted signature is kept as the installed release's.
+  // Installs a checked package over the program directory, with the accepted
+  // signature as the installed release's in the same transaction.
   install::InstallOutcome InstallPackage(const std::string& package);
   // Installs a downloaded package; true when the new set is in place. A
   // package that fails is removed.
@@ -80,6 +85,11 @@ class UpdateDialog : public platform::DialogHost {
   // Where a package is downloaded: the program directory, or, when the user
   // may not write there, a directory of the user's own.
   std::string PackagePath(bool elevated) const;
+  // Makes `directory` (ending in a separator), where a package waits for the
+  // elevated run, a directory of this user's own: anything else at its name
+  // (a link to another's folder) goes first, so that nothing is written
+  // through it.
+  static void MakeOwnDirectory(const std::string& directory);
   // Starts the updater again with administrator rights on the downloaded
   // package, to install it; false when it was not started (refused).
   bool InstallElevated(const std::string& package);
@@ -92,6 +102,10 @@ class UpdateDialog : public platform::DialogHost {
 
  private:
   void ShowFailureMessage(int which);
+  // With a key: opens a local package and its signature once, never through
+  // a link, accepts the signature, and copies the package of the size it
+  // names into `copy`, where the disk has room for it.
+  bool TakeLocalPackage(const std::string& archivePath, const std::string& copy);
   // Ends the run: the main application is started after an install, message
   // 2 is shown after a failure; then the dialog closes.
   void FinishRun(bool installed);
@@ -111,9 +125,8 @@ class UpdateDialog : public platform::DialogHost {
   // application: the user gave up waiting for it, or an elevated run of the
   // updater installs the package.
   std::atomic<bool> m_quietEnd{false};
-  // The signature file's text of the package that CheckPackage accepted;
-  // empty without a key.
-  std::string m_acceptedSignature;
+  // The release whose signature was accepted; none without a key.
+  std::optional<signing::AcceptedRelease> m_release;
 };
 
 }  // namespace app

@@ -182,6 +182,7 @@ DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::
     if (request != REQUEST_OK) return DOWNLOAD_FAILED;
     if (contentLength == 0) return DOWNLOAD_FAILED;
     if (maxSize > 0 && totalSize > maxSize) return DOWNLOAD_FAILED;
+    if (exactSize > 0 && totalSize != exactSize) return DOWNLOAD_FAILED;
 
     if (forceDownload == 0 && TargetIsCurrent()) return DOWNLOAD_UP_TO_DATE;
     platform::File file;

@@ -134,6 +134,10 @@ class HttpDownloader {
   // The largest file a Download accepts; a response announcing more fails
   // before its body is read. 0: no limit.
   std::int32_t maxSize = 0;
+  // The size the whole file must have, when it is known beforehand (a
+  // signed package): a response announcing another fails before its body is
+  // read. 0: any size.
+  std::int64_t exactSize = 0;
   int retryMode = RETRY_NONE;
   int retryCount = 0;
   std::int32_t retryDelay = 0;

@@ -30,9 +30,9 @@ std::optional<EntryStatus> GetEntryStatus(const std::string& path);
 // or 0444 for read-only, less the umask; Windows ignores them.
 File CreateNewFile(const std::string& path, std::uint32_t attributes, std::uint32_t permissions);
 
-// Copies the bytes of the file at `from` into a new file at `to` (which, as
-// for CreateNewFile, must not exist yet); a copy cut short is removed.
-bool CopyToNewFile(const std::string& from, const std::string& to);
+// Copies the rest of the open file `source` into a new file at `to` (which,
+// as for CreateNewFile, must not exist yet); a copy cut short is removed.
+bool CopyToNewFile(File& source, const std::string& to);
 
 // Gives an open file exactly the POSIX permission bits `permissions`
 // (no umask). Windows: nothing to do, true.

@@ -165,6 +165,11 @@ TEST_F(UpdateDialogFlow, WhereItMayNotWriteTheDownloadGoesToAnElevatedRun) {
   const std::string downloaded =
       platform::TemporaryDirectory() + "korvanta-update" + platform::PathSeparator() + "update.zip";
   const std::string argument = server.Url(std::string("/update.zip?") + app::kVendorDomain);
+  // A link planted at the hand-over folder's name (where links can be made)
+  // gives way to a folder of the run's own: nothing is written through it.
+  const std::string elsewhere = scratch.Join("elsewhere");
+  platform::CreateDirectory(elsewhere);
+  platform::CreateSymbolicLink(elsewhere, scratch.Join("korvanta-update"));
   for (const auto& [canElevate, granted] : {std::pair{false, false}, {true, false}, {true, true}}) {
     SCOPED_TRACE(testing::Message() << canElevate << granted);
     shell.canElevate = canElevate;
@@ -182,6 +187,9 @@ TEST_F(UpdateDialogFlow, WhereItMayNotWriteTheDownloadGoesToAnElevatedRun) {
   }
   EXPECT_TRUE(shell.started.empty());
   EXPECT_FALSE(platform::GetFileStatus(scratch.Join("absent")).has_value());
+  EXPECT_EQ(platform::ListDirectory(elsewhere), std::vector<std::string>{});
+  EXPECT_EQ(platform::GetEntryStatus(scratch.Join("korvanta-update"))->kind,
+            platform::EntryKind::kDirectory);
 }
 
 // Closing the dialog while the name look-up still holds back ends the run at

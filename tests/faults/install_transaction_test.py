@@ -269,17 +269,18 @@ class InstallTransaction(unittest.TestCase):
                                   len(program.starts()), program.leftovers()),
                                  (0, damaged, not damaged, 0 if damaged else 1, []), err)
         # The elevated run of a hand-over installs the package that the user's
-        # run left in the temporary directory: a damaged one is the updater's
-        # own, not the user's, and goes too.
+        # run left in the temporary directory, and never removes anything
+        # there, even where that folder is a link to another one.
         program = Program(os.path.join(self.scratch, "elevated"))
-        package = os.path.join(self.scratch, "korvanta-update", "update.zip")
+        package = os.path.join(self.scratch, "elsewhere", "update.zip")
         os.makedirs(os.path.dirname(package))
+        os.symlink(os.path.dirname(package), os.path.join(self.scratch, "korvanta-update"))
         shutil.copy(self.archive, package)
         damage_item(package, 1)
         with unittest.mock.patch.dict(os.environ, TMPDIR=self.scratch):
-            status, err = program.run(package)
+            status, err = program.run(os.path.join(self.scratch, "korvanta-update", "update.zip"))
         self.assertEqual((status, MESSAGE_2 in err, os.path.exists(package),
-                          snapshot(program.path)), (0, True, False, self.old), err)
+                          snapshot(program.path)), (0, True, True, self.old), err)
 
 
 if __name__ == "__main__":
