@@ -9,18 +9,9 @@
 # BENCH_DIR (where the downloads go; default /dev/shm when it exists).
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-fetch=${1:-$root/build/release/tools/updater-fetch}
-[ -x "$fetch" ] || { echo "bench/https.sh: no updater-fetch at $fetch (build the release preset: cmake --preset release -DUPDATER_ALLOW_UNSIGNED=ON)" >&2; exit 64; }
-for tool in curl farm-bench; do
-  command -v "$tool" >/dev/null || { echo "bench/https.sh: $tool is missing" >&2; exit 1; }
-done
-default_dir=/tmp
-[ -d /dev/shm ] && [ -w /dev/shm ] && default_dir=/dev/shm
-export BENCH_ROUNDS=${BENCH_ROUNDS:-9}
-export BENCH_DIR=${BENCH_DIR:-$default_dir}
-export UPDATER_TEST_BIG_FILE_MIB=${BENCH_FILE_MIB:-256}
-export BENCH_FETCH=$fetch
+# shellcheck source=bench/fetch-bench.sh
+. "$(dirname "${BASH_SOURCE[0]}")/fetch-bench.sh"
+fetch_bench_setup https.sh 256 "${1:-}"
 
 exec "$root/tests/peers/with-peers.sh" bash -c '
   set -euo pipefail

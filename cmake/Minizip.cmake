@@ -1,16 +1,7 @@
-# minizip: Debian's libminizip-dev on Linux. The Windows build compiles it from
-# Debian's zlib source package (cmake/windows/MinizipFromSource.cmake).
+# minizip, compiled from Debian's zlib source package on every system. Debian's
+# libminizip 1.1 reads no Zip64 field on 64-bit Linux (it compares each with
+# (unsigned long)-1, which is 2^64 - 1 there), so sizes and offsets past
+# 4 GiB stayed at 0xFFFFFFFF; zlib's own copy compares with 0xFFFFFFFF.
 if(NOT TARGET updater_minizip)
-  if(WIN32)
-    include(${CMAKE_CURRENT_LIST_DIR}/windows/MinizipFromSource.cmake)
-  else()
-    find_path(MINIZIP_INCLUDE_DIR minizip/unzip.h)
-    find_library(MINIZIP_LIBRARY minizip)
-    if(NOT MINIZIP_INCLUDE_DIR OR NOT MINIZIP_LIBRARY)
-      message(FATAL_ERROR "minizip not found: run tools/install-deps.sh build")
-    endif()
-    add_library(updater_minizip INTERFACE)
-    target_include_directories(updater_minizip INTERFACE ${MINIZIP_INCLUDE_DIR})
-    target_link_libraries(updater_minizip INTERFACE ${MINIZIP_LIBRARY} ZLIB::ZLIB)
-  endif()
+  include(${CMAKE_CURRENT_LIST_DIR}/MinizipFromSource.cmake)
 endif()

@@ -21,6 +21,9 @@ RunEnvironment CurrentRunEnvironment() {
 UpdateDialog::UpdateDialog(RunEnvironment environment)
     : m_environment(std::move(environment)), m_hIcon(platform::LoadAppIcon(IDI_UPDATER)) {
   m_downloader.caCertificates = kCaCertificates;
+  // A run rides out a link or a server that fails for a while: it retries
+  // with growing pauses until ten minutes pass without a byte of progress.
+  m_downloader.retryMode = http::RETRY_RUN;
 }
 
 UpdateDialog::~UpdateDialog() {
@@ -105,8 +108,12 @@ void UpdateDialog::OnTimer(std::uintptr_t) {
 platform::LResult UpdateDialog::OnDownloadProgress(platform::WParam, platform::LParam lParam) {
   if (lParam == 0) return 1;
   const auto* record = reinterpret_cast<const http::DownloadProgress*>(lParam);
-  const ProgressDisplay display = DescribeProgress(static_cast<std::uint32_t>(record->receivedSize),
-                                                   static_cast<std::uint32_t>(record->totalSize));
+  // A retry keeps the bar where it stood; the next record shows the bytes again.
+  if (record->code == http::NOTIFY_RETRY) {
+    platform::SetDlgItemText(m_hWnd, IDC_STATUS_TEXT, kRetryingText);
+    return 0;
+  }
+  const ProgressDisplay display = DescribeProgress(record->receivedSize, record->totalSize);
   platform::SetDlgItemText(m_hWnd, IDC_STATUS_TEXT, display.statusText);
   platform::SendMessage(m_progress, platform::kPbmSetPos, display.position, 0);
   return 0;
@@ -116,9 +123,12 @@ bool UpdateDialog::DownloadUpdate(const std::string& url, const std::string& loc
                                   bool* upToDate) {
   if (!BoundPackage(localFile)) return false;
   m_downloader.SetNotifyWindow(m_hWnd, WM_UPDATE_PROGRESS, 1);
-  std::int32_t contentLength = 0;
+  std::int64_t contentLength = 0;
   http::HttpTime lastModified = 0;
-  if (m_downloader.QueryInfo(url, contentLength, lastModified) == 0) return false;
+  // The HEAD is advice: a server that refuses it, or answers it without a
+  // length, may still serve the GET, which decides.
+  m_downloader.QueryInfo(url, contentLength, lastModified);
+  if (m_shutdown.CloseRequested()) return false;
   const http::DownloadResult result = m_downloader.Download(url, localFile, 0);
   if (result == http::DOWNLOAD_FAILED || result == http::DOWNLOAD_STOPPED) return false;
   if (upToDate != nullptr) *upToDate = result == http::DOWNLOAD_UP_TO_DATE;

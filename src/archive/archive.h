@@ -58,8 +58,9 @@ struct ArchiveItem {
   platform::FileTime accessTime = 0;
   platform::FileTime creationTime = 0;
   platform::FileTime modificationTime = 0;
-  std::uint32_t compressedSize = 0;  // as the central directory states
-  std::uint32_t uncompressedSize = 0;
+  // As the central directory states, Zip64 sizes (past 4 GiB) included.
+  std::uint64_t compressedSize = 0;
+  std::uint64_t uncompressedSize = 0;
 };
 
 struct ArchiveReader;

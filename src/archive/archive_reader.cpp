@@ -60,8 +60,8 @@ ArchiveResult DescribeCurrent(ArchiveReader& reader, std::int32_t index, Archive
   if (info.uncompressed_size == 0 && EndsWithSeparator(cleaned)) {
     item.attributes |= platform::kAttrDirectory;
   }
-  item.compressedSize = static_cast<std::uint32_t>(info.compressed_size);
-  item.uncompressedSize = static_cast<std::uint32_t>(info.uncompressed_size);
+  item.compressedSize = info.compressed_size;
+  item.uncompressedSize = info.uncompressed_size;
 
   ItemTimes times = TimesFromDos(static_cast<std::uint32_t>(info.dosDate));
   ApplyExtendedTimestamp(extra, times);

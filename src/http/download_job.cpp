@@ -2,8 +2,10 @@
 // up-to-date test, progress records, retry policy and atomic completion.
 #include <algorithm>
 #include <chrono>
+#include <random>
 #include <thread>
 
+#include "http/chunked_body.h"
 #include "http/header_text.h"
 #include "http/http_downloader.h"
 #include "http/milliseconds.h"
@@ -25,10 +27,50 @@ std::string FileNameOf(const std::string& object) {
   return object.substr(cut + 1);
 }
 
-// Under RETRY_FOREVER without a retryDelay, failures in a row pause for
-// 1 s, 2 s, 4 s and so on, never more than 30 s.
-constexpr std::int32_t kFirstForeverPauseMs = 1000;
-constexpr std::int32_t kLastForeverPauseMs = 30000;
+// Watches a transfer for a stall: fewer than `limit` bytes within any window
+// of `seconds` seconds. Waits are cut at the window's end, so that a stall is
+// judged when its window closes, not after a whole receive time-out.
+class StallWatch {
+ public:
+  StallWatch(std::int64_t limit, std::int32_t seconds)
+      : limit_(limit), window_(std::chrono::seconds(std::max(0, seconds))), start_(Now()) {}
+  // How long the next receive may wait, at most `timeoutMs`.
+  std::uint32_t Wait(std::uint32_t timeoutMs) const {
+    if (!Active()) return timeoutMs;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(start_ + window_ - Now());
+    return static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>(left.count(), 0, static_cast<std::int64_t>(timeoutMs)));
+  }
+  // After `bytes` more arrived: false once a window closed with too few.
+  bool Take(std::int64_t bytes) {
+    bytes_ += bytes;
+    if (!Active() || Now() < start_ + window_) return true;
+    if (bytes_ < limit_) return false;
+    start_ = Now();
+    bytes_ = 0;
+    return true;
+  }
+  // Whether a wait that ran out ended at the window's close, not at the
+  // receive time-out.
+  bool WindowClosed() const { return Active() && Now() >= start_ + window_; }
+
+ private:
+  static std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
+  bool Active() const { return limit_ > 0 && window_.count() > 0; }
+
+  std::int64_t limit_;
+  std::chrono::steady_clock::duration window_;
+  std::chrono::steady_clock::time_point start_;
+  std::int64_t bytes_ = 0;
+};
+
+// A fraction in [0, 1) for the jitter of retry pauses.
+double Jitter() {
+  static thread_local std::minstd_rand generator(
+      static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  return std::uniform_real_distribution<double>(0.0, 1.0)(generator);
+}
 
 }  // namespace
 
@@ -44,7 +86,7 @@ bool HttpDownloader::TakeUrl(const std::string& given) {
   return true;
 }
 
-int HttpDownloader::QueryInfo(const std::string& givenUrl, std::int32_t& lengthOut,
+int HttpDownloader::QueryInfo(const std::string& givenUrl, std::int64_t& lengthOut,
                               HttpTime& lastModifiedOut) {
   stopRequested.store(0);
   const net::ScopedStopFlag stopScope(stopRequested);
@@ -60,64 +102,85 @@ int HttpDownloader::QueryInfo(const std::string& givenUrl, std::int32_t& lengthO
 
 bool HttpDownloader::RetryAllowed() {
   if (StopAsked()) return false;
-  switch (retryMode) {
-    case RETRY_NONE:
-      return false;
-    case RETRY_LIMITED:
-      if (static_cast<unsigned>(retryCount) > static_cast<unsigned>(maxRetries)) return false;
-      ++retryCount;
-      break;
-    case RETRY_FOREVER:
-      break;
-    default:
-      return false;
-  }
-  PauseBeforeRetry();
-  return !StopAsked();
+  const RetrySettings settings{retryMode, maxRetries, retryDelay, retryBudget, retryBackoff != 0};
+  const std::optional<std::int64_t> pause =
+      retrySchedule_.Next(settings, NowMs(), retryAfterMs_, Jitter());
+  retryAfterMs_.reset();  // it answered this failure only
+  retryCount = retrySchedule_.retries();
+  if (!pause) return false;
+  Notify(NOTIFY_RETRY);
+  return PauseBeforeRetry(*pause) && !StopAsked();
 }
 
-void HttpDownloader::PauseBeforeRetry() {
-  ++failuresInARow_;
-  std::int64_t delay = retryDelay;
-  if (delay <= 0 && retryMode == RETRY_FOREVER) {
-    delay = std::min<std::int64_t>(kLastForeverPauseMs, std::int64_t{kFirstForeverPauseMs}
-                                                            << std::min(failuresInARow_ - 1, 5));
-  }
-  if (delay <= 0) return;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay);
+std::int64_t HttpDownloader::NowMs() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+bool HttpDownloader::PauseBeforeRetry(std::int64_t ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!StopAsked()) {
     const auto now = std::chrono::steady_clock::now();
-    if (now >= end) return;
+    if (now >= end) return true;
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
         end - now, std::chrono::milliseconds(net::kStopPollMs)));
   }
+  return false;
 }
 
-int HttpDownloader::ReceiveBody(char* destination, int wanted) {
-  const std::uint32_t timeout = Milliseconds(receiveTimeout);
-  if (socketReader->count > 0) return net::ReaderRead(*socketReader, destination, wanted, timeout);
-  if (tlsChannel) return net::TlsRecvTimed(*tlsChannel, destination, wanted, timeout);
-  return net::SocketRecvTimed(connection, destination, wanted, timeout);
+int HttpDownloader::ReceiveBody(char* destination, int wanted, std::uint32_t timeoutMs) {
+  if (socketReader->count > 0)
+    return net::ReaderRead(*socketReader, destination, wanted, timeoutMs);
+  if (tlsChannel) return net::TlsRecvTimed(*tlsChannel, destination, wanted, timeoutMs);
+  return net::SocketRecvToClose(connection, destination, wanted, timeoutMs);
 }
 
 HttpDownloader::Transfer HttpDownloader::TransferBody(platform::File& file) {
   bodyBuffer_.resize(static_cast<std::size_t>(kBodyReceiveSize));
   transferredSize = 0;
-  while (transferredSize < contentLength) {
+  ChunkedDecoder chunks;
+  StallWatch stall(lowSpeedLimit, lowSpeedTime);
+  const std::uint32_t timeout = Milliseconds(receiveTimeout);
+  for (;;) {
+    if (framing == BodyFraming::kLength && transferredSize >= contentLength) {
+      return Transfer::kComplete;
+    }
     if (StopAsked()) return Transfer::kStopped;
     // Never past the announced length, whatever the server sends after it.
-    const int n = ReceiveBody(bodyBuffer_.data(),
-                              std::min(kBodyReceiveSize, contentLength - transferredSize));
+    const int wanted = framing == BodyFraming::kLength
+                           ? static_cast<int>(std::min<std::int64_t>(
+                                 kBodyReceiveSize, contentLength - transferredSize))
+                           : kBodyReceiveSize;
+    const int n = ReceiveBody(bodyBuffer_.data(), wanted, stall.Wait(timeout));
+    if (n == 0 && framing == BodyFraming::kClose) return Transfer::kComplete;
+    if (n < 0 && net::SocketLastError() == net::ErrTimedOut() && stall.WindowClosed() &&
+        !StopAsked()) {
+      if (stall.Take(0)) continue;  // enough came in the window that closed
+      return Transfer::kBroken;
+    }
     if (n < 1) return StopAsked() ? Transfer::kStopped : Transfer::kBroken;
-    if (!file.Write(bodyBuffer_.data(), static_cast<std::size_t>(n))) return Transfer::kBroken;
-    for (int reported = 0; reported < n; reported += kBodyBlockSize) {
-      const int step = std::min(kBodyBlockSize, n - reported);
+    std::size_t data = static_cast<std::size_t>(n);
+    if (framing == BodyFraming::kChunked) {
+      data = chunks.Decode(bodyBuffer_.data(), data);
+      if (chunks.state() == ChunkedDecoder::State::kMalformed) return Transfer::kMalformed;
+    }
+    if (framing != BodyFraming::kLength && maxSize > 0 &&
+        receivedSize + static_cast<std::int64_t>(data) > maxSize) {
+      return Transfer::kTooLarge;
+    }
+    if (data > 0 && !file.Write(bodyBuffer_.data(), data)) return Transfer::kBroken;
+    for (std::size_t reported = 0; reported < data;
+         reported += static_cast<std::size_t>(kBodyBlockSize)) {
+      const auto step = static_cast<std::int64_t>(
+          std::min<std::size_t>(static_cast<std::size_t>(kBodyBlockSize), data - reported));
       transferredSize += step;
       receivedSize += step;
       Notify(NOTIFY_PROGRESS);
     }
+    if (chunks.state() == ChunkedDecoder::State::kDone) return Transfer::kComplete;
+    if (!stall.Take(n)) return Transfer::kBroken;
   }
-  return Transfer::kComplete;
 }
 
 bool HttpDownloader::TargetIsCurrent() const {
@@ -135,10 +198,16 @@ bool HttpDownloader::OpenTemporaryFile(platform::File& file) {
   if (!file.IsOpen()) return false;
   if (resumeTransfer != 0) return file.SeekToEnd();
   // A fresh body must not leave bytes of an older, longer file behind, and a
-  // later resume must know what the body is a part of.
+  // later resume must know what the body is a part of. A body of unknown
+  // length cannot be resumed: without a record, a break starts again at 0.
   const std::optional<HttpTime> validator =
       lastModifiedFromServer != 0 ? std::optional<HttpTime>(lastModified) : std::nullopt;
-  return file.Truncate(0) && file.Seek(0) && RecordPartialFile(tempFile, totalSize, validator);
+  if (!file.Truncate(0) || !file.Seek(0)) return false;
+  if (totalSize < 0) {
+    ForgetPartialFile(tempFile);
+    return true;
+  }
+  return RecordPartialFile(tempFile, totalSize, validator);
 }
 
 DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::string& givenTarget,
@@ -147,7 +216,7 @@ DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::
   const net::ScopedStopFlag stopScope(stopRequested);
   forceDownload = force;
   retryCount = 0;
-  failuresInARow_ = 0;
+  retrySchedule_.Start(NowMs());
   if (!TakeUrl(givenUrl)) return DOWNLOAD_FAILED;
   targetFile = TrimBlanks(givenTarget);
   if (targetFile.empty()) return DOWNLOAD_FAILED;
@@ -160,7 +229,7 @@ DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::
   contentLength = 0;
   // The most the temporary file has held during this call: a transfer that
   // ends without going past it delivered nothing new.
-  std::int32_t highWater = 0;
+  std::int64_t highWater = 0;
   int fruitlessTransfers = 0;
 
   // No exit leaves the connection open: a server must not be left waiting
@@ -180,9 +249,11 @@ DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::
       continue;
     }
     if (request != REQUEST_OK) return DOWNLOAD_FAILED;
-    if (contentLength == 0) return DOWNLOAD_FAILED;
+    if (framing == BodyFraming::kLength && contentLength == 0) return DOWNLOAD_FAILED;
     if (maxSize > 0 && totalSize > maxSize) return DOWNLOAD_FAILED;
-    if (exactSize > 0 && totalSize != exactSize) return DOWNLOAD_FAILED;
+    // A body of unknown length (-1) is bounded by maxSize; the caller judges
+    // what it held.
+    if (exactSize > 0 && totalSize >= 0 && totalSize != exactSize) return DOWNLOAD_FAILED;
 
     if (forceDownload == 0 && TargetIsCurrent()) return DOWNLOAD_UP_TO_DATE;
     platform::File file;
@@ -202,6 +273,9 @@ DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::
         break;
       case Transfer::kStopped:
         return DOWNLOAD_STOPPED;
+      case Transfer::kMalformed:
+      case Transfer::kTooLarge:
+        return DOWNLOAD_FAILED;
       case Transfer::kBroken:
         file.Close();
         // A break after progress resumes at once; breaks that add nothing are
@@ -209,13 +283,15 @@ DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::
         if (receivedSize > highWater) {
           highWater = receivedSize;
           fruitlessTransfers = 0;
-          failuresInARow_ = 0;
+          retrySchedule_.Progress(NowMs());
         } else if (++fruitlessTransfers >= kMaxFruitlessTransfers) {
           fruitlessTransfers = 0;
           if (!RetryAllowed()) return failOrStop();
         }
         continue;
     }
+    // An empty body is never a file, however it was framed.
+    if (transferredSize == 0) return DOWNLOAD_FAILED;
 
     // The target carries the server's time, for the up-to-date test of the
     // next run.

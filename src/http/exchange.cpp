@@ -135,11 +135,11 @@ RequestResult HttpDownloader::SendRequest(int head) {
     responseHeaderLength = static_cast<std::int32_t>(responseHeader.size());
 
     const bool sentRange = resume.offset > 0;
-    std::int32_t length32 = 0;
+    std::int64_t length = 0;
     int status = 0;
-    switch (ParseResponseHeader(responseHeader, length32, status)) {
+    switch (ParseResponseHeader(responseHeader, length, status)) {
       case HEADER_OK:
-        contentLength = length32;
+        contentLength = length;
         if (status == 206 && !ContinuesPartialFile(resume)) {
           // Another piece, or a piece of another version, would splice two
           // files together: the partial file is dropped and fetched whole.

@@ -11,8 +11,9 @@ std::optional<std::int64_t> TakeNumber(std::string_view& text) {
   std::size_t i = 0;
   std::int64_t value = 0;
   while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    if (value > (std::numeric_limits<std::int64_t>::max() - 9) / 10) return std::nullopt;
-    value = value * 10 + (text[i] - '0');
+    const int digit = text[i] - '0';
+    if (value > (std::numeric_limits<std::int64_t>::max() - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
     ++i;
   }
   if (i == 0) return std::nullopt;
@@ -22,11 +23,11 @@ std::optional<std::int64_t> TakeNumber(std::string_view& text) {
 
 }  // namespace
 
-std::optional<std::int32_t> ParseContentLength(std::string_view value) {
+std::optional<std::int64_t> ParseContentLength(std::string_view value) {
   std::string_view rest = value;
   const std::optional<std::int64_t> n = TakeNumber(rest);
-  if (!n || !rest.empty() || *n > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
-  return static_cast<std::int32_t>(*n);
+  if (!n || !rest.empty()) return std::nullopt;
+  return n;
 }
 
 std::optional<ContentRange> ParseContentRange(std::string_view value) {

@@ -9,8 +9,8 @@
 
 namespace http {
 
-// Decimal digits only, at most 2^31 - 1 (the engine's sizes are 32-bit).
-std::optional<std::int32_t> ParseContentLength(std::string_view value);
+// Decimal digits only, at most 2^63 - 1.
+std::optional<std::int64_t> ParseContentLength(std::string_view value);
 
 struct ContentRange {
   std::int64_t first = 0;

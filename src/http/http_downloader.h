@@ -6,11 +6,13 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "http/http_date.h"
 #include "http/partial_file.h"
+#include "http/retry_schedule.h"
 #include "net/event_socket.h"
 #include "net/socket_library.h"
 #include "net/socket_reader.h"
@@ -27,7 +29,9 @@ enum DownloadResult {
   DOWNLOAD_FAILED = 3,
 };
 
-enum RetryMode { RETRY_NONE = 0, RETRY_LIMITED = 1, RETRY_FOREVER = 2 };
+// RETRY_RUN: transient failures are retried with growing pauses until
+// retryBudget ms pass without a byte of progress (the updater's own runs).
+enum RetryMode { RETRY_NONE = 0, RETRY_LIMITED = 1, RETRY_FOREVER = 2, RETRY_RUN = 3 };
 
 enum ProxyKind {
   PROXY_NONE = 0,
@@ -52,7 +56,12 @@ enum HeaderResult {
   HEADER_FAILED = 3,
 };
 
-enum NotifyCode { NOTIFY_SIZE = 1, NOTIFY_START = 2, NOTIFY_PROGRESS = 3 };
+// NOTIFY_RETRY goes out before the pause ahead of a retry.
+enum NotifyCode { NOTIFY_SIZE = 1, NOTIFY_START = 2, NOTIFY_PROGRESS = 3, NOTIFY_RETRY = 4 };
+
+// How the body of a response ends: after Content-Length bytes, with the
+// terminating chunk of a chunked body, or with the close of the connection.
+enum class BodyFraming { kLength, kChunked, kClose };
 
 // Bounds that keep a misbehaving server from holding a request forever.
 inline constexpr int kMaxRedirects = 20;
@@ -69,11 +78,12 @@ inline constexpr std::int32_t kBodyBlockSize = 10240;
 inline constexpr std::int32_t kBodyReceiveSize = 256 * 1024;
 
 // Sent as the lParam of the notification message; valid only while the
-// message is being handled.
+// message is being handled. totalSize is -1 while the body's length is
+// unknown.
 struct DownloadProgress {
   int code = 0;
-  std::int32_t totalSize = 0;
-  std::int32_t receivedSize = 0;
+  std::int64_t totalSize = 0;
+  std::int64_t receivedSize = 0;
   std::string fileName;
 };
 
@@ -98,7 +108,8 @@ class HttpDownloader {
   void SetNotifyWindow(platform::WindowHandle window, unsigned message, int enable);
 
   // HEAD request: nonzero on success; the outputs are written only then.
-  int QueryInfo(const std::string& url, std::int32_t& contentLength, HttpTime& lastModified);
+  // contentLength is -1 when the answer announced no length.
+  int QueryInfo(const std::string& url, std::int64_t& contentLength, HttpTime& lastModified);
   DownloadResult Download(const std::string& url, const std::string& targetFile, int forceDownload);
 
   // Asks the running operation, from any thread, to stop at its next poll.
@@ -116,10 +127,13 @@ class HttpDownloader {
   std::atomic<int> stopRequested{0};
   int forceDownload = 0;
   int resumeTransfer = 0;
-  std::int32_t totalSize = 0;
-  std::int32_t receivedSize = 0;
-  std::int32_t contentLength = 0;
-  std::int32_t transferredSize = 0;
+  // Sizes are 64-bit; totalSize and contentLength are -1 for a body whose
+  // length is known only once it has ended (chunked, or up to the close).
+  std::int64_t totalSize = 0;
+  std::int64_t receivedSize = 0;
+  std::int64_t contentLength = 0;
+  std::int64_t transferredSize = 0;
+  BodyFraming framing = BodyFraming::kLength;
   std::int32_t responseHeaderLength = 0;
   std::string responseHeader;
   HttpTime lastModified = 0;
@@ -132,16 +146,30 @@ class HttpDownloader {
   std::int32_t receiveTimeout = 30000;
   std::int32_t sendTimeout = 30000;
   // The largest file a Download accepts; a response announcing more fails
-  // before its body is read. 0: no limit.
-  std::int32_t maxSize = 0;
+  // before its body is read, one of unknown length as soon as it grows past
+  // it. 0: no limit.
+  std::int64_t maxSize = 0;
   // The size the whole file must have, when it is known beforehand (a
   // signed package): a response announcing another fails before its body is
   // read. 0: any size.
   std::int64_t exactSize = 0;
   int retryMode = RETRY_NONE;
   int retryCount = 0;
+  // Pause before each retry in ms. 0: none under RETRY_LIMITED, growing
+  // pauses with jitter (1 s, 2 s, 4 s ... 30 s) under RETRY_FOREVER and
+  // RETRY_RUN, and under RETRY_LIMITED with retryBackoff (retry_schedule.h).
   std::int32_t retryDelay = 0;
+  // Nonzero: growing pauses without a retryDelay, and a server's Retry-After
+  // honoured, whatever the mode (RETRY_RUN always does both).
+  int retryBackoff = 0;
   std::int32_t maxRetries = 0;
+  // RETRY_RUN gives up once this many ms passed without a byte of progress.
+  std::int64_t retryBudget = 10 * 60 * 1000;
+  // A transfer during which fewer than lowSpeedLimit bytes arrive in
+  // lowSpeedTime seconds is broken (and retried like any break). 0 in
+  // either: no such limit.
+  std::int64_t lowSpeedLimit = 1024;
+  std::int32_t lowSpeedTime = 60;
   int notifyEnabled = 0;
   platform::WindowHandle notifyWindow = nullptr;
   unsigned notifyMessage = 0;
@@ -169,7 +197,7 @@ class HttpDownloader {
   std::unique_ptr<net::TlsChannel> tlsChannel;
   // First byte and whole size ("*": -1) of the last 206 response's
   // Content-Range; -1 for other responses.
-  std::int32_t contentRangeStart = -1;
+  std::int64_t contentRangeStart = -1;
   std::int64_t contentRangeComplete = -1;
 
  protected:
@@ -180,7 +208,8 @@ class HttpDownloader {
   // Judges a response header block: status code and Content-Length out;
   // writes lastModified, lastModifiedFromServer and the Content-Range, and on
   // a redirect url, host, object, port and referer.
-  HeaderResult ParseResponseHeader(const std::string& block, std::int32_t& length, int& status);
+  // length is -1 when the body's framing gives none.
+  HeaderResult ParseResponseHeader(const std::string& block, std::int64_t& length, int& status);
 
   // Takes the URL of a new operation (trimmed, "http://" put in front when it
   // has no scheme); the server's credentials go only to its host and port.
@@ -195,6 +224,12 @@ class HttpDownloader {
   // front end without a window takes the records by overriding this.
   virtual void DeliverProgress(const DownloadProgress& record);
 
+  // The clock of the retry policy (ms of a steady clock) and its pause,
+  // which returns early, false, when a stop is asked for. Tests replace
+  // both, so that no test waits out a real pause.
+  virtual std::int64_t NowMs() const;
+  virtual bool PauseBeforeRetry(std::int64_t ms);
+
  private:
   enum class ConnectResult { kConnected, kRetry, kFailed };
   ConnectResult Connect();
@@ -204,8 +239,9 @@ class HttpDownloader {
   // Sends the whole request, in TLS when the connection carries it.
   bool SendAll(const std::string& text);
   // Up to `wanted` body bytes: first those buffered in socketReader, then
-  // straight from the connection. Below 1 when the transfer has ended.
-  int ReceiveBody(char* destination, int wanted);
+  // straight from the connection, waiting at most `timeoutMs`. 0 when the
+  // server closed the connection, -1 on a failure or time-out (code stored).
+  int ReceiveBody(char* destination, int wanted, std::uint32_t timeoutMs);
   // Whether a 206 answer continues the partial file the request was sent for.
   bool ContinuesPartialFile(const PartialFile& resume) const;
   // Whether targetFile already holds what the accepted response would bring.
@@ -213,23 +249,25 @@ class HttpDownloader {
   // Opens the temporary file for the accepted response: at its end for a
   // resume, else emptied, with the record of what it will hold.
   bool OpenTemporaryFile(platform::File& file);
-  enum class Transfer { kComplete, kBroken, kStopped };
-  // Writes the body of the accepted response into `file` until contentLength
-  // bytes have arrived, the connection breaks, or a stop is asked for.
+  // kMalformed: a chunked body broke its framing. kTooLarge: a body of
+  // unknown length grew past maxSize.
+  enum class Transfer { kComplete, kBroken, kStopped, kMalformed, kTooLarge };
+  // Writes the body of the accepted response into `file` until it is whole
+  // (by its framing), the connection breaks or stalls below the low-speed
+  // limit, or a stop is asked for.
   Transfer TransferBody(platform::File& file);
   // Whether the operation is to stop: its own stopRequested, or a stop flag
   // that the thread's owner put in place around it (net::ScopedStopFlag),
   // which the start of an operation does not clear.
   bool StopAsked() const { return stopRequested.load() != 0 || net::StopRequested(); }
-  // Applies the retry policy to one transient failure: true to go on.
+  // Applies the retry policy to one transient failure, announces the retry
+  // and pauses: true to go on.
   bool RetryAllowed();
-  // Waits before a retry, returning early when a stop is asked for: retryDelay
-  // ms, or under RETRY_FOREVER without one a pause that grows with each
-  // failure in a row, so a dead server is not hammered.
-  void PauseBeforeRetry();
 
   std::vector<char> bodyBuffer_;
-  int failuresInARow_ = 0;
+  RetrySchedule retrySchedule_;
+  // The last retryable answer's Retry-After, in ms.
+  std::optional<std::int64_t> retryAfterMs_;
   std::string authHost_;
   std::uint16_t authPort_ = 0;
 };

@@ -1,7 +1,6 @@
 #include "http/partial_file.h"
 
 #include <cstdio>
-#include <limits>
 #include <string_view>
 
 #include "platform/files.h"
@@ -18,7 +17,7 @@ bool TakeNumber(std::string_view& text, std::int64_t& value) {
   if (negative) ++i;
   value = 0;
   const std::size_t first = i;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && i < 19; ++i) {
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && i - first < 18; ++i) {
     value = value * 10 + (text[i] - '0');
   }
   if (i == first) return false;
@@ -40,8 +39,8 @@ std::optional<PartialFile> ParseRecord(std::string_view text) {
     record.validator = validator;
   }
   if (text != "\n") return std::nullopt;
-  if (total <= 0 || total > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
-  record.totalSize = static_cast<std::int32_t>(total);
+  if (total <= 0) return std::nullopt;
+  record.totalSize = total;
   return record;
 }
 
@@ -63,16 +62,17 @@ PartialFile FindPartialFile(const std::string& tempFile) {
   std::optional<PartialFile> record =
       ParseRecord(std::string_view(text, static_cast<std::size_t>(n)));
   if (!record || status->size >= record->totalSize) return {};
-  record->offset = static_cast<std::int32_t>(status->size);
+  record->offset = status->size;
   return *record;
 }
 
-bool RecordPartialFile(const std::string& tempFile, std::int32_t totalSize,
+bool RecordPartialFile(const std::string& tempFile, std::int64_t totalSize,
                        std::optional<HttpTime> validator) {
   char text[kMaxRecordBytes];
-  const int n = validator ? std::snprintf(text, sizeof text, "%d %lld\n", totalSize,
+  const auto total = static_cast<long long>(totalSize);
+  const int n = validator ? std::snprintf(text, sizeof text, "%lld %lld\n", total,
                                           static_cast<long long>(*validator))
-                          : std::snprintf(text, sizeof text, "%d -\n", totalSize);
+                          : std::snprintf(text, sizeof text, "%lld -\n", total);
   platform::File file =
       platform::File::Open(PartialRecordPath(tempFile), platform::OpenMode::kCreateTruncate);
   return file.IsOpen() && n > 0 && file.Write(text, static_cast<std::size_t>(n));

@@ -14,8 +14,8 @@
 namespace http {
 
 struct PartialFile {
-  std::int32_t offset = 0;  // bytes held; 0 when there is nothing to resume
-  std::int32_t totalSize = 0;
+  std::int64_t offset = 0;  // bytes held; 0 when there is nothing to resume
+  std::int64_t totalSize = 0;
   std::optional<HttpTime> validator;  // the Last-Modified the server gave
 };
 
@@ -27,7 +27,7 @@ std::string PartialRecordPath(const std::string& tempFile);
 PartialFile FindPartialFile(const std::string& tempFile);
 
 // Records what the transfer that now begins `tempFile` from 0 is for.
-bool RecordPartialFile(const std::string& tempFile, std::int32_t totalSize,
+bool RecordPartialFile(const std::string& tempFile, std::int64_t totalSize,
                        std::optional<HttpTime> validator);
 
 // Removes the record (the temporary file has become the target).

@@ -139,7 +139,11 @@ int SocketSend(SocketHandle s, const char* buffer, int length) {
   return CurrentSocketCalls().Send(s, buffer, length);
 }
 
-int SocketRecvTimed(SocketHandle s, char* buffer, int length, std::uint32_t timeoutMs) {
+namespace {
+
+// `closeIsEnd`: a peer's orderly close alone is received (0), not failed.
+int ReceiveTimed(SocketHandle s, char* buffer, int length, std::uint32_t timeoutMs,
+                 bool closeIsEnd) {
   SocketCalls& calls = CurrentSocketCalls();
   OperationEvent event(calls, s);
   if (!event.created()) return Fail(calls.LastSystemError());
@@ -149,7 +153,9 @@ int SocketRecvTimed(SocketHandle s, char* buffer, int length, std::uint32_t time
     }
     NetworkEvents recorded;
     if (const std::int32_t code = event.Await(timeoutMs, recorded); code != 0) return Fail(code);
-    if (RecordsFailure(recorded, platform::kNetRead, recorded.readError)) {
+    const bool orderlyClose = recorded.recorded == platform::kNetClose && recorded.closeError == 0;
+    if (RecordsFailure(recorded, platform::kNetRead, recorded.readError) &&
+        !(closeIsEnd && orderlyClose)) {
       return Fail(calls.LastSocketError());
     }
     event.Deselect();
@@ -158,6 +164,16 @@ int SocketRecvTimed(SocketHandle s, char* buffer, int length, std::uint32_t time
     if (-received != ErrWouldBlock()) return Fail(-received);
     calls.Pause(kWouldBlockPauseMs);
   }
+}
+
+}  // namespace
+
+int SocketRecvTimed(SocketHandle s, char* buffer, int length, std::uint32_t timeoutMs) {
+  return ReceiveTimed(s, buffer, length, timeoutMs, false);
+}
+
+int SocketRecvToClose(SocketHandle s, char* buffer, int length, std::uint32_t timeoutMs) {
+  return ReceiveTimed(s, buffer, length, timeoutMs, true);
 }
 
 int SocketSendTimed(SocketHandle s, const char* buffer, int length, std::uint32_t timeoutMs) {

@@ -36,6 +36,10 @@ int SocketSend(SocketHandle s, const char* buffer, int length);
 // that timed out). A wait that records only the peer's close fails; one that
 // records data together with the close lets the data through.
 int SocketRecvTimed(SocketHandle s, char* buffer, int length, std::uint32_t timeoutMs);
+// As SocketRecvTimed, but the peer's orderly close is an end, not a failure:
+// 0 once it came and every byte before it was received (a reset still fails).
+// For a body that ends with the connection.
+int SocketRecvToClose(SocketHandle s, char* buffer, int length, std::uint32_t timeoutMs);
 // Sends once, waiting for room only after a would-block: the count sent (may
 // be less than length); -1 on failure or time-out (code stored).
 int SocketSendTimed(SocketHandle s, const char* buffer, int length, std::uint32_t timeoutMs);

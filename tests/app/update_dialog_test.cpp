@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "app/progress_display.h"
 #include "app/run_shutdown.h"
 #include "app/vendor_config.h"
 #include "net/socket_library.h"
@@ -117,14 +118,32 @@ TEST_F(UpdateDialogFlow, AnotherDomainStaysIdleAndShowsProgressRecords) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1300));
     EXPECT_EQ(platform::GetDlgItemText(w, app::IDC_STATUS_TEXT), "链接服务器，请等待...");
     EXPECT_EQ(platform::SendMessage(w, app::WM_UPDATE_PROGRESS, 2, 0), 1);  // no record: ignored
-    http::DownloadProgress record{
-        .code = http::NOTIFY_PROGRESS, .totalSize = 1000, .receivedSize = 500, .fileName = {}};
-    EXPECT_EQ(platform::SendMessage(w, app::WM_UPDATE_PROGRESS, 2,
-                                    reinterpret_cast<platform::LParam>(&record)),
-              0);
-    EXPECT_EQ(platform::GetDlgItemText(w, app::IDC_STATUS_TEXT), "已经下载500字节/共1000字节");
+    // Sizes past 4 GiB; a retry keeps the bar; a body of unknown length
+    // shows the bytes alone.
     const platform::WindowHandle bar = platform::GetDlgItem(w, app::IDC_DOWNLOAD_PROGRESS);
-    EXPECT_EQ(platform::SendMessage(bar, platform::kPbmGetPos, 0, 0), 50);
+    const struct {
+      int code;
+      std::int64_t total, received;
+      const char* text;
+      int position;
+    } records[] = {
+        {http::NOTIFY_PROGRESS, 1000, 500, "已经下载500字节/共1000字节", 50},
+        {http::NOTIFY_PROGRESS, 6000000000, 5999999999, "已经下载5999999999字节/共6000000000字节",
+         99},
+        {http::NOTIFY_RETRY, 6000000000, 5999999999, app::kRetryingText, 99},
+        {http::NOTIFY_PROGRESS, 9000000000000000000, 4500000000000000000,
+         "已经下载4500000000000000000字节/共9000000000000000000字节", 50},
+        {http::NOTIFY_PROGRESS, -1, 4294967296, "已经下载4294967296字节", 0},
+    };
+    for (const auto& r : records) {
+      http::DownloadProgress record{
+          .code = r.code, .totalSize = r.total, .receivedSize = r.received, .fileName = {}};
+      EXPECT_EQ(platform::SendMessage(w, app::WM_UPDATE_PROGRESS, 2,
+                                      reinterpret_cast<platform::LParam>(&record)),
+                0);
+      EXPECT_EQ(platform::GetDlgItemText(w, app::IDC_STATUS_TEXT), r.text);
+      EXPECT_EQ(platform::SendMessage(bar, platform::kPbmGetPos, 0, 0), r.position) << r.text;
+    }
     platform::SendMessage(w, platform::kWmClose, 0, 0);
   });
   dialog.DoModal();
@@ -155,9 +174,10 @@ TEST_F(UpdateDialogFlow, ALocalPathThatIsNoArchiveStillStartsTheMainApplication)
 TEST_F(UpdateDialogFlow, WhereItMayNotWriteTheDownloadGoesToAnElevatedRun) {
   const std::string package = testsupport::PatternBytes(3000);
   const std::string response = testsupport::HttpResponse("HTTP/1.1 200 OK", "", package);
+  // A server that refuses HEAD: the GET decides.
   testsupport::ScriptedServer server([&](testsupport::ScriptedExchange& e) {
     const bool head = e.request().starts_with("HEAD");
-    e.Send(head ? response.substr(0, response.find("\r\n\r\n") + 4) : response);
+    e.Send(head ? "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\n\r\n" : response);
   });
   const testsupport::ScopedEnvVar tmpDir("TMPDIR", scratch.path()), tmp("TMP", scratch.path()),
       temp("TEMP", scratch.path());

@@ -106,6 +106,28 @@ def write(path, items):
                 f.write(struct.pack(fmt, value(info) if callable(value) else value))
 
 
+def write_zip64_hole(path, name, size, crc=0):
+    """One stored item of `size` zero bytes (with crc=0 its CRC-32 is not
+    computed: describing it checks none), written as a hole, so that sizes past
+    4 GiB (Zip64 fields in both headers, a Zip64 end record) cost no disk."""
+    n, full = name.encode(), 0xFFFFFFFF
+    local_extra = struct.pack("<HHQQ", 1, 16, size, size)
+    local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, 0, 0, 0, 0x21, crc, full, full, len(n),
+                        len(local_extra)) + n + local_extra
+    central_extra = struct.pack("<HHQQ", 1, 16, size, size)
+    central = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 0x031E, 45, 0, 0, 0, 0x21, crc, full,
+                          full, len(n), len(central_extra), 0, 0, 0, 0o100644 << 16,
+                          0) + n + central_extra
+    at = len(local) + size
+    end64 = struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, 1, 1, len(central), at)
+    locator = struct.pack("<IIQI", 0x07064B50, 0, at + len(central), 1)
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, len(central), full, 0)
+    with open(path, "wb") as f:
+        f.write(local)
+        f.seek(at)
+        f.write(central + end64 + locator + end)
+
+
 if __name__ == "__main__":
     for archive, entries in ARCHIVES.items():
         write(os.path.join(sys.argv[1], archive), entries)

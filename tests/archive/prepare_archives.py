@@ -76,6 +76,7 @@ def main():
     os.makedirs(crafted)
     for name, items in make_archives.ARCHIVES.items():
         make_archives.write(os.path.join(crafted, name), items)
+    make_archives.write_zip64_hole(os.path.join(crafted, "zip64-hole.zip"), "big.bin", 5000000000)
     source = os.path.join(peers, "source")
     make_source(source)
     for name, tool, command in PEERS:

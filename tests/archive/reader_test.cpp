@@ -15,7 +15,7 @@ using platform::FileTimeToUnixTime;
 
 // The result of describing `index` into an item that held stale values, and
 // the item's index, name and size afterwards.
-using Described = std::tuple<ArchiveResult, std::int32_t, std::string, std::uint32_t>;
+using Described = std::tuple<ArchiveResult, std::int32_t, std::string, std::uint64_t>;
 Described Describe(ArchiveHandle* handle, std::int32_t index) {
   ArchiveItem item{.index = 99, .name = "stale", .uncompressedSize = 99};
   const ArchiveResult result = ArchiveGetItem(handle, index, &item);
@@ -39,7 +39,10 @@ TEST(ArchiveGetItem, CountsItemsAndDescribesIndicesInAnyOrder) {
   const ArchivePtr empty = Open(CraftedArchive("empty.zip"));
   const ArchivePtr handle = Open(CraftedArchive("cursor.zip"));
   const ArchivePtr names = Open(CraftedArchive("names.zip"));
-  ASSERT_TRUE(empty && handle && names);
+  const ArchivePtr zip64 = Open(CraftedArchive("zip64-hole.zip"));
+  ASSERT_TRUE(empty && handle && names && zip64);
+  // Sizes past 4 GiB, from the Zip64 fields.
+  EXPECT_EQ(Describe(zip64.get(), 0), (Described{ARCHIVE_OK, 0, "big.bin", 5000000000}));
   EXPECT_EQ(Describe(empty.get(), -1), (Described{ARCHIVE_OK, 0, "", 0}));
   EXPECT_EQ(Describe(empty.get(), 0), (Described{ARCHIVE_BAD_ARGUMENT, 0, "", 0}));
   EXPECT_EQ(Describe(handle.get(), -1), (Described{ARCHIVE_OK, 8, "", 0}));

@@ -15,6 +15,7 @@ import random
 import re
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import time
@@ -117,6 +118,47 @@ def answer(data, interval=0, then_blocks=0):
     return handle
 
 
+# The first connection breaks by a reset after a byte of the body; a Range
+# request is then answered with the rest, any other with the whole.
+def reset_then_rest(conn, index):
+    request = read_request(conn)
+    if index == 0:
+        conn.sendall(OK + b"3\r\n\r\na")
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        conn.close()
+    elif b"Range: bytes=1-" in request:
+        conn.sendall(b"HTTP/1.1 206 Partial Content\r\nContent-Length: 2\r\n"
+                     b"Content-Range: bytes 1-2/3\r\n\r\nbc")
+    else:
+        conn.sendall(OK + b"3\r\n\r\nabc")
+
+
+# The first answer sends a byte of its body and then nothing for 2 s; a Range
+# request is answered with the rest at once.
+def stall_then_rest(conn, index):
+    request = read_request(conn)
+    offset = re.search(rb"Range: bytes=(\d+)-", request)
+    if offset:
+        at = int(offset.group(1))
+        conn.sendall(b"HTTP/1.1 206 Partial Content\r\nContent-Length: %d\r\n"
+                     b"Content-Range: bytes %d-2/3\r\n\r\n%s" % (3 - at, at, b"abc"[at:]))
+        return
+    conn.sendall(OK + b"3\r\n\r\na")
+    time.sleep(2)
+    conn.sendall(b"bc")
+
+
+# Busy at first, with a Retry-After of a second; the file only to a request
+# that waited for it.
+def busy_then_file(conn, index):
+    read_request(conn)
+    if index == 0:
+        busy_then_file.since = time.monotonic()
+    waited = index > 0 and time.monotonic() - busy_then_file.since >= 0.9
+    conn.sendall(OK + b"3\r\n\r\nabc" if waited else
+                 b"HTTP/1.1 503 Busy\r\nRetry-After: 1\r\nContent-Length: 0\r\n\r\n")
+
+
 def silent(conn, index):
     read_request(conn)
     conn.settimeout(30)
@@ -152,8 +194,15 @@ class HostileServers(FaultCase):
             # Headers that can never be right are fatal, whatever the retry policy.
             ("sends one endless header line", answer(b"", 0, 1024), forever, F, 1, 10),
             ("an endless line after the limit", answer(AT_THE_LIMIT, 0, 1024), [R, "1"], F, 1, 10),
+            # A chunked body is decoded; one without a length ends with the close.
             ("sends a chunked body", answer(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                            b"4\r\nbody\r\n0\r\n\r\n"), forever, F, 1, 5),
+                                            b"2;x=y\r\nab\r\n1\r\nc\r\n0\r\n\r\n"), [], EXIT_OK, 1, 5),
+            ("ends the body with the close", answer(b"HTTP/1.0 200 OK\r\n\r\nabc"), [], EXIT_OK, 1, 5),
+            ("resets mid-body", reset_then_rest, [], EXIT_OK, 2, 5),
+            ("busy with a Retry-After", busy_then_file, [R, "1"], EXIT_OK, 2, 5),
+            # Fewer than 100 bytes in a second: broken, and resumed with Range.
+            ("stalls below --speed-limit", stall_then_rest,
+             ["--speed-limit", "100", "--speed-time", "1"], EXIT_OK, 2, 5),
             ("redirects to itself", answer(b"HTTP/1.1 302 Found\r\nLocation: /loop\r\n"
                                            b"Content-Length: 0\r\n\r\n"), forever, F, 21, 10),
             ("ignores Range and cuts short", answer(OK + b"10\r\n\r\nabc"), [], F, 4, 10),

@@ -21,7 +21,7 @@ void Judge(const std::string& block) {
   httptest::ExposedDownloader d;
   d.url = "http://fuzz.test:8080/dir/sub/update.zip";
   FUZZ_CHECK(http::ParseUrl(d.url, d.host, d.object, d.port) != 0);
-  std::int32_t length = -1;
+  std::int64_t length = -1;
   int status = -1;
   if (d.ParseResponseHeader(block, length, status) == http::HEADER_REDIRECT) {
     std::string request;

@@ -206,6 +206,16 @@ def dates():
         seed("http_date", "%02d" % i, text)
 
 
+def chunked_bodies():
+    for i, text in enumerate([
+            "5\r\nhello\r\n0\r\n\r\n", "5;name=\"v;x\"\r\nhello\r\nA\r\n0123456789\r\n0\r\nX: 1\r\n\r\n",
+            "5\nhello\n0\n\n", "3\r\nhello\r\n0\r\n\r\n", "fffffffffffffff\r\n", "1000000000000000\r\n",
+            "5\r\nhello\rX", "0\r\n" + "X: " + "t" * 4100 + "\r\n\r\n", "5;" + "e" * 4100 + "\r\n",
+            "2\r\nhi\r\n0\r\n\r\nHTTP/1.1 200 OK\r\n",
+    ]):
+        seed("chunked_body", "%02d" % i, text)
+
+
 def lines():
     def prefix(size, capacity):
         return bytes([size & 0xFF, size >> 8, capacity])
@@ -426,6 +436,7 @@ if __name__ == "__main__":
     responses()
     urls()
     dates()
+    chunked_bodies()
     lines()
     socks_replies()
     item_names()

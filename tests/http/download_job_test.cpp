@@ -91,7 +91,7 @@ TEST_F(DownloadJob, ResumesAfterABreakStampsTheTargetAndReportsEveryBlock) {
     // add at most kBodyBlockSize, across the break, up to the whole size.
     ASSERT_GE(d.records.size(), 4u);
     const int trio[] = {http::NOTIFY_START, http::NOTIFY_SIZE, http::NOTIFY_PROGRESS};
-    std::int32_t previous = 0;
+    std::int64_t previous = 0;
     for (std::size_t i = 0; i < d.records.size(); ++i) {
       const http::DownloadProgress& r = d.records[i];
       EXPECT_TRUE(i < 3 ? r.code == trio[i] && r.totalSize == 200000 && r.receivedSize == 0 &&
@@ -162,6 +162,7 @@ TEST_F(DownloadJob, WhatTheServerAnswersDecidesFileAndConnections) {
     });
     d.retryMode = modes.at(row[4]);
     d.maxRetries = std::stoi(row[5]);
+    d.fakePauses = true;
     d.records.clear();
     const bool ok = row[6] == "ok";
     EXPECT_EQ(d.Download(server.Url("/update.zip"), target, std::stoi(row[3])),
@@ -204,6 +205,89 @@ TEST_F(DownloadJob, StopEndsARetryPauseAndKeepsThePartialFile) {
     EXPECT_EQ(server.ConnectionCount(), stopAfter) << delay;
     EXPECT_EQ(testsupport::ReadFileBytes(temp), "partial") << delay;
   }
+}
+
+// Transient failures of every kind, each retried with its pause: the
+// server's Retry-After, then growing pauses that start small again after
+// progress; a chunked body cut short starts again from 0, a plain one is
+// resumed with Range.
+TEST_F(DownloadJob, TransientFailuresAreRetriedWithTheirPausesAndResumed) {
+  const std::string body = PatternBytes(200000, 3);
+  const std::string half = body.substr(0, 100000);
+  std::vector<long> ranges;
+  ScriptedServer server([&](ScriptedExchange& e) {
+    ranges.push_back(RangeOffset(e));
+    switch (e.index()) {
+      case 0:
+        e.Send("HTTP/1.1 503 Busy\r\nRetry-After: 7\r\nContent-Length: 0\r\n\r\n");
+        break;
+      case 1:
+        e.Send("HTTP/1.1 429 Too Many Requests\r\nContent-Length: 0\r\n\r\n");
+        break;
+      case 2:
+        e.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n30d40\r\n" + half);
+        break;
+      case 3:
+        break;  // closed unanswered
+      case 4:
+        e.Send(Ok(body).substr(0, Ok(body).size() - 100000));
+        break;
+      default:
+        e.Send(HttpResponse("HTTP/1.1 206 Partial Content",
+                            kDated + "Content-Range: bytes 100000-199999/200000\r\n",
+                            body.substr(100000)));
+    }
+  });
+  d.retryMode = http::RETRY_RUN;
+  d.fakePauses = true;
+  ASSERT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_OK);
+  server.Stop();
+  EXPECT_TRUE(testsupport::ReadFileBytes(target) == body);
+  EXPECT_EQ(ranges, (std::vector<long>{-1, -1, -1, -1, -1, 100000}));
+  ASSERT_EQ(d.pauses.size(), 3u);
+  EXPECT_EQ(d.pauses[0], 7000);
+  EXPECT_TRUE(d.pauses[1] >= 1500 && d.pauses[1] <= 2000) << d.pauses[1];
+  EXPECT_TRUE(d.pauses[2] >= 750 && d.pauses[2] <= 1000) << d.pauses[2];
+  EXPECT_EQ(std::count_if(d.records.begin(), d.records.end(),
+                          [](const auto& r) { return r.code == http::NOTIFY_RETRY; }),
+            3);
+}
+
+// A body that drips below the low-speed limit is broken once the limit's
+// window closes and resumed at once; a body of unknown length past maxSize
+// fails without waiting for its end.
+TEST_F(DownloadJob, AStallIsABreakAndAnUnsizedBodyStopsAtTheLimit) {
+  const std::string body = PatternBytes(5000, 4);
+  ScriptedServer server([&](ScriptedExchange& e) {
+    const long from = RangeOffset(e);
+    if (from < 0) {
+      const std::string full = Ok(body);
+      const std::size_t header = full.find("\r\n\r\n") + 4;
+      e.Send(full.substr(0, header));
+      e.Drip(body, 10, 50);  // 200 bytes/s, below 1000 bytes in a second
+      return;
+    }
+    e.Send(HttpResponse("HTTP/1.1 206 Partial Content",
+                        kDated + "Content-Range: bytes " + std::to_string(from) + "-4999/5000\r\n",
+                        body.substr(static_cast<std::size_t>(from))));
+  });
+  d.lowSpeedLimit = 1000;
+  d.lowSpeedTime = 1;
+  ASSERT_EQ(d.Download(server.Url("/update.zip"), target, 0), http::DOWNLOAD_OK);
+  server.Stop();
+  EXPECT_TRUE(testsupport::ReadFileBytes(target) == body);
+  EXPECT_EQ(server.ConnectionCount(), 2);
+
+  ScriptedServer endless([](ScriptedExchange& e) {
+    e.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+    const std::string chunk = "1000\r\n" + std::string(4096, 'x') + "\r\n";
+    for (int i = 0; i < 1000 && e.Send(chunk); ++i) {
+    }
+  });
+  d.maxSize = 10000;
+  EXPECT_EQ(d.Download(endless.Url("/update.zip"), target + "2", 1), http::DOWNLOAD_FAILED);
+  endless.Stop();
+  EXPECT_EQ(endless.ConnectionCount(), 1);
 }
 
 // A second run on the same target, and a target that cannot be replaced:

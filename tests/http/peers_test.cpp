@@ -37,7 +37,7 @@ std::string Served(const testsupport::LoopbackPeers& peers, const std::string& n
 TEST_F(PeerTest, QueriesAndFindsTheFileUpToDate) {
   UPDATER_REQUIRE_PEERS(peers);
   httptest::RecordingDownloader d;
-  std::int32_t length = 0;
+  std::int64_t length = 0;
   http::HttpTime modified = 0;
   ASSERT_EQ(d.QueryInfo(peers.Url("/files/big.bin"), length, modified), 1);
   const std::string source = Served(peers, "big.bin");
@@ -110,7 +110,7 @@ TEST(PeerDownloads, DirectAndThroughEveryProxyEndWithTheServedFileOrFailForGood)
     testsupport::ScratchDir dir;
     const std::string target = dir.Join("file");
     ASSERT_TRUE(testsupport::WriteFileBytes(target + ".down", big.substr(0, 100000)));
-    ASSERT_TRUE(http::RecordPartialFile(target + ".down", static_cast<std::int32_t>(big.size()),
+    ASSERT_TRUE(http::RecordPartialFile(target + ".down", static_cast<std::int64_t>(big.size()),
                                         kServedTime));
     httptest::RecordingDownloader d;
     d.caCertificates = testsupport::ReadFileBytes(peers.tlsCaFile);

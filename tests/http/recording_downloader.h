@@ -15,9 +15,23 @@ class RecordingDownloader : public http::HttpDownloader {
     connectTimeout = receiveTimeout = sendTimeout = 5000;
   }
   std::vector<http::DownloadProgress> records;
+  // With fakePauses the retry pauses are recorded and pass at once on a
+  // clock of the test's own.
+  bool fakePauses = false;
+  std::vector<std::int64_t> pauses;
+  std::int64_t fakeNowMs = 0;
 
  protected:
   void DeliverProgress(const http::DownloadProgress& record) override { records.push_back(record); }
+  std::int64_t NowMs() const override {
+    return fakePauses ? fakeNowMs : http::HttpDownloader::NowMs();
+  }
+  bool PauseBeforeRetry(std::int64_t ms) override {
+    if (!fakePauses) return http::HttpDownloader::PauseBeforeRetry(ms);
+    pauses.push_back(ms);
+    fakeNowMs += ms;
+    return true;
+  }
 };
 
 // The request text and the judging of a response header, which the engine

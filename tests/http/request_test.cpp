@@ -88,7 +88,7 @@ TEST(FindPartialFile, ContinuesOnlyAShortTemporaryFileWithItsRecord) {
     if (found.offset == 0) continue;
     EXPECT_EQ(found.validator,
               row[3] == "-" ? std::nullopt : std::optional<http::HttpTime>(std::stoll(row[3])));
-    EXPECT_EQ(found.totalSize, 1500);
+    EXPECT_EQ(found.totalSize, std::stoll(testsupport::Bytes(row[1])));
   }
 }
 

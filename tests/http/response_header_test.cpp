@@ -16,14 +16,14 @@ TEST(ParseResponseHeader, ClassifiesStatusAndFraming) {
            )) {
     ASSERT_EQ(row.size(), 3u) << row[0];
     httptest::ExposedDownloader d;
-    std::int32_t length = 0;
+    std::int64_t length = 0;
     int status = 0;
     const http::HeaderResult result =
         d.ParseResponseHeader(testsupport::Bytes(row[0]), length, status);
     const http::HeaderResult expected = row[1] == "ok"      ? http::HEADER_OK
                                         : row[1] == "retry" ? http::HEADER_RETRY
                                                             : http::HEADER_FAILED;
-    EXPECT_TRUE(result == expected && length == std::stoi(row[2])) << row[0];
+    EXPECT_TRUE(result == expected && length == std::stoll(row[2])) << row[0];
   }
 }
 
@@ -42,7 +42,7 @@ TEST(ParseResponseHeader, RedirectRewritesTheTargetKeepingCase) {
     httptest::ExposedDownloader d;
     d.useAuth = 1;
     ASSERT_TRUE(d.TakeUrl(row[0]));
-    std::int32_t length = 0;
+    std::int64_t length = 0;
     int status = 0;
     EXPECT_EQ(d.ParseResponseHeader("HTTP/1.1 302 Found\r\nContent-Location: /decoy\r\nLocation: " +
                                         location + "\r\n",

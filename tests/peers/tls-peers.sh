@@ -6,6 +6,7 @@
 #   UPDATER_TEST_HTTPS_WRONG_HOST_PORT the CA's certificate for another name only
 #   UPDATER_TEST_HTTPS_EXPIRED_PORT    the CA's certificate, expired in 2020
 #   UPDATER_TEST_HTTPS_TLS10_PORT      the good certificate, TLS 1.0 only
+#   UPDATER_TEST_HTTPS_TLS13_PORT      the good certificate, TLS 1.3 only
 #   UPDATER_TEST_TLS_CA                the test CA's certificate (PEM)
 # Sourced by with-peers.sh before nginx starts: it reads here, docroot and
 # peers_dir and its free_ports, writes $peers_dir/tls-servers.conf.in
@@ -47,7 +48,8 @@ tls_leaf untrusted other-ca "DNS:localhost,IP:127.0.0.1" -days 30
 tls_leaf wrong-host ca "DNS:elsewhere.test" -days 30
 tls_leaf expired ca "DNS:localhost,IP:127.0.0.1" -startdate 20200101000000Z -enddate 20200102000000Z
 
-read -r https_port untrusted_port wrong_host_port expired_port tls10_port < <(free_ports 5)
+read -r https_port untrusted_port wrong_host_port expired_port tls10_port tls13_port \
+  < <(free_ports 6)
 
 # tls_server PORT CERT [DIRECTIVES]: a server block serving the docroot.
 tls_server() {
@@ -61,8 +63,10 @@ tls_server() {
   tls_server "$expired_port" expired
   # OpenSSL 3 refuses TLS 1.0 at its default security level, on either side.
   tls_server "$tls10_port" good "ssl_protocols TLSv1; ssl_ciphers DEFAULT:@SECLEVEL=0;"
+  tls_server "$tls13_port" good "ssl_protocols TLSv1.3;"
 } >"$peers_dir/tls-servers.conf.in"
 
 export UPDATER_TEST_HTTPS_PORT=$https_port UPDATER_TEST_HTTPS_UNTRUSTED_PORT=$untrusted_port \
   UPDATER_TEST_HTTPS_WRONG_HOST_PORT=$wrong_host_port UPDATER_TEST_HTTPS_EXPIRED_PORT=$expired_port \
-  UPDATER_TEST_HTTPS_TLS10_PORT=$tls10_port UPDATER_TEST_TLS_CA="$tls_dir/ca.pem"
+  UPDATER_TEST_HTTPS_TLS10_PORT=$tls10_port UPDATER_TEST_HTTPS_TLS13_PORT=$tls13_port \
+  UPDATER_TEST_TLS_CA="$tls_dir/ca.pem"

@@ -39,6 +39,7 @@ struct LoopbackPeers {
   std::uint16_t httpsWrongHostPort = PeerPort("HTTPS_WRONG_HOST_PORT");
   std::uint16_t httpsExpiredPort = PeerPort("HTTPS_EXPIRED_PORT");
   std::uint16_t httpsTls10Port = PeerPort("HTTPS_TLS10_PORT");
+  std::uint16_t httpsTls13Port = PeerPort("HTTPS_TLS13_PORT");
   std::string tlsCaFile = PeerVariable("TLS_CA");
 
   // "http://127.0.0.1:PORT" + path on nginx.

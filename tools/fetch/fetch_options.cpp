@@ -11,15 +11,15 @@ namespace fetch {
 namespace {
 
 bool ParseMilliseconds(const std::string& name, const std::string& text, std::int32_t& value,
-                       std::string& error) {
+                       std::string& error, const char* unit = "milliseconds") {
   std::int64_t n = 0;
   if (text.empty() || text.size() > 10) {
-    error = name + " needs a number of milliseconds, not '" + text + "'";
+    error = name + " needs a number of " + unit + ", not '" + text + "'";
     return false;
   }
   for (char c : text) {
     if (c < '0' || c > '9') {
-      error = name + " needs a number of milliseconds, not '" + text + "'";
+      error = name + " needs a number of " + unit + ", not '" + text + "'";
       return false;
     }
     n = n * 10 + (c - '0');
@@ -68,8 +68,12 @@ const char kUsage[] =
     "  --connect-timeout MS, --receive-timeout MS, --send-timeout MS\n"
     "  --retry none|N|forever    what a transient failure does (default none):\n"
     "                            N allows N retries after the first attempt\n"
-    "  --retry-delay MS          pause before each retry (forever without it:\n"
-    "                            1 s, doubling up to 30 s, while failures go on)\n"
+    "  --retry-delay MS          pause before each retry (without it: 1 s, doubling\n"
+    "                            up to 30 s, with jitter); a server's Retry-After\n"
+    "                            (up to 60 s) is honoured either way\n"
+    "  --speed-limit BYTES, --speed-time SECONDS   as curl's: a transfer slower\n"
+    "                            than BYTES/s for SECONDS is broken and retried\n"
+    "                            (default: fewer than 1024 bytes in 60 s)\n"
     "  --quiet                   no progress\n"
     "  --public-key KEY          fetch URL.minisig too and keep FILE only when it verifies\n"
     "                            under KEY (the base64 line of a minisign public key)\n"
@@ -209,6 +213,12 @@ bool ParseFetchOptions(const std::vector<std::string>& arguments, FetchOptions& 
       if (arg == "--receive-timeout") options.receiveTimeout = ms;
       if (arg == "--send-timeout") options.sendTimeout = ms;
       if (arg == "--retry-delay") options.retryDelay = ms;
+    } else if (arg == "--speed-limit" || arg == "--speed-time") {
+      const bool limit = arg == "--speed-limit";
+      if (!value(v) || !ParseMilliseconds(arg, v, ms, error, limit ? "bytes" : "seconds")) {
+        return false;
+      }
+      (limit ? options.speedLimit : options.speedTime) = ms;
     } else if (arg == "--retry") {
       if (!value(v)) return false;
       if (v == "none") {

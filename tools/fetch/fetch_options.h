@@ -34,8 +34,10 @@ struct FetchOptions {
   std::optional<int> retryMode;  // an http::RetryMode
   std::int32_t maxRetries = 0;
   std::optional<std::int32_t> retryDelay;
-  std::optional<std::string> publicKey;  // a minisign public key's base64 line
-  std::string caCertificates;            // PEM text of --cacert FILE; empty: the system's
+  std::optional<std::int32_t> speedLimit;  // bytes per second, as curl's --speed-limit
+  std::optional<std::int32_t> speedTime;   // seconds, as curl's --speed-time
+  std::optional<std::string> publicKey;    // a minisign public key's base64 line
+  std::string caCertificates;              // PEM text of --cacert FILE; empty: the system's
   std::string url;
   std::string file;
 };

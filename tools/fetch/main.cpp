@@ -55,6 +55,14 @@ void Apply(const fetch::FetchOptions& o, http::HttpDownloader& d) {
   if (o.retryMode) d.retryMode = *o.retryMode;
   d.maxRetries = o.maxRetries;
   if (o.retryDelay) d.retryDelay = *o.retryDelay;
+  d.retryBackoff = 1;
+  // curl's rule, slower than LIMIT bytes/s for TIME s (each 1 and 30 when
+  // only the other is given), is the engine's fewer than LIMIT * TIME bytes
+  // within TIME s.
+  if (o.speedLimit || o.speedTime) {
+    d.lowSpeedTime = o.speedTime.value_or(30);
+    d.lowSpeedLimit = std::int64_t{o.speedLimit.value_or(1)} * d.lowSpeedTime;
+  }
   d.caCertificates = o.caCertificates;
 }
 
@@ -99,7 +107,7 @@ int VerifyDownload(const fetch::FetchOptions& options, http::HttpDownloader& dow
   signing::PublicKey key;
   signing::ParsePublicKey(*options.publicKey, key);  // checked with the options
   const std::string signaturePath = options.file + ".minisig";
-  downloader.maxSize = static_cast<std::int32_t>(signing::kMaxSignatureFileSize);
+  downloader.maxSize = static_cast<std::int64_t>(signing::kMaxSignatureFileSize);
   const http::DownloadResult fetched =
       downloader.Download(signing::SignatureAddress(options.url), signaturePath, 1);
   signing::SignatureResult result = signing::SIGNATURE_MALFORMED;
@@ -128,7 +136,7 @@ int Run(const fetch::FetchOptions& options) {
   activeDownloader.store(&downloader);
 
   if (options.head) {
-    std::int32_t length = 0;
+    std::int64_t length = 0;
     http::HttpTime modified = 0;
     const int ok = downloader.QueryInfo(options.url, length, modified);
     activeDownloader.store(nullptr);
@@ -136,7 +144,8 @@ int Run(const fetch::FetchOptions& options) {
       std::fprintf(stderr, "updater-fetch: HEAD request failed\n");
       return http::DOWNLOAD_FAILED;
     }
-    std::printf("Content-Length: %d\n", length);
+    // A server may answer a HEAD without a length (a chunked or streamed body).
+    if (length >= 0) std::printf("Content-Length: %lld\n", static_cast<long long>(length));
     // Without a time of the server's, the engine's value is only the clock.
     if (downloader.lastModifiedFromServer != 0) {
       std::printf("Last-Modified: %s\n", http::FormatHttpDate(modified).c_str());

@@ -1,6 +1,7 @@
 #include "progress_display.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace fetch {
 namespace {
@@ -8,7 +9,7 @@ namespace {
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr int kBarWidth = 30;
 
-std::string Mebibytes(std::int32_t bytes) {
+std::string Mebibytes(std::int64_t bytes) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
   return text;
@@ -23,7 +24,7 @@ int Percent(const http::DownloadProgress& record) {
 
 void ProgressDisplay::Show(const http::DownloadProgress& record) {
   if (record.code != http::NOTIFY_PROGRESS) return;
-  const bool done = record.receivedSize >= record.totalSize;
+  const bool done = record.totalSize >= 0 && record.receivedSize >= record.totalSize;
   if (terminal_) {
     const auto now = std::chrono::steady_clock::now();
     if (!drawn_ || done || now - lastDraw_ >= kRedrawInterval) {
@@ -32,11 +33,21 @@ void ProgressDisplay::Show(const http::DownloadProgress& record) {
     }
     return;
   }
-  const int tenth = Percent(record) / 10;
+  // Without a known total, a line per mebibyte power of two received.
+  const int tenth =
+      record.totalSize >= 0
+          ? Percent(record) / 10
+          : static_cast<int>(std::bit_width(static_cast<std::uint64_t>(record.receivedSize >> 20)));
   if (tenth == lastTenth_) return;
   lastTenth_ = tenth;
-  std::fprintf(out_, "%s: %d of %d bytes (%d%%)\n", record.fileName.c_str(), record.receivedSize,
-               record.totalSize, Percent(record));
+  if (record.totalSize < 0) {
+    std::fprintf(out_, "%s: %lld bytes\n", record.fileName.c_str(),
+                 static_cast<long long>(record.receivedSize));
+  } else {
+    std::fprintf(out_, "%s: %lld of %lld bytes (%d%%)\n", record.fileName.c_str(),
+                 static_cast<long long>(record.receivedSize),
+                 static_cast<long long>(record.totalSize), Percent(record));
+  }
   std::fflush(out_);
 }
 
@@ -46,7 +57,8 @@ void ProgressDisplay::DrawBar(const http::DownloadProgress& record) {
   std::string bar(static_cast<std::size_t>(filled), '#');
   bar.append(static_cast<std::size_t>(kBarWidth - filled), ' ');
   std::fprintf(out_, "\r%s [%s] %3d%% %s / %s ", record.fileName.c_str(), bar.c_str(), percent,
-               Mebibytes(record.receivedSize).c_str(), Mebibytes(record.totalSize).c_str());
+               Mebibytes(record.receivedSize).c_str(),
+               record.totalSize < 0 ? "?" : Mebibytes(record.totalSize).c_str());
   std::fflush(out_);
   drawn_ = true;
 }

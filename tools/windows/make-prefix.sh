@@ -25,5 +25,9 @@ env -u DISPLAY "$wine" wineboot -i >/dev/null 2>&1
 # Windows that no window manager looks after: Xvfb runs none, and wine would
 # otherwise wait up to two seconds for one whenever a window is hidden.
 env -u DISPLAY "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+# wine 8 reports Windows 7 by default; this one copy of the http tests is told
+# Windows 10, so that the handshakes also run with the newer credentials.
+env -u DISPLAY "$wine" reg add 'HKCU\Software\Wine\AppDefaults\http_tests_win10.exe' /v Version \
+  /t REG_SZ /d win10 /f >/dev/null 2>&1
 wineserver -w
 touch "$prefix/.updater-ready"

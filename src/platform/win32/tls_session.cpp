@@ -7,6 +7,8 @@
 
 // clang-format off
 #define SECURITY_WIN32
+#define SCHANNEL_USE_BLACKLISTS
+#include <subauth.h>
 #include <security.h>
 #include <schannel.h>
 #include <wincrypt.h>
@@ -35,6 +37,53 @@ bool StartsTlsRecord(const char* bytes, std::size_t count) {
   if (count < 2) return true;
   const auto type = static_cast<unsigned char>(bytes[0]);
   return type >= 20 && type <= 23 && bytes[1] == 3;
+}
+
+// Windows 10 1809 (build 17763) is the first whose Schannel takes
+// SCH_CREDENTIALS and with it TLS 1.3. The version comes from ntdll, which
+// unlike GetVersionEx does not depend on the program's manifest.
+bool HasTls13Credentials() {
+  using RtlGetVersionCall = LONG(WINAPI*)(OSVERSIONINFOW*);
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  if (ntdll == nullptr) return false;
+  const auto getVersion = reinterpret_cast<RtlGetVersionCall>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+  OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (getVersion == nullptr || getVersion(&version) != 0) return false;
+  return version.dwMajorVersion > 10 ||
+         (version.dwMajorVersion == 10 && version.dwBuildNumber >= 17763);
+}
+
+constexpr DWORD kCredentialFlags =
+    SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO | SCH_CRED_MANUAL_CRED_VALIDATION;
+
+// TLS 1.2 and 1.3 through SCH_CREDENTIALS where the system has it, else
+// TLS 1.2 through SCHANNEL_CRED: 1.2 is the floor either way. A system that
+// claims the new structure but refuses it gets the old one.
+bool AcquireClientCredentials(CredHandle& credentials) {
+  char package[] = UNISP_NAME_A;
+  TimeStamp expiry{};
+  if (HasTls13Credentials()) {
+    TLS_PARAMETERS parameters{};
+    parameters.grbitDisabledProtocols =
+        static_cast<DWORD>(~(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT));
+    SCH_CREDENTIALS settings{};
+    settings.dwVersion = SCH_CREDENTIALS_VERSION;
+    settings.dwFlags = kCredentialFlags;
+    settings.cTlsParameters = 1;
+    settings.pTlsParameters = &parameters;
+    if (AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &settings,
+                                  nullptr, nullptr, &credentials, &expiry) == SEC_E_OK) {
+      return true;
+    }
+  }
+  SCHANNEL_CRED settings{};
+  settings.dwVersion = SCHANNEL_CRED_VERSION;
+  settings.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+  settings.dwFlags = kCredentialFlags;
+  return AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &settings,
+                                   nullptr, nullptr, &credentials, &expiry) == SEC_E_OK;
 }
 
 bool IsCertificateError(SECURITY_STATUS status) {
@@ -115,19 +164,7 @@ class SchannelSession final : public TlsBufferedSession {
       caStore_ = StoreFromPem(trust.caCertificates);
       if (caStore_.get() == nullptr) return false;
     }
-    SCHANNEL_CRED settings{};
-    settings.dwVersion = SCHANNEL_CRED_VERSION;
-    // TLS 1.3 needs SCH_CREDENTIALS, which older systems refuse; 1.2 is the
-    // floor either way.
-    settings.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
-    settings.dwFlags =
-        SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO | SCH_CRED_MANUAL_CRED_VALIDATION;
-    TimeStamp expiry{};
-    char package[] = UNISP_NAME_A;
-    if (AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &settings,
-                                  nullptr, nullptr, &credentials_, &expiry) != SEC_E_OK) {
-      return false;
-    }
+    if (!AcquireClientCredentials(credentials_)) return false;
     haveCredentials_ = true;
     return true;
   }
@@ -270,7 +307,13 @@ class SchannelSession final : public TlsBufferedSession {
   }
 
   TlsStatus Established() {
-    if (QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK) {
+    // Nothing older than TLS 1.2, whatever the credentials asked for: wine's
+    // Schannel, given SCH_CREDENTIALS, ignores the protocols it disables.
+    constexpr DWORD kOldProtocols = SP_PROT_SSL2 | SP_PROT_SSL3 | SP_PROT_TLS1_0 | SP_PROT_TLS1_1;
+    SecPkgContext_ConnectionInfo connection{};
+    if (QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK ||
+        QueryContextAttributesA(&context_, SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK ||
+        (connection.dwProtocol & kOldProtocols) != 0) {
       failed_ = true;
       return TlsStatus::kFailed;
     }

@@ -1,7 +1,7 @@
-# minizip for the Windows build: unzip.c, ioapi.c and iowin32.c of Debian's zlib
-# source package, compiled in the build tree against MinGW's zlib. The source
-# is fetched once into a cache outside the source tree (never committed).
-# Headers are reached as <minizip/unzip.h>, as with libminizip-dev.
+# minizip: unzip.c and ioapi.c (and iowin32.c on Windows) of Debian's zlib
+# source package, compiled in the build tree against the system's zlib
+# (MinGW's for Windows). The source is fetched once into a cache outside the
+# source tree (never committed). Headers are reached as <minizip/unzip.h>.
 set(_default_cache ${CMAKE_BINARY_DIR}/_deps)
 execute_process(COMMAND sh -c "mkdir -p /var/cache/updater && test -w /var/cache/updater"
   RESULT_VARIABLE _cache_result OUTPUT_QUIET ERROR_QUIET)
@@ -31,8 +31,11 @@ foreach(_header unzip.h ioapi.h iowin32.h crypt.h)
   configure_file(${_minizip_dir}/${_header} ${_minizip_include}/minizip/${_header} COPYONLY)
 endforeach()
 
-add_library(updater_minizip STATIC
-  ${_minizip_dir}/unzip.c ${_minizip_dir}/ioapi.c ${_minizip_dir}/iowin32.c)
+set(_minizip_sources ${_minizip_dir}/unzip.c ${_minizip_dir}/ioapi.c)
+if(WIN32)
+  list(APPEND _minizip_sources ${_minizip_dir}/iowin32.c)
+endif()
+add_library(updater_minizip STATIC ${_minizip_sources})
 target_include_directories(updater_minizip SYSTEM PUBLIC ${_minizip_include}
   PRIVATE ${_minizip_include}/minizip)
 target_link_libraries(updater_minizip PUBLIC ZLIB::ZLIB)
