@@ -10,7 +10,7 @@
 #   bench/archive.sh [-n ROUNDS] [-b BUILD_DIR] [-w WORK_DIR] [--flush]
 #
 # BUILD_DIR holds bench/archive_bench (default build/archive-rel, made by
-#   cmake --preset release -B build/archive-rel &&
+#   cmake --preset release -B build/archive-rel -DUPDATER_ALLOW_UNSIGNED=ON &&
 #   cmake --build build/archive-rel --target archive_bench).
 # The archive is written once into WORK_DIR (default BUILD_DIR/bench-work);
 # a WORK_DIR on tmpfs (/dev/shm/...) leaves the disk's file system out.

@@ -7,7 +7,7 @@ fetch_bench_setup() {
   local name=$1 mib=$2 default_dir=/tmp
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   fetch=${3:-$root/build/release/tools/updater-fetch}
-  [ -x "$fetch" ] || { echo "bench/$name: no updater-fetch at $fetch (build the release preset)" >&2; exit 64; }
+  [ -x "$fetch" ] || { echo "bench/$name: no updater-fetch at $fetch (build the release preset: cmake --preset release -DUPDATER_ALLOW_UNSIGNED=ON)" >&2; exit 64; }
   for tool in curl farm-bench; do
     command -v "$tool" >/dev/null || { echo "bench/$name: $tool is missing" >&2; exit 1; }
   done

@@ -11,7 +11,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 fetch=${1:-$root/build/release/tools/updater-fetch}
-[ -x "$fetch" ] || { echo "bench/http.sh: no updater-fetch at $fetch (build the release preset)" >&2; exit 64; }
+[ -x "$fetch" ] || { echo "bench/http.sh: no updater-fetch at $fetch (build the release preset: cmake --preset release -DUPDATER_ALLOW_UNSIGNED=ON)" >&2; exit 64; }
 command -v curl >/dev/null || { echo "bench/http.sh: curl is missing" >&2; exit 1; }
 export BENCH_ROUNDS=${BENCH_ROUNDS:-9}
 default_dir=/tmp

@@ -11,7 +11,8 @@
 #   bench/install.sh [-n ROUNDS] [-b BUILD_DIR] [-w WORK_DIR]
 #
 # BUILD_DIR holds tools/updater-install (default build/release:
-#   cmake --preset release && cmake --build --preset release --target updater-install).
+#   cmake --preset release -DUPDATER_ALLOW_UNSIGNED=ON &&
+#   cmake --build --preset release --target updater-install).
 # The archive is written once into WORK_DIR (default BUILD_DIR/bench-work).
 # Nothing is deleted until all rounds are done (see archive.sh: ext4 skips
 # inodes freed in the last minutes when it creates files, which would charge

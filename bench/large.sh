@@ -15,7 +15,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build/release}
 for tool in "$build/tools/updater-fetch" "$build/tools/updater-install"; do
-  [ -x "$tool" ] || { echo "bench/large.sh: no $tool (build the release preset)" >&2; exit 64; }
+  [ -x "$tool" ] || { echo "bench/large.sh: no $tool (build the release preset: cmake --preset release -DUPDATER_ALLOW_UNSIGNED=ON)" >&2; exit 64; }
 done
 default_dir=/tmp
 [ -d /dev/shm ] && [ -w /dev/shm ] && default_dir=/dev/shm

@@ -3,7 +3,8 @@
 # the updater and a stand-in Korvanta.exe, a sample update.zip served from a
 # loopback HTTP server, and one real run of the updater against it. The vendor
 # key is made here: the updater is built with it (build/demo) and the sample
-# is signed with it, so the run verifies the package before installing it.
+# is signed with it as a vendor signs a release (tools/sign-release.sh), so
+# the run verifies the package before installing it.
 # Ends by itself and removes its server and files (KEEP=1 keeps the files).
 # Exits 0 when the update was installed and the main application started;
 # otherwise non-zero, with a one-line reason on standard error.
@@ -48,7 +49,7 @@ printf 'Korvanta 2.0\n' >"$work/stage/README.txt"
 printf '[toolbar]\nbutton=online-upgrade\n' >"$work/stage/plugins/velmora.ini"
 head -c 8000000 /dev/urandom >"$work/stage/docs/manual.bin"
 (cd "$work/stage" && zip -qr "$docroot/korvanta.test/update.zip" .)
-minisign -S -s "$work/vendor.key" -m "$docroot/korvanta.test/update.zip" >/dev/null
+tools/sign-release.sh "$docroot/korvanta.test/update.zip" "$work/vendor.key" >/dev/null
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 python3 -m http.server --bind 127.0.0.1 --directory "$docroot" "$port" >"$work/server.log" 2>&1 &

@@ -1,14 +1,16 @@
 #include <iterator>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "app/public_key.h"
 #include "app/run_log.h"
 #include "app/update_run.h"
+#include "install/install_names.h"
 #include "install/install_transaction.h"
 #include "platform/files.h"
 #include "platform/install_files.h"
 #include "platform/shell.h"
-#include "signing/release_acceptance.h"
 
 namespace app {
 namespace {
@@ -26,42 +28,25 @@ static_assert(std::size(kOutcomeTexts) ==
 // an archive that is refused or cannot be installed whole leaves the program
 // directory as it was and brings message 2. An archive that the user gives up
 // installing (the main application still runs) is kept, and the run ends
-// without a message.
+// without a message. The user's files (for an elevated run, the package in
+// the user's temporary directory) are only read, never written or removed.
 void UpdateRun::InstallLocal(const std::string& archivePath) {
-  // With a key, the package and its signature are checked and installed as
-  // copies in the program directory, which only this run writes: the user's
-  // own files (for an elevated run, those in the user's temporary directory)
-  // could be replaced between the check and the install.
-  const std::string copy = m_programDir + kLocalCopyName;
-  const bool copies = kPublicKey[0] != '\0' && !platform::SameFile(archivePath, copy);
-  const std::string package = copies ? copy : archivePath;
-  const auto removeCopies = [&] {
-    if (!copies) return;
+  install::InstallOutcome outcome = install::InstallOutcome::kDeclined;
+  if (!SignedBuild()) {
+    outcome = InstallPackage(archivePath);
+  } else {
+    // With a key, the package is checked and installed as a copy in the
+    // program directory, which only this run writes: the user's own files
+    // could be replaced between the check and the install.
+    const std::string copy = m_programDir + install::kLocalCopyName;
+    if (TakeLocalPackage(archivePath, copy) && CheckPackage(copy)) outcome = InstallPackage(copy);
     platform::DeleteFile(copy);
-    platform::DeleteFile(copy + kSignatureSuffix);
-  };
-  removeCopies();  // left by a run that ended before it could remove them
-  bool copied = !copies || platform::CopyToNewFile(archivePath, copy);
-  if (!copied) {
-    Fail({RunStep::kInstall, FailureKind::kInstallFailed});
-  } else if (copies &&
-             !platform::CopyToNewFile(archivePath + kSignatureSuffix, copy + kSignatureSuffix)) {
-    RunFailure missing(RunStep::kSignature, FailureKind::kSignatureRefused);
-    missing.signature = signing::SIGNATURE_MALFORMED;
-    Fail(std::move(missing));
-    copied = false;
   }
-  const install::InstallOutcome outcome = copied && CheckPackage(package, PackageOrigin::kLocal)
-                                              ? InstallPackage(package)
-                                              : install::InstallOutcome::kDeclined;
-  removeCopies();
   m_installed = outcome == install::InstallOutcome::kInstalled ||
                 outcome == install::InstallOutcome::kNoArchive;
-  if (outcome != install::InstallOutcome::kFailed) return;
-  Fail({RunStep::kInstall, FailureKind::kInstallFailed});
-  // A package that an unelevated run downloaded for this one is the
-  // updater's own, not the user's: a failed one goes, as after a download.
-  if (archivePath == PackagePath(true)) platform::DeleteFile(archivePath);
+  if (outcome == install::InstallOutcome::kFailed) {
+    Fail({RunStep::kInstall, FailureKind::kInstallFailed});
+  }
 }
 
 install::InstallOutcome UpdateRun::InstallPackage(const std::string& package) {
@@ -69,17 +54,14 @@ install::InstallOutcome UpdateRun::InstallPackage(const std::string& package) {
   // A close that came first installs nothing; one that comes during the
   // install takes effect once it has ended, whole.
   if (!m_shutdown.BeginCommit()) return install::InstallOutcome::kDeclined;
-  const install::InstallOutcome outcome =
-      install::InstallArchive(package, m_programDir, [this] { return WaitForProgramsToEnd(); });
+  // The accepted signature becomes the installed release's in the same
+  // transaction: it is in place exactly when the new set is.
+  std::vector<install::PlacedFile> placed;
+  if (m_release) placed.push_back({install::kInstalledSignatureName, m_release->text});
+  const install::InstallOutcome outcome = install::InstallArchive(
+      package, m_programDir, [this] { return WaitForProgramsToEnd(); }, placed);
   m_shutdown.EndCommit();
   m_log.Write(std::string("install: ") + kOutcomeTexts[static_cast<int>(outcome)]);
-  // The accepted signature becomes the installed release's only now: a
-  // package that failed or was declined leaves the kept one as it was. One
-  // that cannot be written leaves the release before as the oldest accepted;
-  // the install stands.
-  if (outcome == install::InstallOutcome::kInstalled && !m_acceptedSignature.empty()) {
-    signing::KeepReleaseSignature(m_acceptedSignature, m_programDir + kInstalledSignatureName);
-  }
   return outcome;
 }
 
@@ -90,13 +72,21 @@ bool UpdateRun::InstallDownloaded(const std::string& package) {
   Fail({RunStep::kInstall, FailureKind::kInstallFailed});
   // The next download then fetches the package whole instead of finding it
   // up to date, and its signature anew.
-  platform::DeleteFile(package);
-  platform::DeleteFile(package + kSignatureSuffix);
+  RemoveDownload(package);
   return false;
 }
 
 std::string UpdateRun::PackagePath(bool elevated) const {
-  return (elevated ? UserUpdateDirectory() : m_programDir) + "update.zip";
+  return (elevated ? UserUpdateDirectory() : m_programDir) + install::kPackageName;
+}
+
+void UpdateRun::MakeOwnDirectory(const std::string& directory) {
+  const std::string path = directory.substr(0, directory.size() - 1);
+  const std::optional<platform::EntryStatus> status = platform::GetEntryStatus(path);
+  if (status && status->kind != platform::EntryKind::kDirectory && !platform::RemoveEntry(path)) {
+    platform::RemoveDirectory(path);  // a junction
+  }
+  platform::CreateDirectory(path);
 }
 
 bool UpdateRun::InstallElevated(const std::string& package) {

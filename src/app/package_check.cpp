@@ -1,57 +1,141 @@
+#include <algorithm>
+#include <chrono>
+
+#include "app/command_line.h"
 #include "app/public_key.h"
 #include "app/update_run.h"
+#include "app/vendor_config.h"
+#include "http/partial_file.h"
+#include "install/install_names.h"
 #include "platform/files.h"
-#include "signing/release_acceptance.h"
+#include "platform/install_files.h"
 
 namespace app {
+namespace {
 
-// A program built without a key installs packages unverified. With a key, the
-// package's signature must hold and its release must not be older than the
-// installed one; a downloaded package's signature is fetched whole with the
-// run's own downloader (its settings; no resume, no progress records). The
-// accepted signature is held until the package is installed. A refused
-// download is removed with its signature; the caller ends the run.
-bool UpdateRun::CheckPackage(const std::string& archivePath, PackageOrigin origin) {
-  EnterStep(RunStep::kSignature);
-  m_acceptedSignature.clear();
-  if (kPublicKey[0] == '\0') {
+std::string TemporaryOf(const std::string& path) { return path + ".down"; }
+
+// Whether the disk that holds `directory` has room for `bytes` more, as far
+// as the system tells.
+bool RoomFor(const std::string& directory, std::int64_t bytes) {
+  const std::optional<std::uint64_t> free = platform::FreeDiskSpace(directory);
+  return !free || static_cast<std::uint64_t>(bytes) <= *free;
+}
+
+}  // namespace
+
+// A build with a key judges a release by its signature before it takes the
+// package. The signature is fetched whole with the run's own downloader (its
+// settings; no resume, no progress records, at most a signature file's size).
+bool UpdateRun::FetchSignature(const std::string& packagePath) {
+  m_release.reset();
+  if (!SignedBuild()) {
     m_log.Write("signature: not checked, the updater has no key");
     return true;
   }
-  const std::string signaturePath = archivePath + kSignatureSuffix;
+  EnterStep(RunStep::kSignature);
+  const std::string signaturePath = packagePath + signing::kSignatureSuffix;
+  m_downloader.SetProgressCallback(nullptr);
+  m_downloader.maxSize = static_cast<std::int64_t>(signing::kMaxSignatureFileSize);
+  m_downloader.exactSize = 0;
+  const std::string url = signing::SignatureAddress(m_plan.argument);
+  const http::DownloadResult result = m_downloader.Download(url, signaturePath, 1);
+  // Closing the run stopped the fetch on purpose: no message, no install.
+  if (m_shutdown.CloseRequested()) return false;
   RunFailure refused{RunStep::kSignature, FailureKind::kSignatureRefused};
-  bool fetched = true;
-  if (origin == PackageOrigin::kDownloaded) {
-    m_downloader.SetProgressCallback(nullptr);
-    m_downloader.maxSize = static_cast<std::int64_t>(signing::kMaxSignatureFileSize);
-    const std::string url = m_plan.argument + kSignatureSuffix;
-    const http::DownloadResult result = m_downloader.Download(url, signaturePath, 1);
-    m_downloader.maxSize = 0;
-    // Closing the run stopped the fetch on purpose: no message, no install.
-    if (m_shutdown.CloseRequested()) return false;
-    fetched = LogDownload("GET", url, result == http::DOWNLOAD_OK, DownloadResultText(result));
-    if (!fetched) refused.httpStatus = LastStatus();
+  if (!LogDownload("GET", url, result == http::DOWNLOAD_OK, DownloadResultText(result))) {
+    refused.httpStatus = LastStatus();
+    refused.signature = signing::SIGNATURE_MALFORMED;
+  } else {
+    signing::SignatureFile signature;
+    std::string text;
+    refused.signature = signing::ReadSignatureFile(signaturePath, signature, text)
+                            ? AcceptSignature(std::move(text))
+                            : signing::SIGNATURE_MALFORMED;
+    if (refused.signature == signing::SIGNATURE_OK) return true;
   }
-  signing::PublicKey key;
-  if (fetched && signing::ParsePublicKey(kPublicKey, key)) {
-    refused.signature =
-        signing::AcceptRelease(key, archivePath, signaturePath,
-                               m_programDir + kInstalledSignatureName, m_acceptedSignature);
-  }
-  if (refused.signature == signing::SIGNATURE_OK) {
-    m_log.Write("signature: accepted");
+  Fail(std::move(refused));
+  RemoveDownload(packagePath);
+  return false;
+}
+
+signing::SignatureResult UpdateRun::AcceptSignature(std::string text) {
+  signing::TrustPolicy policy;
+  policy.product = kProduct;
+  policy.channel = kChannel;
+  policy.now = std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+                   .count();
+  if (!signing::ParsePublicKeys(kPublicKey, policy.keys)) return signing::SIGNATURE_OTHER_KEY;
+  signing::AcceptedRelease release;
+  const signing::SignatureResult result = signing::AcceptSignature(
+      policy, std::move(text), m_programDir + install::kInstalledSignatureName, release);
+  if (result != signing::SIGNATURE_OK) return result;
+  m_log.Write("signature: accepted, release " + std::to_string(release.fields.timestamp) + ", " +
+              std::to_string(release.fields.size) + " bytes");
+  m_release = std::move(release);
+  return result;
+}
+
+bool UpdateRun::BoundPackage(const std::string& packagePath) {
+  const std::int64_t size = m_release ? m_release->fields.size : 0;
+  m_downloader.maxSize = size;
+  m_downloader.exactSize = size;
+  if (!m_release) return true;
+  // What a partial download already holds is not asked for again.
+  const std::optional<platform::FileStatus> partial =
+      platform::GetFileStatus(TemporaryOf(packagePath));
+  if (RoomFor(DirectoryOf(packagePath), size - std::min(size, partial ? partial->size : 0))) {
     return true;
   }
-  m_acceptedSignature.clear();
-  Fail(std::move(refused));
-  if (origin == PackageOrigin::kDownloaded) {
-    // Left in place, the refused package would pass as current at the next
-    // run's download and be refused again instead of fetched anew.
-    platform::DeleteFile(archivePath);
-    platform::DeleteFile(signaturePath);
-    platform::DeleteFile(signaturePath + ".down");
-  }
+  m_log.Write("download: the disk has no room for " + std::to_string(size) + " bytes");
+  Fail({RunStep::kDownload, FailureKind::kDownloadFailed});
   return false;
+}
+
+bool UpdateRun::TakeLocalPackage(const std::string& archivePath, const std::string& copy) {
+  EnterStep(RunStep::kSignature);
+  platform::File package = platform::File::Open(archivePath, platform::OpenMode::kReadNoLink);
+  platform::File signature = platform::File::Open(archivePath + signing::kSignatureSuffix,
+                                                  platform::OpenMode::kReadNoLink);
+  RunFailure refused{RunStep::kSignature, FailureKind::kSignatureRefused};
+  std::string text;
+  refused.signature = package.IsOpen() && signing::ReadSignatureText(signature, text)
+                          ? AcceptSignature(std::move(text))
+                          : signing::SIGNATURE_MALFORMED;
+  if (refused.signature != signing::SIGNATURE_OK) {
+    Fail(std::move(refused));
+    return false;
+  }
+  const std::int64_t size = m_release->fields.size;
+  platform::DeleteFile(copy);  // left by a run that ended before it could remove it
+  if (package.SeekToEnd() && package.Tell() == size && package.Seek(0) &&
+      RoomFor(m_programDir, size) && platform::CopyToNewFile(package, copy)) {
+    return true;
+  }
+  Fail({RunStep::kInstall, FailureKind::kInstallFailed});
+  return false;
+}
+
+bool UpdateRun::CheckPackage(const std::string& packagePath) {
+  if (!SignedBuild()) return true;
+  RunFailure refused{RunStep::kSignature, FailureKind::kSignatureRefused};
+  refused.signature =
+      m_release ? signing::VerifyRelease(*m_release, packagePath) : signing::SIGNATURE_MALFORMED;
+  if (refused.signature == signing::SIGNATURE_OK) {
+    m_log.Write("signature: holds for the package");
+    return true;
+  }
+  Fail(std::move(refused));
+  return false;
+}
+
+void UpdateRun::RemoveDownload(const std::string& packagePath) {
+  for (const std::string& path : {packagePath, packagePath + signing::kSignatureSuffix}) {
+    platform::DeleteFile(path);
+    platform::DeleteFile(TemporaryOf(path));
+    platform::DeleteFile(http::PartialRecordPath(TemporaryOf(path)));
+  }
 }
 
 }  // namespace app

@@ -5,5 +5,9 @@
 #pragma once
 
 namespace app {
+// One key, or several separated by ";" (any of them may sign).
 extern const char kPublicKey[];
+
+// A program built without a key installs packages unverified.
+inline bool SignedBuild() { return kPublicKey[0] != '\0'; }
 }  // namespace app

@@ -31,9 +31,12 @@ constexpr const char* kSignatureTexts[] = {
     "does not hold for the package",
     "the trusted comment's signature does not hold",
     "the package cannot be read",
-    "a release older than the one installed",
+    "a release older than the one installed, or as old and not the very one kept",
+    "not made for this product and channel, or not saying what it is for",
+    "signed more than a day ahead of this machine's clock",
+    "the package is not of the size the signature names",
 };
-static_assert(std::size(kSignatureTexts) == signing::SIGNATURE_OLDER_RELEASE + 1);
+static_assert(std::size(kSignatureTexts) == signing::SIGNATURE_SIZE_DIFFERS + 1);
 
 }  // namespace
 

@@ -119,10 +119,17 @@ void UpdateRun::DownloadAndInstall() {
   }
   const std::string localFile = PackagePath(elevated);
   // Kept from run to run, so that a download cut short resumes.
-  if (elevated) platform::CreateDirectory(DirectoryOf(localFile));
+  if (elevated) MakeOwnDirectory(DirectoryOf(localFile));
   const auto downloadAndInstall = [&](bool* upToDate) {
-    if (!DownloadUpdate(localFile, upToDate)) return false;
-    if (!CheckPackage(localFile, PackageOrigin::kDownloaded)) return false;
+    // With a key the signature comes first: it decides whether the package
+    // is asked for at all, and bounds it.
+    if (!FetchSignature(localFile)) return false;
+    if (!BoundPackage(localFile) || !DownloadUpdate(localFile, upToDate) ||
+        !CheckPackage(localFile)) {
+      // A close keeps a partial download for the next run.
+      if (!m_shutdown.CloseRequested()) RemoveDownload(localFile);
+      return false;
+    }
     if (elevated) return InstallElevated(localFile);
     return InstallDownloaded(localFile);
   };

@@ -17,22 +17,12 @@
 #include "http/http_downloader.h"
 #include "install/install_transaction.h"
 #include "platform/log_sink.h"
+#include "signing/release_acceptance.h"
 
 namespace app {
 
 inline constexpr unsigned kStartDelayMs = 1000;
 inline constexpr unsigned kLocalInstallDelayMs = 3000;
-// The signature of the release installed last, kept in the program directory:
-// a package signed for an older release is refused.
-inline constexpr char kInstalledSignatureName[] = "installed-release.minisig";
-// A package's signature file: the package's path or address plus this.
-inline constexpr char kSignatureSuffix[] = ".minisig";
-// The copy of a local package (and of its signature) that a run with a key
-// checks and installs.
-inline constexpr char kLocalCopyName[] = "update.local.zip";
-
-enum class PackageOrigin { kDownloaded, kLocal };
-
 // Where a run starts from.
 struct RunEnvironment {
   std::string commandLine;  // without the switch (TakeRunSwitch)
@@ -83,13 +73,36 @@ class UpdateRun {
   static const char* DownloadResultText(http::DownloadResult result);
   // The status of the engine's last response; 0 when none came.
   int LastStatus() const;
-  // Whether the package may be installed: true, or false after it removed a
-  // refused download and its signature.
-  bool CheckPackage(const std::string& archivePath, PackageOrigin origin);
+  // A build with a key judges a release by its signature before it takes
+  // the package: fetched from beside the package's address into
+  // `packagePath` plus ".minisig", and accepted. False (after removing what
+  // the fetch left) when it is refused or cannot be had; true without a key.
+  bool FetchSignature(const std::string& packagePath);
+  // Judges a signature file's text; SIGNATURE_OK when it is the accepted
+  // release's (m_release).
+  signing::SignatureResult AcceptSignature(std::string text);
+  // Bounds the download of the accepted release's package to the size its
+  // signature names; false when the disk has no room for what is still to
+  // come. Without a key the download is not bounded.
+  bool BoundPackage(const std::string& packagePath);
+  // With a key: opens a local package and its signature once, never through
+  // a link, accepts the signature, and copies the package of the size it
+  // names into `copy`, where the disk has room for it.
+  bool TakeLocalPackage(const std::string& archivePath, const std::string& copy);
+  // Whether the package is the accepted release's (true without a key).
+  bool CheckPackage(const std::string& packagePath);
+  // A refused or failed download leaves nothing behind: the package, its
+  // signature and the temporary files of both go.
+  static void RemoveDownload(const std::string& packagePath);
+  // Makes `directory` (ending in a separator), where a package waits for the
+  // elevated run, a directory of this user's own: anything else at its name
+  // (a link to another's folder) goes first, so that nothing is written
+  // through it.
+  static void MakeOwnDirectory(const std::string& directory);
   void InstallLocal(const std::string& archivePath);
   // Installs a checked package over the program directory inside the commit
-  // bracket of the shutdown state; once it is in place, its accepted
-  // signature is kept as the installed release's.
+  // bracket of the shutdown state, with the accepted signature as the
+  // installed release's in the same transaction.
   install::InstallOutcome InstallPackage(const std::string& package);
   // Installs a downloaded package; true when the new set is in place. A
   // package that fails is removed.
@@ -124,9 +137,8 @@ class UpdateRun {
   bool m_installed = false;
   bool m_relaunched = false;  // the main application was started
   std::optional<RunFailure> m_failure;
-  // The signature file's text of the package that CheckPackage accepted;
-  // empty without a key.
-  std::string m_acceptedSignature;
+  // The release whose signature was accepted; none without a key.
+  std::optional<signing::AcceptedRelease> m_release;
 };
 
 }  // namespace app

@@ -251,6 +251,9 @@ DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::
     if (request != REQUEST_OK) return DOWNLOAD_FAILED;
     if (framing == BodyFraming::kLength && contentLength == 0) return DOWNLOAD_FAILED;
     if (maxSize > 0 && totalSize > maxSize) return DOWNLOAD_FAILED;
+    // A body of unknown length (-1) is bounded by maxSize; the caller judges
+    // what it held.
+    if (exactSize > 0 && totalSize >= 0 && totalSize != exactSize) return DOWNLOAD_FAILED;
 
     if (forceDownload == 0 && TargetIsCurrent()) return DOWNLOAD_UP_TO_DATE;
     platform::File file;

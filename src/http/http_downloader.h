@@ -153,6 +153,10 @@ class HttpDownloader {
   // before its body is read, one of unknown length as soon as it grows past
   // it. 0: no limit.
   std::int64_t maxSize = 0;
+  // The size the whole file must have, when it is known beforehand (a
+  // signed package): a response announcing another fails before its body is
+  // read. 0: any size.
+  std::int64_t exactSize = 0;
   int retryMode = RETRY_NONE;
   int retryCount = 0;
   // Pause before each retry in ms. 0: none under RETRY_LIMITED, growing

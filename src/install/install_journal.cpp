@@ -2,6 +2,9 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include "platform/crash_point.h"
 #include "platform/files.h"
 #include "platform/install_files.h"
@@ -12,6 +15,7 @@ namespace {
 
 constexpr std::string_view kMagic = "KVJ1";
 constexpr std::uint32_t kMaxJournalSize = 64u << 20;
+constexpr int kMaxAsideNames = 100;
 
 void PutNumber(std::string& out, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>(value >> shift));
@@ -104,7 +108,10 @@ JournalRead DecodeJournal(std::string_view bytes, Journal& journal) {
   read.state = state;
   JournalReader reader(body.substr(kMagic.size() + 1));
   if (!reader.Text(read.stagingName) || !reader.Texts(read.targets) ||
-      !reader.Texts(read.createdDirectories) || !reader.AtEnd() || read.stagingName.empty()) {
+      !reader.Texts(read.createdDirectories) || !reader.AtEnd() ||
+      !IsStagingName(read.stagingName) ||
+      !std::all_of(read.targets.begin(), read.targets.end(), IsJournalPath) ||
+      !std::all_of(read.createdDirectories.begin(), read.createdDirectories.end(), IsJournalPath)) {
     return JournalRead::kForeign;
   }
   journal = std::move(read);
@@ -153,6 +160,20 @@ bool ReplaceJournal(const std::string& programDir, const Journal& journal) {
 
 bool RemoveJournal(const std::string& programDir) {
   return platform::RemoveEntry(JournalPath(programDir)) && platform::SyncDirectory(programDir);
+}
+
+bool SetJournalAside(const std::string& programDir) {
+  const std::string journal = JournalPath(programDir);
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const std::string aside =
+      journal + "." + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now).count());
+  // Two in one second get a count after the time.
+  for (int n = 0; n < kMaxAsideNames; ++n) {
+    if (platform::MoveEntry(journal, n == 0 ? aside : aside + "." + std::to_string(n), false)) {
+      return platform::SyncDirectory(programDir);
+    }
+  }
+  return false;
 }
 
 }  // namespace install

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-namespace install {
+#include "install/install_names.h"
 
-inline constexpr std::string_view kJournalName = "update.journal";
+namespace install {
 
 enum class JournalState : std::uint8_t {
   // Items are being written into the staging directory, or a roll-back is
@@ -39,10 +39,12 @@ std::string BackupName(std::size_t entry);
 std::string EncodeJournal(const Journal& journal);
 
 enum class JournalRead {
-  kNone,     // no journal: nothing under way
-  kValid,    // `journal` holds it
-  kTorn,     // a journal of ours whose first write did not finish
-  kForeign,  // a file of that name that is not a journal: left alone
+  kNone,   // no journal: nothing under way
+  kValid,  // `journal` holds it
+  kTorn,   // a journal of ours whose first write did not finish
+  // Anything else at that name: not a journal, or one whose names would lead
+  // outside the program directory or into the updater's own files.
+  kForeign,
 };
 JournalRead DecodeJournal(std::string_view bytes, Journal& journal);
 
@@ -55,5 +57,8 @@ bool CreateJournal(const std::string& programDir, const Journal& journal);
 // directory.
 bool ReplaceJournal(const std::string& programDir, const Journal& journal);
 bool RemoveJournal(const std::string& programDir);
+// Moves whatever stands at the journal's name aside, to the journal's name
+// followed by "." and the time (seconds since 1970).
+bool SetJournalAside(const std::string& programDir);
 
 }  // namespace install

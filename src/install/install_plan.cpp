@@ -1,12 +1,13 @@
 #include "install/install_plan.h"
 
+#include <optional>
 #include <set>
 #include <string_view>
 
 #include "archive/item_attributes.h"
+#include "install/install_names.h"
 #include "platform/install_files.h"
 #include "platform/path.h"
-#include "platform/text.h"
 
 namespace install {
 namespace {
@@ -16,49 +17,6 @@ constexpr std::uint32_t kFileAttributeBits = platform::kAttrReadOnly | platform:
 constexpr std::uint32_t kPermissionBits = 0777;
 constexpr std::uint32_t kWriteBits = 0222;
 constexpr std::uint32_t kOwnerWrite = 0200;
-
-// The parts of a name between separators ("/" or "\\", on character
-// boundaries of the active code page); empty parts are dropped.
-std::vector<std::string> SplitName(std::string_view name) {
-  const platform::CodePage codePage = platform::ActiveCodePage();
-  std::vector<std::string> parts;
-  std::string part;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(name[i]);
-    if (platform::IsLeadByte(codePage, byte) && i + 1 < name.size()) {
-      part.append(name.substr(i, 2));
-      ++i;
-    } else if (byte == '/' || byte == '\\') {
-      if (!part.empty()) parts.push_back(std::move(part));
-      part.clear();
-    } else {
-      part.push_back(static_cast<char>(byte));
-    }
-  }
-  if (!part.empty()) parts.push_back(std::move(part));
-  return parts;
-}
-
-bool IsDotPart(const std::string& part) { return part == "." || part == ".."; }
-
-// Names that Windows opens as a device, whatever their extension ("NUL.txt",
-// "com1.dll"), and names with a stream separator ("a.dll:x"): a package
-// holding one would write to a device or a hidden stream there, so the plan
-// refuses them on every system alike.
-bool IsDeviceOrStreamPart(const std::string& part) {
-  if (part.find(':') != std::string::npos) return true;
-  std::string base = part.substr(0, part.find('.'));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
-      base == "CONOUT$") {
-    return true;
-  }
-  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
-         base[3] >= '1' && base[3] <= '9';
-}
 
 class Planner {
  public:
@@ -93,8 +51,11 @@ class Planner {
     }
     const std::vector<std::string> parts = SplitName(item.name);
     for (const std::string& part : parts) {
-      if (IsDotPart(part) || IsDeviceOrStreamPart(part)) return false;
+      if (!IsPlainPart(part)) return false;
     }
+    // An item over one of the updater's own files (its journal, say) would
+    // leave an install that no later run could judge.
+    if (!parts.empty() && IsOwnName(parts[0])) return false;
     if ((item.attributes & platform::kAttrDirectory) != 0) {
       return PlanDirectories(parts, parts.size());
     }
@@ -106,20 +67,16 @@ class Planner {
       if (i > 0) entry.target += platform::PathSeparator();
       entry.target += parts[i];
     }
-    if (!FitsPathLimit(entry.target)) return false;
-    if (directories_.count(entry.target) != 0) return false;
     entry.kind =
         (mode & archive::kUnixTypeMask) == archive::kUnixLink ? EntryKind::kLink : EntryKind::kFile;
+    entry.size = item.uncompressedSize;
     entry.attributes = item.attributes & kFileAttributeBits;
     entry.creationTime = item.creationTime;
     entry.accessTime = item.accessTime;
     entry.modificationTime = item.modificationTime;
 
-    const auto existing = platform::GetEntryStatus(programDir_ + entry.target);
-    if (existing && existing->kind != platform::EntryKind::kFile &&
-        existing->kind != platform::EntryKind::kLink) {
-      return false;  // a directory (or stranger) is not replaced by a file
-    }
+    std::optional<platform::EntryStatus> existing;
+    if (!TakeTarget(entry.target, existing)) return false;
     if ((mode & archive::kUnixTypeMask) == archive::kUnixRegular) {
       entry.permissions = mode & kPermissionBits;
     } else if (existing && existing->kind == platform::EntryKind::kFile &&
@@ -131,12 +88,35 @@ class Planner {
                               : entry.permissions | kOwnerWrite;
       entry.exactPermissions = true;
     }
-    targets_.insert(entry.target);
+    plan_.entries.push_back(std::move(entry));
+    return true;
+  }
+
+  bool PlanPlacedFile(const PlacedFile& placed) {
+    PlannedEntry entry;
+    entry.kind = EntryKind::kData;
+    entry.target = placed.name;
+    entry.size = placed.bytes.size();
+    entry.data = placed.bytes;
+    std::optional<platform::EntryStatus> existing;
+    if (!TakeTarget(entry.target, existing)) return false;
     plan_.entries.push_back(std::move(entry));
     return true;
   }
 
  private:
+  // Whether a new file may take `target`: its path fits, no planned
+  // directory holds it, and what stands there (told in `existing`) is a file
+  // or a link that the commit moves aside.
+  bool TakeTarget(const std::string& target, std::optional<platform::EntryStatus>& existing) {
+    if (!FitsPathLimit(target) || directories_.count(target) != 0) return false;
+    targets_.insert(target);
+    existing = platform::GetEntryStatus(programDir_ + target);
+    // A directory (or stranger) is not replaced by a file.
+    return !existing || existing->kind == platform::EntryKind::kFile ||
+           existing->kind == platform::EntryKind::kLink;
+  }
+
   bool FitsPathLimit(const std::string& path) const {
     return platform::FitsPathLimit(programDir_ + path);
   }
@@ -149,13 +129,17 @@ class Planner {
 
 }  // namespace
 
-bool MakePlan(ArchiveHandle* archive, const std::string& programDir, Plan& plan) {
+bool MakePlan(ArchiveHandle* archive, const std::string& programDir,
+              const std::vector<PlacedFile>& placed, Plan& plan) {
   plan = Plan();
   ArchiveItem summary;
   if (ArchiveGetItem(archive, -1, &summary) != ARCHIVE_OK) return false;
   Planner planner(programDir, plan);
   for (std::int32_t i = 0; i < summary.index; ++i) {
     if (!planner.PlanItem(archive, i)) return false;
+  }
+  for (const PlacedFile& file : placed) {
+    if (!planner.PlanPlacedFile(file)) return false;
   }
   return true;
 }

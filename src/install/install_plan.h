@@ -14,11 +14,22 @@
 
 namespace install {
 
-enum class EntryKind { kFile, kLink };
+// A file from the archive, a link from the archive, or a file whose bytes
+// the caller gives (PlacedFile).
+enum class EntryKind { kFile, kLink, kData };
+
+// A file that the install places beside the archive's items, in the same
+// transaction: it is in place exactly when the new set is.
+struct PlacedFile {
+  std::string name;  // in the program directory itself
+  std::string bytes;
+};
 
 struct PlannedEntry {
   std::int32_t index = 0;  // the archive item
   EntryKind kind = EntryKind::kFile;
+  std::uint64_t size = 0;  // bytes the staged entry takes
+  std::string data;        // kData: the bytes
   // Relative to the program directory, in the system's form.
   std::string target;
   std::uint32_t attributes = 0;  // kAttrReadOnly, kAttrHidden, kAttrSystem, kAttrArchive
@@ -37,9 +48,10 @@ struct Plan {
   std::vector<std::string> createdDirectories;  // parents first
 };
 
-// `programDir` ends in a separator. False when the archive cannot be
-// installed whole.
-bool MakePlan(ArchiveHandle* archive, const std::string& programDir, Plan& plan);
+// `programDir` ends in a separator. False when the archive and `placed`
+// cannot be installed whole.
+bool MakePlan(ArchiveHandle* archive, const std::string& programDir,
+              const std::vector<PlacedFile>& placed, Plan& plan);
 
 // Whether the link text `linkTarget`, stored at `linkPath` (relative to the
 // program directory), names a place inside the program directory.

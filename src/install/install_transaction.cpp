@@ -17,8 +17,6 @@
 namespace install {
 namespace {
 
-constexpr std::string_view kStagingName = "update.staging";
-constexpr int kStagingNamesTried = 100;
 // The longest name inside the staging directory ("s" or "b" and an index).
 constexpr std::size_t kStagedNameRoom = 12;
 // A link's text is short; anything longer is not a link worth making.
@@ -72,6 +70,16 @@ bool RollBack(const std::string& programDir, const Journal& journal) {
   return SyncWritten(programDir) && whole;
 }
 
+// Whether the program directory's disk has room for every staged entry
+// beside the installed set (as far as the system tells), so that a full disk
+// fails the install before its first write rather than half-way.
+bool RoomToStage(const Plan& plan, const std::string& programDir) {
+  const std::optional<std::uint64_t> free = platform::FreeDiskSpace(programDir);
+  std::uint64_t needed = 0;
+  for (const PlannedEntry& entry : plan.entries) needed += entry.size;
+  return !free || needed <= *free;
+}
+
 class Transaction {
  public:
   explicit Transaction(const std::string& programDir) : programDir_(programDir) {}
@@ -117,8 +125,9 @@ class Transaction {
       for (std::size_t i = next++; i < plan.entries.size() && !failed; i = next++) {
         const PlannedEntry& entry = plan.entries[i];
         const std::string staged = stagingDir_ + StagedName(i);
-        const bool ok = entry.kind == EntryKind::kLink ? StageLink(reader, entry, staged)
-                                                       : StageFile(reader, entry, staged);
+        const bool ok = entry.kind == EntryKind::kLink   ? StageLink(reader, entry, staged)
+                        : entry.kind == EntryKind::kData ? StageData(entry, staged)
+                                                         : StageFile(reader, entry, staged);
         if (!ok) failed = true;
         platform::CrashPoint();
       }
@@ -187,8 +196,19 @@ class Transaction {
     if (entry.exactPermissions && !platform::SetPermissions(file, entry.permissions)) return false;
     // A failure to set the times is not worth an update; the data is.
     file.SetTimes(&entry.creationTime, &entry.accessTime, &entry.modificationTime);
+    return FinishStaged(file);
+  }
+
+  static bool StageData(const PlannedEntry& entry, const std::string& staged) {
+    platform::File file = platform::CreateNewFile(staged, 0, 0);
+    return file.IsOpen() && file.Write(entry.data.data(), entry.data.size()) && FinishStaged(file);
+  }
+
+  // Starts a staged file's way to the disk (written while the next items
+  // inflate), or flushes it where the file system cannot be synced at once.
+  static bool FinishStaged(platform::File& file) {
     if (platform::CanSyncFileSystem()) {
-      platform::StartWriteback(file);  // written while the next items inflate
+      platform::StartWriteback(file);
     } else if (!file.Flush()) {
       return false;
     }
@@ -212,17 +232,19 @@ class Transaction {
 }  // namespace
 
 InstallOutcome InstallArchive(const std::string& archivePath, const std::string& programDir,
-                              const std::function<bool()>& mayCommit) {
+                              const std::function<bool()>& mayCommit,
+                              const std::vector<PlacedFile>& placed) {
   if (!RecoverInterruptedInstall(programDir)) return InstallOutcome::kFailed;
   const ArchivePtr archive(ArchiveOpen(archivePath.c_str(), nullptr));
   if (!archive) return InstallOutcome::kNoArchive;
   Plan plan;
-  if (!MakePlan(archive.get(), programDir, plan)) return InstallOutcome::kFailed;
+  if (!MakePlan(archive.get(), programDir, placed, plan)) return InstallOutcome::kFailed;
   // The archive is held open while it is read: were it one of the targets,
   // it could not be moved aside (Windows), and the install would always fail.
   std::erase_if(plan.entries, [&](const PlannedEntry& entry) {
     return platform::SameFile(programDir + entry.target, archivePath);
   });
+  if (!RoomToStage(plan, programDir)) return InstallOutcome::kFailed;
   Transaction transaction(programDir);
   if (!transaction.Begin(plan) || !transaction.Stage(archive.get(), archivePath, plan)) {
     return InstallOutcome::kFailed;
@@ -235,8 +257,11 @@ bool RecoverInterruptedInstall(const std::string& programDir) {
   Journal journal;
   switch (ReadJournal(programDir, journal)) {
     case JournalRead::kNone:
-    case JournalRead::kForeign:  // not ours; an install will refuse to start
       return true;
+    case JournalRead::kForeign:
+      // Not ours, or nothing a recovery may follow: it goes aside, so that it
+      // can never keep an install from starting.
+      return SetJournalAside(programDir);
     case JournalRead::kTorn:
       // Torn before its staging directory was made.
       return RemoveJournal(programDir);

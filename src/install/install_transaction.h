@@ -11,6 +11,9 @@
 
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "install/install_plan.h"
 
 namespace install {
 
@@ -26,12 +29,18 @@ enum class InstallOutcome {
 // the disk, right before the first installed entry changes (the caller waits
 // there for the programs that use the files). An item that would replace the
 // archive itself is left out: the package is not part of what it installs.
+// An archive with an item over one of the updater's own files is refused.
+// `placed` files are installed with the archive's items, in the same
+// transaction. Room for the staged entries is checked before anything is
+// written.
 InstallOutcome InstallArchive(const std::string& archivePath, const std::string& programDir,
-                              const std::function<bool()>& mayCommit = {});
+                              const std::function<bool()>& mayCommit = {},
+                              const std::vector<PlacedFile>& placed = {});
 
 // Finishes or undoes an install that the journal in `programDir` shows under
-// way, and removes its staging directory. False when that could not be done
-// whole (the journal then stays for the next start).
+// way, and removes its staging directory; anything else at the journal's name
+// is moved aside (kept under a name with the time in it). False when that
+// could not be done whole (the journal then stays for the next start).
 bool RecoverInterruptedInstall(const std::string& programDir);
 
 }  // namespace install

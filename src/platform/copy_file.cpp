@@ -5,8 +5,7 @@
 
 namespace platform {
 
-bool CopyToNewFile(const std::string& from, const std::string& to) {
-  File source = File::Open(from, OpenMode::kRead);
+bool CopyToNewFile(File& source, const std::string& to) {
   if (!source.IsOpen()) return false;
   bool copied = false;
   {

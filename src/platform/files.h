@@ -71,11 +71,16 @@ std::string NativePath(std::string_view path);
 // of the process's time zone (TZ) at the present moment.
 FileTime LocalFileTimeToUtc(FileTime local);
 
+// The writing modes and kReadNoLink never open through a link that stands at
+// the path's last part (POSIX: O_NOFOLLOW; Windows: a reparse point is
+// opened as itself and refused), so a link planted at a temporary name gets
+// nowhere.
 enum class OpenMode {
   kWriteKeep,       // open or create for writing, never truncate; others may read,
                     // and no other kWriteKeep open succeeds while it is open
   kCreateTruncate,  // create or truncate for writing, no sharing
   kRead,            // existing file, read only, others may read but not write
+  kReadNoLink,      // kRead, where the file must not be reached through a link
 };
 
 // An open file, closed by the destructor.

@@ -30,9 +30,9 @@ std::optional<EntryStatus> GetEntryStatus(const std::string& path);
 // or 0444 for read-only, less the umask; Windows ignores them.
 File CreateNewFile(const std::string& path, std::uint32_t attributes, std::uint32_t permissions);
 
-// Copies the bytes of the file at `from` into a new file at `to` (which, as
-// for CreateNewFile, must not exist yet); a copy cut short is removed.
-bool CopyToNewFile(const std::string& from, const std::string& to);
+// Copies the rest of the open file `source` into a new file at `to` (which,
+// as for CreateNewFile, must not exist yet); a copy cut short is removed.
+bool CopyToNewFile(File& source, const std::string& to);
 
 // Gives an open file exactly the POSIX permission bits `permissions`
 // (no umask). Windows: nothing to do, true.
@@ -68,6 +68,11 @@ bool RemoveDirectory(const std::string& path);  // an empty one
 bool RemoveEntry(const std::string& path);
 // The names in a directory, without "." and "..".
 std::optional<std::vector<std::string>> ListDirectory(const std::string& path);
+
+// Bytes that this process may still write on the disk that holds
+// `directory` (POSIX: statvfs; Windows: GetDiskFreeSpaceExA); nothing when
+// the system cannot tell.
+std::optional<std::uint64_t> FreeDiskSpace(const std::string& directory);
 
 // Whether this process may create files in `directory` (ending in a
 // separator). Windows tries it; POSIX asks access(2).

@@ -46,7 +46,7 @@ bool TrustedCommentHolds(const PublicKey& key, const SignatureFile& signature) {
 SignatureResult VerifyPackage(const PublicKey& key, const std::string& packagePath,
                               const SignatureFile& signature) {
   if (sodium_init() < 0) return SIGNATURE_INVALID;
-  if (signature.algorithm != std::array<char, 2>{'E', 'D'}) return SIGNATURE_UNSUPPORTED;
+  if (signature.algorithm != kHashedAlgorithm) return SIGNATURE_UNSUPPORTED;
   if (signature.keyId != key.keyId) return SIGNATURE_OTHER_KEY;
   Hash hash{};
   if (!HashFile(packagePath, hash)) return SIGNATURE_PACKAGE_UNREADABLE;

@@ -17,8 +17,17 @@ enum SignatureResult {
   SIGNATURE_INVALID = 4,          // the package's signature does not hold
   SIGNATURE_COMMENT_INVALID = 5,  // the trusted comment's signature does not hold
   SIGNATURE_PACKAGE_UNREADABLE = 6,
-  SIGNATURE_OLDER_RELEASE = 7,  // holds, but for a release older than the installed one
+  // Holds, but for a release older than the installed one, or as old and
+  // not the very signature kept for it.
+  SIGNATURE_OLDER_RELEASE = 7,
+  // Holds, but not for this product and channel, or says not what it is for.
+  SIGNATURE_OTHER_RELEASE = 8,
+  SIGNATURE_FUTURE_RELEASE = 9,  // signed too far ahead of the machine's clock
+  SIGNATURE_SIZE_DIFFERS = 10,   // the package is not of the size the signature names
 };
+
+// "ED": Ed25519 over the BLAKE2b-512 hash of the file, the only kind accepted.
+inline constexpr std::array<char, 2> kHashedAlgorithm{'E', 'D'};
 
 // Checks, in this order: the algorithm is "ED", the key id is the key's, the
 // signature holds for the BLAKE2b-512 hash of the whole file at

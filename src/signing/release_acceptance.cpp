@@ -1,29 +1,25 @@
 #include "signing/release_acceptance.h"
 
+#include <algorithm>
 #include <utility>
 
-#include "platform/files.h"
-#include "platform/install_files.h"
-
 namespace signing {
+namespace {
 
-bool KeepReleaseSignature(const std::string& text, const std::string& installedPath) {
-  const std::string fresh = installedPath + ".new";
-  bool written = false;
-  {
-    // A copy left by a run that ended before its replace goes first.
-    platform::DeleteFile(fresh);
-    platform::File file = platform::CreateNewFile(fresh, 0, 0);
-    written = file.IsOpen() && file.Write(text.data(), text.size()) && file.Flush();
-  }
-  if (written && platform::ReplaceFile(fresh, installedPath)) return true;
-  platform::DeleteFile(fresh);
-  return false;
+bool SameSignature(const SignatureFile& a, const SignatureFile& b) {
+  return a.algorithm == b.algorithm && a.keyId == b.keyId && a.signature == b.signature &&
+         a.trustedComment == b.trustedComment && a.commentSignature == b.commentSignature;
 }
 
-bool ReadSignatureFile(const std::string& path, SignatureFile& signature, std::string& text) {
+}  // namespace
+
+std::string SignatureAddress(const std::string& packageAddress) {
+  std::string address = packageAddress;
+  return address.insert(std::min(address.find_first_of("?#"), address.size()), kSignatureSuffix);
+}
+
+bool ReadSignatureText(platform::File& file, std::string& text) {
   text.clear();
-  platform::File file = platform::File::Open(path, platform::OpenMode::kRead);
   if (!file.IsOpen()) return false;
   // One byte more than allowed tells a file that is too large.
   text.resize(kMaxSignatureFileSize + 1);
@@ -35,33 +31,48 @@ bool ReadSignatureFile(const std::string& path, SignatureFile& signature, std::s
     size += static_cast<std::size_t>(n);
   }
   text.resize(size);
-  return ParseSignatureFile(text, signature);
+  return size <= kMaxSignatureFileSize;
 }
 
-std::int64_t InstalledRelease(const PublicKey& key, const std::string& installedPath) {
-  SignatureFile installed;
-  std::string text;
-  if (!ReadSignatureFile(installedPath, installed, text)) return 0;
-  // A kept signature that no longer holds (another vendor key, a damaged
-  // file) proves nothing about the installed release.
-  if (!TrustedCommentHolds(key, installed)) return 0;
-  return TrustedTimestamp(installed.trustedComment);
+bool ReadSignatureFile(const std::string& path, SignatureFile& signature, std::string& text) {
+  platform::File file = platform::File::Open(path, platform::OpenMode::kRead);
+  return ReadSignatureText(file, text) && ParseSignatureFile(text, signature);
 }
 
-SignatureResult AcceptRelease(const PublicKey& key, const std::string& packagePath,
-                              const std::string& signaturePath, const std::string& installedPath,
-                              std::string& accepted) {
-  accepted.clear();
+SignatureResult AcceptSignature(const TrustPolicy& policy, std::string text,
+                                const std::string& installedPath, AcceptedRelease& accepted) {
+  accepted = AcceptedRelease();
   SignatureFile signature;
-  std::string text;
-  if (!ReadSignatureFile(signaturePath, signature, text)) return SIGNATURE_MALFORMED;
-  const SignatureResult verified = VerifyPackage(key, packagePath, signature);
-  if (verified != SIGNATURE_OK) return verified;
-  if (TrustedTimestamp(signature.trustedComment) < InstalledRelease(key, installedPath)) {
+  if (!ParseSignatureFile(text, signature)) return SIGNATURE_MALFORMED;
+  if (signature.algorithm != kHashedAlgorithm) return SIGNATURE_UNSUPPORTED;
+  const auto key = std::find_if(policy.keys.begin(), policy.keys.end(),
+                                [&](const PublicKey& k) { return k.keyId == signature.keyId; });
+  if (key == policy.keys.end()) return SIGNATURE_OTHER_KEY;
+  if (!TrustedCommentHolds(*key, signature)) return SIGNATURE_COMMENT_INVALID;
+  const std::optional<ReleaseFields> fields = ParseReleaseFields(signature.trustedComment);
+  if (!fields || fields->product != policy.product || fields->channel != policy.channel) {
+    return SIGNATURE_OTHER_RELEASE;
+  }
+  if (fields->timestamp > policy.now + kMaxClockLead) return SIGNATURE_FUTURE_RELEASE;
+  // The kept signature was accepted when its release was installed; it is
+  // not judged again, so that a key the build no longer has keeps its floor.
+  SignatureFile kept;
+  std::string keptText;
+  const bool hasKept = ReadSignatureFile(installedPath, kept, keptText);
+  const std::int64_t floor = hasKept ? TrustedTimestamp(kept.trustedComment) : 0;
+  if (fields->timestamp < floor ||
+      (hasKept && fields->timestamp == floor && !SameSignature(signature, kept))) {
     return SIGNATURE_OLDER_RELEASE;
   }
-  accepted = std::move(text);
+  accepted = AcceptedRelease{*key, std::move(signature), *fields, std::move(text)};
   return SIGNATURE_OK;
+}
+
+SignatureResult VerifyRelease(const AcceptedRelease& release, const std::string& packagePath) {
+  const std::optional<platform::FileStatus> status = platform::GetFileStatus(packagePath);
+  if (!status) return SIGNATURE_PACKAGE_UNREADABLE;
+  if (status->size != release.fields.size) return SIGNATURE_SIZE_DIFFERS;
+  return VerifyPackage(release.key, packagePath, release.signature);
 }
 
 }  // namespace signing

@@ -3,13 +3,15 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <charconv>
 
 namespace signing {
 namespace {
 
 constexpr std::string_view kUntrustedPrefix = "untrusted comment: ";
 constexpr std::string_view kTrustedPrefix = "trusted comment: ";
-constexpr std::string_view kTimestampPrefix = "timestamp:";
+constexpr char kFieldSeparator = '\t';
+constexpr char kKeySeparator = ';';
 
 // Decodes standard base64 (with padding, nothing else in the text) into
 // exactly `out.size()` bytes. Bytes outside the alphabet are refused here:
@@ -26,15 +28,35 @@ bool DecodeExactly(std::string_view text, std::array<std::uint8_t, N>& out) {
          length == out.size();
 }
 
-// 1 to 18 decimal digits, so the value always fits; 0 for anything else.
-std::int64_t SecondsOf(std::string_view digits) {
-  if (digits.empty() || digits.size() > 18) return 0;
+// 1 to 18 decimal digits, so the value always fits; nothing for anything
+// else (a sign included).
+std::optional<std::int64_t> NumberOf(std::string_view digits) {
+  if (digits.empty() || digits.size() > 18 || digits[0] < '0' || digits[0] > '9') return {};
   std::int64_t value = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') return 0;
-    value = value * 10 + (c - '0');
-  }
+  const char* const end = digits.data() + digits.size();
+  if (std::from_chars(digits.data(), end, value).ptr != end) return {};
   return value;
+}
+
+// The pieces of `text` between `separator`s; an empty text is one empty piece.
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+  std::vector<std::string_view> pieces;
+  for (;;) {
+    const std::size_t end = text.find(separator);
+    pieces.push_back(text.substr(0, end));
+    if (end == std::string_view::npos) return pieces;
+    text.remove_prefix(end + 1);
+  }
+}
+
+// Calls `visit(name, value)` for each "name:value" field of a trusted
+// comment, in order; a field without a colon ("hashed") is passed over.
+template <typename Visit>
+void ForEachField(std::string_view comment, Visit visit) {
+  for (const std::string_view field : Split(comment, kFieldSeparator)) {
+    const std::size_t colon = field.find(':');
+    if (colon != std::string_view::npos) visit(field.substr(0, colon), field.substr(colon + 1));
+  }
 }
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -66,6 +88,14 @@ bool ParsePublicKey(std::string_view text, PublicKey& key) {
   return true;
 }
 
+bool ParsePublicKeys(std::string_view text, std::vector<PublicKey>& keys) {
+  keys.clear();
+  for (const std::string_view piece : Split(text, kKeySeparator)) {
+    if (!ParsePublicKey(piece, keys.emplace_back())) return false;
+  }
+  return true;
+}
+
 bool ParseSignatureFile(std::string_view text, SignatureFile& signature) {
   if (text.size() > kMaxSignatureFileSize) return false;
   std::string_view untrusted, encoded, trusted, encodedComment;
@@ -87,16 +117,34 @@ bool ParseSignatureFile(std::string_view text, SignatureFile& signature) {
 }
 
 std::int64_t TrustedTimestamp(std::string_view trustedComment) {
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t tab = trustedComment.find('\t', start);
-    const std::string_view field =
-        trustedComment.substr(start, tab == std::string_view::npos ? tab : tab - start);
-    if (field.starts_with(kTimestampPrefix))
-      return SecondsOf(field.substr(kTimestampPrefix.size()));
-    if (tab == std::string_view::npos) return 0;
-    start = tab + 1;
+  std::optional<std::string_view> value;
+  ForEachField(trustedComment, [&value](std::string_view name, std::string_view text) {
+    if (name == "timestamp" && !value) value = text;
+  });
+  return value ? NumberOf(*value).value_or(0) : 0;
+}
+
+std::optional<ReleaseFields> ParseReleaseFields(std::string_view trustedComment) {
+  std::optional<std::string_view> timestamp, product, channel, size;
+  bool twice = false;
+  ForEachField(trustedComment, [&](std::string_view name, std::string_view text) {
+    std::optional<std::string_view>* const value = name == "timestamp" ? &timestamp
+                                                   : name == "product" ? &product
+                                                   : name == "channel" ? &channel
+                                                   : name == "size"    ? &size
+                                                                       : nullptr;
+    if (value == nullptr) return;
+    twice = twice || value->has_value();
+    *value = text;
+  });
+  if (twice || !timestamp || !product || !channel || !size || product->empty() ||
+      channel->empty()) {
+    return std::nullopt;
   }
+  const std::optional<std::int64_t> seconds = NumberOf(*timestamp);
+  const std::optional<std::int64_t> bytes = NumberOf(*size);
+  if (!seconds || !bytes || *bytes == 0) return std::nullopt;
+  return ReleaseFields{*seconds, std::string(*product), std::string(*channel), *bytes};
 }
 
 }  // namespace signing

@@ -6,8 +6,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace signing {
 
@@ -39,6 +41,11 @@ struct SignatureFile {
 // "Ed", the key id and the key.
 bool ParsePublicKey(std::string_view text, PublicKey& key);
 
+// Several keys separated by ";" (blanks around each allowed), as a vendor
+// ships the next key before it signs with it. False when there is none or
+// one of them is not a key.
+bool ParsePublicKeys(std::string_view text, std::vector<PublicKey>& keys);
+
 // Exactly four lines (LF or CR LF, the last one's end optional): an untrusted
 // comment, the signature in base64 (74 bytes), the trusted comment, and the
 // comment's signature in base64 (64 bytes). False for anything else,
@@ -49,5 +56,20 @@ bool ParseSignatureFile(std::string_view text, SignatureFile& signature);
 // "timestamp:SECONDS" (minisign writes it first). 0 when there is no such
 // field or its value is not a number of at most 18 digits.
 std::int64_t TrustedTimestamp(std::string_view trustedComment);
+
+// What a signature says it is for: the fields of its trusted comment, which
+// is a tab-separated list of "name:value" fields.
+struct ReleaseFields {
+  std::int64_t timestamp = 0;  // when the release was signed, seconds since 1970
+  std::string product;
+  std::string channel;
+  std::int64_t size = 0;  // bytes of the package
+};
+
+// Nothing unless each of "timestamp", "product", "channel" and "size" stands
+// exactly once with a value: a number of 1 to 18 digits for the timestamp, of
+// 1 to 18 digits above 0 for the size. Other fields ("file", "hashed") are
+// ignored.
+std::optional<ReleaseFields> ParseReleaseFields(std::string_view trustedComment);
 
 }  // namespace signing

@@ -20,6 +20,7 @@
 #include "app/vendor_config.h"
 #include "net/socket_library.h"
 #include "platform/files.h"
+#include "platform/install_files.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/shell.h"
@@ -169,6 +170,11 @@ TEST_F(UpdateRunFlow, WhereItMayNotWriteTheDownloadGoesToAnElevatedRun) {
   const std::string self = scratch.Join("absent") + platform::PathSeparator() + "updater";
   const std::string downloaded = app::UserUpdateDirectory() + "update.zip";
   const std::string argument = server.Url(std::string("/update.zip?") + app::kVendorDomain);
+  // A link planted at the hand-over folder's name (where links can be made)
+  // gives way to a folder of the run's own: nothing is written through it.
+  const std::string elsewhere = scratch.Join("elsewhere");
+  platform::CreateDirectory(elsewhere);
+  platform::CreateSymbolicLink(elsewhere, scratch.Join("korvanta-update"));
   struct Case {
     bool silent, canElevate, granted;
     FailureKind kind;
@@ -203,6 +209,9 @@ TEST_F(UpdateRunFlow, WhereItMayNotWriteTheDownloadGoesToAnElevatedRun) {
   }
   EXPECT_TRUE(shell.started.empty());
   EXPECT_FALSE(platform::GetFileStatus(scratch.Join("absent")).has_value());
+  EXPECT_EQ(platform::ListDirectory(elsewhere), std::vector<std::string>{});
+  EXPECT_EQ(platform::GetEntryStatus(scratch.Join("korvanta-update"))->kind,
+            platform::EntryKind::kDirectory);
   // The log goes beside the package.
   EXPECT_EQ(app::LogDirectory(app::DirectoryOf(self)), app::UserUpdateDirectory());
   EXPECT_EQ(app::LogDirectory(scratch.path() + platform::PathSeparator()),

@@ -75,8 +75,7 @@ class RunningApp(unittest.TestCase):
     def test_a_package_holding_the_updater_replaces_it_and_the_next_start_clears_the_old(self):
         name = self.program.name
         new = self.program.read(name, "rb") + b"\0a newer build"
-        served, url = self.serve("self", dict(NEW, **{name: new,
-                                                      "update.zip": b"an item, not the package"}))
+        served, url = self.serve("self", dict(NEW, **{name: new}))
         self.assertEqual(self.run_shown(url)[:3], (UPDATED, False, False))
         self.assertEqual((self.program.read(name, "rb"), self.program.read("korvanta-data.txt"),
                           self.program.read("update.zip", "rb")),

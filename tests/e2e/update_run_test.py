@@ -2,22 +2,27 @@
 #
 # Run through tests/peers/with-peers.sh (nginx on loopback):
 #   update_run_test.py --updater PATH --standin PATH --domain NAME [--emulator WINE-RUNNER]
-#                      [--signed-updater PATH --secret-key MINISIGN-KEY [--answer-box PATH]]
+#                      [--signed-updater PATH --secret-key MINISIGN-KEY --next-key MINISIGN-KEY
+#                       [--answer-box PATH]]
 # With --emulator (the Windows build under wine) CMake names only the whole
 # download run and the signed runs: the other cases read the POSIX dialog's
-# output. The signed runs use an updater built with the public key of
-# MINISIGN-KEY and sign their packages with minisign as they go.
+# output. The signed runs use an updater built with the public keys of both
+# MINISIGN-KEYs and sign their packages with minisign as they go.
 #
+import collections
 import os
+import shutil
 import subprocess
 import sys
 import threading
+import time
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from updater_run import (ARGS, MESSAGE_1, MESSAGE_2, NO_ADDRESS, NOT_UPDATED,  # noqa: E402
-                         UPDATED, ProgramDir, PtyRun, main, make_zip, native, nginx, publish,
-                         read_if_there, scratch, wait_until, zip_item)
+                         UPDATED, ProgramDir, PtyRun, Server, main, make_zip, native, nginx,
+                         publish, read_if_there, read_request, scratch, wait_until, zip_item)
 
 UPDATE_FILES = {"korvanta-data.txt": "version 2\n", "sub/old.txt": "replaced\n",
                 "newdir/deeper/file.txt": "created below a new directory\n",
@@ -115,13 +120,23 @@ class UpdateRun(unittest.TestCase):
         self.assertIn("end: exit status 2", logged)
 
 
-def sign(package, signature, key=None, *extra):
-    subprocess.run(["minisign", "-S", "-s", key or ARGS.secret_key, "-m", package, "-x", signature,
-                    *extra], check=True, stdout=subprocess.DEVNULL)
+SIGN_RELEASE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                            "sign-release.sh")
+NOW = int(time.time())
+SAME = "the package's own signature"  # as the installed release's: the same release again
 
 
-def release(seconds):
-    return ("-t", "timestamp:%d\tfile:update.zip\thashed" % seconds)
+# Signs as the vendor does, with tools/sign-release.sh: `fields` (timestamp,
+# product, channel) replace its defaults, `extra` goes to minisign (a last
+# "-t" replaces the whole trusted comment).
+def sign(package, signature, key=None, *extra, **fields):
+    env = dict(os.environ, **{"RELEASE_" + name.upper(): str(v) for name, v in fields.items()})
+    subprocess.run([SIGN_RELEASE, package, key or ARGS.secret_key, "-x", signature, *extra],
+                   env=env, check=True, stdout=subprocess.DEVNULL)
+
+
+def signed_at(timestamp, key=None):
+    return lambda p, s: sign(p, s, key, timestamp=timestamp)
 
 
 def rewrite(path, change):
@@ -135,11 +150,68 @@ def then(change, which):
     return lambda *paths: (sign(*paths), rewrite(paths[which], change))
 
 
-# An updater built with a vendor key installs only what that key signed, never
-# an older release than the installed one; everything else ends in message 2
-# (exit status 2) with nothing installed and nothing started. The local
-# packages are installed by silent runs, which write nothing at all. Each
-# row names what the log tells of it.
+# A journal as the install writes it (magic, state, staging name, targets,
+# created directories, CRC-32), for an install that was committing.
+def journal(staging, *targets):
+    def text(t):
+        return len(t).to_bytes(4, "little") + t
+    body = (b"KVJ1\x02" + text(staging) + len(targets).to_bytes(4, "little") +
+            b"".join(map(text, targets)) + bytes(4))
+    return body + zlib.crc32(body).to_bytes(4, "little")
+
+
+# Puts `files` in place below `root`: bytes, or the text of a link.
+def plant(root, files):
+    for name, content in files.items():
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if isinstance(content, str):
+            os.symlink(content, path)
+        else:
+            with open(path, "wb") as f:
+                f.write(content)
+
+
+# What lies below root/outside, which no run may change.
+def outside(root):
+    return {path: os.readlink(path) if os.path.islink(path) else read_if_there(path)
+            for here, dirs, files in os.walk(os.path.join(root, "outside"))
+            for path in (os.path.join(here, name) for name in files)}
+
+
+# Answers a path with ".minisig" in it with `signature`, any other with a
+# header announcing `length` bytes and then (to a GET) bytes without end;
+# `paths` records what was asked for.
+def endless_server(signature, length, paths):
+    def answer(conn, index):
+        method, path = read_request(conn).split(b" ")[:2]
+        paths.append(path.decode())
+        body = signature if b".minisig" in path else b""
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s"
+                     % (len(body) if body else length, body))
+        while method == b"GET" and not body:
+            conn.sendall(bytes(65536))
+    return Server(answer)
+
+
+# One row: makes the signature (package path, signature path); the installed
+# release's signature before the run (None, SAME, or (timestamp[, key]) of
+# any file); installed?; what the log tells of it; downloaded, local or both; files planted below the
+# row's directory (its program directory is "program"); the argument (below
+# that directory) in place of the package; the package's items; for a
+# download served by endless_server, the length it announces.
+Row = collections.namedtuple("Row", "signs kept accepted logged ways plant argument items endless",
+                             defaults=((False, True), {}, None, None, None))
+DOWNLOADED, LOCAL = (False,), (True,)
+DATA = zip_item("korvanta-data.txt", b"version 2\n")
+
+
+# An updater built with the vendor's keys installs only what one of them
+# signed for its product and channel, never an older release than the
+# installed one; everything else ends in message 2 (exit status 2) with
+# nothing installed and nothing started. Nothing planted is followed, and
+# nothing outside the program directory changes. The local packages are
+# installed by silent runs, which write nothing at all.
 class SignedRun(unittest.TestCase):
     def test_downloaded_and_local_packages(self):
         if not ARGS.signed_updater:  # a failure under CI
@@ -150,73 +222,134 @@ class SignedRun(unittest.TestCase):
         subprocess.run(["minisign", "-G", "-W", "-s", other, "-p", other + ".pub"], check=True,
                        stdout=subprocess.DEVNULL)
         newer = b"trusted comment: timestamp:9999999999\tfile:update.zip\thashed"
-        # name: (makes the signature, timestamp of the installed release or
-        # None, installed?, what the log says)
+        flip = lambda d: d[:99] + bytes([d[99] ^ 1]) + d[100:]  # noqa: E731
+        kept = {"outside/kept.txt": b"kept\n"}
+        accepted, older = "signature: accepted", "older than the one installed"
+        other_release = "not made for this product and channel"
         cases = {
-            "good": (sign, None, True, "signature: accepted"),
-            "same release again": (lambda p, s: sign(p, s, None, *release(2000)), 2000, True,
-                                   "signature: accepted"),
-            "one changed byte": (then(lambda d: d[:99] + bytes([d[99] ^ 1]) + d[100:], 0), None,
-                                 False, "signature does not hold for the package"),
+            "good": Row(sign, None, True, accepted),
+            "same release again": Row(sign, SAME, True, accepted),
+            "one changed byte": Row(then(flip, 0), None, False,
+                                    "signature does not hold for the package"),
             # Signed as it is, but an item fails its check: the install fails,
             # and the kept signature stays that of the release installed.
-            "signed damaged item": (lambda p, s: (rewrite(p, lambda d: d.replace(b"n 2", b"n 3")),
-                                                  sign(p, s)), 2000, False, "install: failed"),
-            "another key": (lambda p, s: sign(p, s, other), None, False, "made with another key"),
-            "legacy signature": (lambda p, s: sign(p, s, None, "-l"), None, False,
-                                 r"\(legacy or unknown algorithm\)"),
-            "older release": (lambda p, s: sign(p, s, None, *release(1000)), 2000, False,
-                              "older than the one installed"),
-            "trusted comment changed": (then(lambda d: b"\n".join(
+            "signed damaged item": Row(lambda p, s: (rewrite(p, lambda d: d.replace(b"n 2", b"n 3")),
+                                                     sign(p, s)), (2000,), False, "install: failed"),
+            "another key": Row(lambda p, s: sign(p, s, other), None, False, "made with another key"),
+            "legacy signature": Row(lambda p, s: sign(p, s, None, "-l"), None, False,
+                                    r"\(legacy or unknown algorithm\)"),
+            "older release": Row(signed_at(1000), (2000,), False, older),
+            "trusted comment changed": Row(then(lambda d: b"\n".join(
                 d.split(b"\n")[:2] + [newer] + d.split(b"\n")[3:]), 1), None, False,
                 "the trusted comment's signature does not hold"),
-            "no signature": (None, None, False, r"minisig: failed, HTTP 404|signature missing"),
-            "cut short": (then(lambda d: d[:len(d) * 2 // 3], 1), None, False,
-                          "signature missing, cut short"),
-            "10 MB of garbage": (then(lambda d: os.urandom(10 << 20), 1), None, False,
-                                 r"minisig: failed, HTTP 200, 0 of 10485760|too large"),
+            "no signature": Row(None, None, False, r"minisig: failed, HTTP 404|signature missing"),
+            "cut short": Row(then(lambda d: d[:len(d) * 2 // 3], 1), None, False,
+                             "signature missing, cut short"),
+            "10 MB of garbage": Row(then(lambda d: os.urandom(10 << 20), 1), None, False,
+                                    r"minisig: failed, HTTP 200|too large"),
+            # What the signature says it is for.
+            "another product": Row(lambda p, s: sign(p, s, product="orinta"), None, False,
+                                   other_release, DOWNLOADED),
+            "another channel": Row(lambda p, s: sign(p, s, channel="beta"), None, False,
+                                   other_release, DOWNLOADED),
+            "bare comment": Row(lambda p, s: sign(p, s, None, "-t", "timestamp:%d" % NOW), None,
+                                False, other_release, DOWNLOADED),
+            "same time, another signature": Row(signed_at(2000), (2000,), False, older, DOWNLOADED),
+            "more than a day ahead": Row(signed_at(NOW + 90000), None, False,
+                                         "ahead of this machine's clock", DOWNLOADED),
+            # The next key signs; the floor stays whichever key set it.
+            "next key": Row(lambda p, s: sign(p, s, ARGS.next_key), (2000,), True, accepted,
+                            DOWNLOADED),
+            "floor set by the next key": Row(signed_at(1000), (2000, ARGS.next_key), False, older,
+                                             DOWNLOADED),
+            "floor set by a key no longer built in": Row(signed_at(1000), (2000, other), False,
+                                                         older, DOWNLOADED),
+            # The signature comes first and bounds the package.
+            "endless body": Row(sign, None, False, "download: the download failed", DOWNLOADED,
+                                endless=2147483647),
+            "larger than the disk": Row(lambda p, s: sign(p, s, None, "-t", "timestamp:%d\tproduct:"
+                                                          "korvanta\tchannel:stable\tsize:%d"
+                                                          % (NOW, 1 << 50)),
+                                        None, False, "the disk has no room", DOWNLOADED, endless=0),
+            # Planted files and links get nowhere.
+            "item over the journal": Row(sign, None, False, "install: failed", DOWNLOADED,
+                                         items=[DATA, zip_item("Update.Journal", b"x")]),
+            "journal naming ..": Row(sign, None, True, accepted, DOWNLOADED, dict(kept, **{
+                "program/update.journal": journal(b"../outside", b"korvanta-data.txt")})),
+            "stray journal": Row(sign, None, True, accepted, DOWNLOADED,
+                                 {"program/update.journal": b"not a journal\n"}),
         }
-        for name, (make_signature, installed, accepted, logged) in cases.items():
-            for local in (False, True):
+        if not ARGS.emulator:  # links that wine would follow as the files they name
+            cases.update({"link at " + name: Row(sign, None, False, "failed", DOWNLOADED,
+                                                 dict(kept, **{"program/" + name:
+                                                               "../outside/kept.txt"}))
+                for name in ("update.zip.minisig.down", "update.zip.down", "update.zip.down.info")})
+            # An elevated run's hand-over folder is a link to another folder,
+            # whose package is a link too: it is not read through.
+            cases["hand-over folder as a link"] = Row(sign, None, False, "signature missing", LOCAL, {
+                "outside/tmp/korvanta-update": "../elsewhere",
+                "outside/elsewhere/update.zip": "../../local.zip",
+                "outside/elsewhere/update.zip.minisig": "../../local.zip.minisig"},
+                "outside/tmp/korvanta-update/update.zip")
+        for name, row in cases.items():
+            for local in row.ways:
                 with self.subTest(name, local=local):
-                    self.check(name.replace(" ", "-"), make_signature, installed, accepted, local,
-                               logged)
+                    self.check(os.path.join(self.work, "%s-%d" % (
+                        name.replace(" ", "-").replace(",", ""), local)), row, local)
 
-    def check(self, case, make_signature, installed, accepted, local, logged):
-        items = [zip_item("korvanta-data.txt", b"version 2\n")]
-        package, argument = publish(self, "signed/" + case, items)
-        if local:
-            package = argument = os.path.join(self.work, case, "local.zip")
+    def check(self, root, row, local):
+        items = row.items or [DATA]
+        package, argument = publish(self, "signed/" + os.path.basename(root), items)
+        if local or row.endless is not None:
+            package = argument = os.path.join(root, "local.zip")
             make_zip(package, items)
-        program = ProgramDir(os.path.join(self.work, "%s-%d" % (case, local)), ARGS.signed_updater)
-        kept = program.join("installed-release.minisig")
-        if installed is not None:  # any file signed as the installed release
-            sign(ARGS.signed_updater, kept, None, *release(installed))
-        kept_before, signature = read_if_there(kept), package + ".minisig"
-        if make_signature:
-            make_signature(package, signature)
+        program = ProgramDir(os.path.join(root, "program"), ARGS.signed_updater)
+        kept, signature = program.join("installed-release.minisig"), package + ".minisig"
+        if isinstance(row.kept, tuple):  # any file signed as the installed release
+            signed_at(*row.kept)(ARGS.signed_updater, kept)
+        if row.signs:
+            row.signs(package, signature)
+        if row.kept == SAME:
+            shutil.copy(signature, kept)
+        kept_before = read_if_there(kept)
+        plant(root, row.plant)
+        outside_before = outside(root)
+        argument = os.path.join(root, row.argument) if row.argument else argument
+        if row.endless is not None:
+            paths = []
+            server = endless_server(read_if_there(signature), row.endless, paths)
+            self.addCleanup(server.close)
+            argument = "http://127.0.0.1:%d/%s/update.zip?token=1" % (server.port, ARGS.domain)
 
         if local:
-            status, output = program.run_silent(argument)
-            self.assertEqual(output, "")
+            status, shown = program.run_silent(argument)
+            self.assertEqual(shown, "")
         else:
-            status, output = program.run_answered(argument, box=not accepted)
-            self.assertEqual(MESSAGE_2 in output, not accepted, output)
+            status, shown = program.run_answered(argument, box=not row.accepted)
+            self.assertEqual(MESSAGE_2 in shown, not row.accepted, shown)
         self.assertEqual((status, program.read("korvanta-data.txt")),
-                         (UPDATED, "version 2\n") if accepted else (NOT_UPDATED, "version 1\n"))
-        self.assertRegex(program.run_log(), logged)
-        if accepted:
+                         (UPDATED, "version 2\n") if row.accepted else (NOT_UPDATED, "version 1\n"))
+        self.assertRegex(program.run_log(), row.logged)
+        # Planted names in the program directory are gone (a journal moved
+        # aside, a link removed), and nothing outside it changed.
+        self.assertEqual(([n for n in row.plant if os.path.lexists(os.path.join(root, n)) and
+                           n.startswith("program/")], outside(root)), ([], outside_before))
+        if row.accepted:
             self.assertTrue(wait_until(lambda: program.starts(), 10))
             self.assertEqual(read_if_there(kept), read_if_there(signature))
         else:
             self.assertEqual((program.starts(), read_if_there(kept)), ([], kept_before))
-        if local:  # the user's archive and signature stay; the run's copies go
+        if local:  # the user's archive and signature stay; the run's copy goes
             self.assertEqual((os.path.exists(package), os.path.exists(signature),
-                              program.leftovers()), (True, make_signature is not None, []))
-        elif not accepted:
+                              program.leftovers()), (True, row.signs is not None, []))
+        elif not row.accepted:  # nothing of the download is left
             self.assertEqual([n for n in os.listdir(program.path) if n.startswith("update.zip")],
                              [])
+        if row.endless is not None:  # the signature first; a package too large is not asked for
+            path = "/%s/update.zip" % ARGS.domain
+            self.assertEqual(paths[:1], [path + ".minisig?token=1"])
+            self.assertEqual(set(paths[1:]), {path + "?token=1"} if row.endless else set())
 
 
 if __name__ == "__main__":
-    main("--signed-updater", "--secret-key", "--answer-box")
+    main("--signed-updater", "--secret-key", "--next-key", "--answer-box")

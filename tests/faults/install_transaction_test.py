@@ -25,8 +25,11 @@ from updater_run import (ARGS, EXIT_FAILED, MESSAGE_2, NO_ADDRESS, NOT_UPDATED, 
                          UPDATED, ProgramDir, emulator, file_size_limit, main, make_zip, publish,
                          read_if_there, remove_tree, scratch, zip_item)
 
+# The new release's signature that each install keeps (its text is not
+# checked) is one of the program directory's own files.
+NEW_SIGNATURE, KEPT = "new-release.minisig", "installed-release.minisig"
 OWN = {"updater", "updater.exe", "Korvanta.exe", "Korvanta.log", "update.zip", "update.zip.down",
-       "updater.log", "updater.log.1"}
+       "updater.log", "updater.log.1", NEW_SIGNATURE}
 
 
 # Flips a data byte of stored item `index`: its CRC-32 no longer holds.
@@ -68,10 +71,12 @@ class Program(ProgramDir):
 
     OLD = {"korvanta-data.txt": (b"version 1\n", 0o644), "bin/tool": (b"old tool\n", 0o755),
            "ro.txt": (b"made read-only by the last update\n", 0o444),
-           "keep.txt": (b"not in the update\n", 0o600)}
+           "keep.txt": (b"not in the update\n", 0o600),
+           KEPT: (b"signature of the release installed\n", 0o644)}
 
     def __init__(self, path):
         super().__init__(path)
+        self.write(NEW_SIGNATURE, b"signature of the new release\n")
         self.reset()
 
     def reset(self):
@@ -85,7 +90,10 @@ class Program(ProgramDir):
         env = {k: v for k, v in os.environ.items() if k != "UPDATER_TEST_CRASH_AT"}
         if crash_at is not None:
             env["UPDATER_TEST_CRASH_AT"] = str(crash_at)
-        args = ["--recover", self.path] if recover_only else [archive, self.path]
+        # Every install keeps a new release's signature in the same
+        # transaction, as the updater does with the accepted one.
+        args = (["--recover", self.path] if recover_only else
+                ["--signature", self.join(NEW_SIGNATURE), archive, self.path])
         return subprocess.run(emulator() + [ARGS.install] + args, env=env, stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=120).returncode
 
@@ -218,6 +226,19 @@ class InstallTransaction(unittest.TestCase):
         self.assertEqual((status, MESSAGE_2 in err, self.program.starts(), self.program.leftovers(),
                           os.path.exists(big)), (NOT_UPDATED, True, [], [], True), err)
         self.assertIn("install: failed", self.program.run_log())
+        # On a disk without room for the staging (a 1 MiB file system of its
+        # own, root only) the install fails before its first write: the
+        # crash point after the journal's creation is never reached.
+        if os.geteuid() != 0:
+            return
+        disk = os.path.join(self.scratch, "small-disk")
+        os.makedirs(disk)
+        done = subprocess.run(["unshare", "-m", "sh", "-c", 'mount -t tmpfs -o size=1m tmpfs "$1" '
+                               '&& echo old > "$1/korvanta-data.txt" && exec "$2" "$3" "$1"', "-",
+                               disk, ARGS.install, big],
+                              env=dict(os.environ, UPDATER_TEST_CRASH_AT="1"),
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        self.assertEqual(done.returncode, EXIT_FAILED, done.stderr)
 
     def test_a_damaged_package_is_fetched_once_more_or_removed_with_message_two(self):
         if ARGS.emulator:
@@ -245,7 +266,9 @@ class InstallTransaction(unittest.TestCase):
                     stamp = os.stat(served)
                     os.utime(local, ns=(stamp.st_atime_ns, stamp.st_mtime_ns))
                 status, err = program.run(url)
-                self.assertEqual(snapshot(program.path), self.old if damaged else self.new)
+                # (A build without a key keeps no release signature.)
+                self.assertEqual(snapshot(program.path), self.old if damaged else dict(
+                    self.new, **{KEPT: self.old[KEPT]}))
                 # Message 2 or the package kept and the main application started.
                 self.assertEqual((status, MESSAGE_2 in err, os.path.exists(local),
                                   len(program.starts()), program.leftovers()),
@@ -253,17 +276,18 @@ class InstallTransaction(unittest.TestCase):
                                   0 if damaged else 1, []), err)
                 self.assertIn(logged, program.run_log())
         # The elevated run of a hand-over installs the package that the user's
-        # run left in the temporary directory: a damaged one is the updater's
-        # own, not the user's, and goes too.
+        # run left in the temporary directory, and never removes anything
+        # there, even where that folder is a link to another one.
         program = Program(os.path.join(self.scratch, "elevated"))
-        package = os.path.join(self.scratch, "korvanta-update", "update.zip")
+        package = os.path.join(self.scratch, "elsewhere", "update.zip")
         os.makedirs(os.path.dirname(package))
+        os.symlink(os.path.dirname(package), os.path.join(self.scratch, "korvanta-update"))
         shutil.copy(self.archive, package)
         damage_item(package, 1)
         with unittest.mock.patch.dict(os.environ, TMPDIR=self.scratch):
-            status, err = program.run(package)
+            status, err = program.run(os.path.join(self.scratch, "korvanta-update", "update.zip"))
         self.assertEqual((status, MESSAGE_2 in err, os.path.exists(package),
-                          snapshot(program.path)), (NOT_UPDATED, True, False, self.old), err)
+                          snapshot(program.path)), (NOT_UPDATED, True, True, self.old), err)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,5 @@
 // The minisign texts on any bytes: the input is read as a signature file, as
-// a public key and as a trusted comment. The tables of signature_text_test.cpp
+// a list of public keys and as a trusted comment. The tables of signature_text_test.cpp
 // pin what is accepted; here an accepted signature file writes back to the
 // very lines it was read from (canonical base64, nothing lost or invented),
 // and its comment check does not hold under a key that signed nothing.
@@ -42,8 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     stranger.key.fill(0x5A);
     FUZZ_CHECK(!signing::TrustedCommentHolds(stranger, s));
   }
-  signing::PublicKey key;
-  signing::ParsePublicKey(text, key);
-  (void)signing::TrustedTimestamp(text);
+  std::vector<signing::PublicKey> keys;
+  signing::ParsePublicKeys(text, keys);
+  // A release's fields stand once each: its timestamp is the floor's too.
+  if (const auto fields = signing::ParseReleaseFields(text)) {
+    FUZZ_CHECK(fields->timestamp == signing::TrustedTimestamp(text) && fields->size > 0 &&
+               !fields->product.empty() && !fields->channel.empty());
+  }
   return 0;
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -56,23 +58,57 @@ TEST(SignatureText, AcceptsExactlyFourLines) {
   }
 }
 
-TEST(SignatureText, ReadsTheTimestampFieldOrZero) {
+// The floor of an installed release is its timestamp field alone; a
+// release to install needs every field that says what it is for.
+TEST(SignatureText, ReadsTheReleaseFields) {
   struct Case {
     const char* comment;
-    std::int64_t seconds;
+    std::int64_t timestamp;  // TrustedTimestamp
+    bool release;            // ParseReleaseFields accepts it
   };
   const Case cases[] = {
-      {"timestamp:1700000000\tfile:update.zip\thashed", 1700000000},
-      {"file:update.zip\ttimestamp:42", 42},
-      {"release 2", 0},  // minisign -t without a timestamp
-      {"timestamp:", 0},
-      {"timestamp:12a", 0},
-      {"timestamp:-5", 0},
-      {"timestamp:1234567890123456789", 0},  // 19 digits
-      {"xtimestamp:99\ttimestamp:7", 7},     // whole fields only
+      {"timestamp:1700000000\tproduct:korvanta\tchannel:stable\tsize:42\tfile:u.zip", 1700000000,
+       true},
+      {"size:42\tchannel:beta\thashed\tproduct:a:b\ttimestamp:7", 7, true},  // any order
+      {"timestamp:1700000000\tfile:update.zip\thashed", 1700000000, false},  // minisign's own
+      {"release 2", 0, false},  // minisign -t without a timestamp
+      {"timestamp:\tproduct:k\tchannel:s\tsize:1", 0, false},
+      {"timestamp:12a\tproduct:k\tchannel:s\tsize:1", 0, false},
+      {"timestamp:-5\tproduct:k\tchannel:s\tsize:1", 0, false},
+      {"timestamp:1234567890123456789\tproduct:k\tchannel:s\tsize:1", 0, false},  // 19 digits
+      {"xtimestamp:99\ttimestamp:7\tproduct:k\tchannel:s\tsize:1", 7, true},      // whole names
+      {"timestamp:7\ttimestamp:8\tproduct:k\tchannel:s\tsize:1", 7, false},       // twice
+      {"timestamp:7\tproduct:k\tproduct:j\tchannel:s\tsize:1", 7, false},
+      {"timestamp:7\tproduct:\tchannel:s\tsize:1", 7, false},
+      {"timestamp:7\tproduct:k\tsize:1", 7, false},
+      {"timestamp:7\tproduct:k\tchannel:s\tsize:0", 7, false},
+      {"timestamp:7\tproduct:k\tchannel:s\tsize:+1", 7, false},
+      {"timestamp:7\tproduct:k\tchannel:s", 7, false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(signing::TrustedTimestamp(c.comment), c.seconds) << c.comment;
+    EXPECT_EQ(signing::TrustedTimestamp(c.comment), c.timestamp) << c.comment;
+    const std::optional<signing::ReleaseFields> fields = signing::ParseReleaseFields(c.comment);
+    EXPECT_EQ(fields.has_value(), c.release) << c.comment;
+  }
+  const signing::ReleaseFields read = signing::ParseReleaseFields(cases[1].comment).value();
+  EXPECT_EQ((std::tuple{read.product, read.channel, read.size}), (std::tuple{"a:b", "beta", 42}));
+}
+
+TEST(SignatureText, ReadsEveryKeyOfAList) {
+  const std::string key = "RWQf6LRCGA9i53mlYecO4IzT51TGPpvWucNSCh1CBM0QTaLn73Y7GFO3";
+  const std::string other = "RWTGrnSnJ7uQli/WCV7FXPrbVGoP4tgF+bUdxOxdkFtsHWTSeJ6lPMIZ";
+  struct Case {
+    std::string text;
+    std::size_t keys;  // 0: refused
+  };
+  const Case cases[] = {
+      {key, 1},        {key + ";" + other, 2}, {" " + key + " ; " + other + "\n", 2},
+      {"", 0},         {key + ";", 0},         {key + ";;" + other, 0},
+      {key + ";x", 0},
+  };
+  for (const Case& c : cases) {
+    std::vector<signing::PublicKey> keys;
+    EXPECT_EQ(signing::ParsePublicKeys(c.text, keys) ? keys.size() : 0, c.keys) << c.text;
   }
 }
 

@@ -100,15 +100,16 @@ const char* SignatureText(signing::SignatureResult result) {
   return "no usable signature";
 }
 
-// Fetches URL.minisig whole (no resume, at most the size a signature file
-// may have) and checks FILE against it. Neither file is kept when it fails.
+// Fetches the signature beside URL (URL.minisig, before any query) whole (no
+// resume, at most the size a signature file may have) and checks FILE
+// against it. Neither file is kept when it fails.
 int VerifyDownload(const fetch::FetchOptions& options, http::HttpDownloader& downloader) {
   signing::PublicKey key;
   signing::ParsePublicKey(*options.publicKey, key);  // checked with the options
   const std::string signaturePath = options.file + ".minisig";
   downloader.maxSize = static_cast<std::int64_t>(signing::kMaxSignatureFileSize);
   const http::DownloadResult fetched =
-      downloader.Download(options.url + ".minisig", signaturePath, 1);
+      downloader.Download(signing::SignatureAddress(options.url), signaturePath, 1);
   signing::SignatureResult result = signing::SIGNATURE_MALFORMED;
   signing::SignatureFile signature;
   std::string text;

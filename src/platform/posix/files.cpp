@@ -121,13 +121,16 @@ File File::Open(const std::string& path, OpenMode mode) {
   int flags = O_RDONLY;
   switch (mode) {
     case OpenMode::kWriteKeep:
-      flags = O_WRONLY | O_CREAT;
+      flags = O_WRONLY | O_CREAT | O_NOFOLLOW;
       break;
     case OpenMode::kCreateTruncate:
-      flags = O_WRONLY | O_CREAT | O_TRUNC;
+      flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW;
       break;
     case OpenMode::kRead:
       flags = O_RDONLY;
+      break;
+    case OpenMode::kReadNoLink:
+      flags = O_RDONLY | O_NOFOLLOW;
       break;
   }
   const int fd = OpenRetrying(path.c_str(), flags, 0666);
@@ -138,7 +141,7 @@ File File::Open(const std::string& path, OpenMode mode) {
     ::close(fd);
     return File();
   }
-  if (mode == OpenMode::kRead) {
+  if (mode == OpenMode::kRead || mode == OpenMode::kReadNoLink) {
     // A directory opens for reading on POSIX; the contract is about files.
     struct stat st {};
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -112,6 +113,12 @@ std::optional<std::vector<std::string>> ListDirectory(const std::string& path) {
   }
   ::closedir(dir);
   return names;
+}
+
+std::optional<std::uint64_t> FreeDiskSpace(const std::string& directory) {
+  struct statvfs disk {};
+  if (::statvfs(directory.c_str(), &disk) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(disk.f_bavail) * disk.f_frsize;
 }
 
 bool CanWriteIn(const std::string& directory) {

@@ -108,19 +108,32 @@ File File::Open(const std::string& path, OpenMode mode) {
       disposition = OPEN_ALWAYS;
       break;
     case OpenMode::kCreateTruncate:
+      // Emptied below, once it is known to be no link.
       access = GENERIC_WRITE;
       share = 0;
-      disposition = CREATE_ALWAYS;
+      disposition = OPEN_ALWAYS;
       break;
     case OpenMode::kRead:
+    case OpenMode::kReadNoLink:
       // Others may read too, but nobody may write while it is open: an
       // archive must not change under its reader.
       break;
   }
-  const HANDLE handle = CreateFileA(path.c_str(), access, share, nullptr, disposition,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A reparse point (a symbolic link, a junction) is opened as itself and
+  // then refused, instead of being followed.
+  const bool noLink = mode != OpenMode::kRead;
+  const HANDLE handle =
+      CreateFileA(path.c_str(), access, share, nullptr, disposition,
+                  FILE_ATTRIBUTE_NORMAL | (noLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
   if (handle == INVALID_HANDLE_VALUE) return File();
-  return File(reinterpret_cast<std::intptr_t>(handle));
+  File file(reinterpret_cast<std::intptr_t>(handle));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (noLink && (!GetFileInformationByHandle(handle, &info) ||
+                 (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+    return File();
+  }
+  if (mode == OpenMode::kCreateTruncate && !file.Truncate(0)) return File();
+  return file;
 }
 
 bool File::IsOpen() const { return handle_ != -1; }

@@ -104,6 +104,12 @@ std::optional<std::vector<std::string>> ListDirectory(const std::string& path) {
   return names;
 }
 
+std::optional<std::uint64_t> FreeDiskSpace(const std::string& directory) {
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr)) return std::nullopt;
+  return available.QuadPart;
+}
+
 bool CanWriteIn(const std::string& directory) {
   // Access rights alone do not tell (inherited ACLs, read-only media): a
   // file of our own that goes again when its handle closes does.
