@@ -26,6 +26,7 @@ class ExposedDownloader : public http::HttpDownloader {
  public:
   using http::HttpDownloader::ComposeRequest;
   using http::HttpDownloader::ParseResponseHeader;
+  using http::HttpDownloader::SetRoute;
   using http::HttpDownloader::TakeUrl;
 };
 
