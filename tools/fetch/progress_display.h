@@ -29,10 +29,14 @@ class ProgressDisplay {
   std::chrono::steady_clock::time_point lastDraw_{};
 };
 
-// The engine with its records going to a ProgressDisplay instead of a window.
+// "direct", or the proxy as a URL without its password ("via socks5h://u@h:1080").
+std::string DescribeRoute(const http::ProxyRoute& route);
+
+// The engine with its records going to a ProgressDisplay instead of a window,
+// and, when `trace` is given, a line there for the route of each connection.
 class ConsoleDownloader : public http::HttpDownloader {
  public:
-  explicit ConsoleDownloader(ProgressDisplay* display) : display_(display) {
+  ConsoleDownloader(ProgressDisplay* display, std::FILE* trace) : display_(display), trace_(trace) {
     notifyEnabled = display != nullptr ? 1 : 0;
   }
 
@@ -40,9 +44,15 @@ class ConsoleDownloader : public http::HttpDownloader {
   void DeliverProgress(const http::DownloadProgress& record) override {
     if (display_ != nullptr) display_->Show(record);
   }
+  void ReportRoute(const http::ProxyRoute& route) override {
+    if (trace_ != nullptr) {
+      std::fprintf(trace_, "updater-fetch: %s %s\n", url.c_str(), DescribeRoute(route).c_str());
+    }
+  }
 
  private:
   ProgressDisplay* display_;
+  std::FILE* trace_;
 };
 
 }  // namespace fetch
