@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/progress_display.h"
 #include "app/vendor_config.h"
+#include "http/proxy_policy.h"
 #include "net/socket_library.h"
 #include "platform/install_files.h"
 #include "platform/process.h"
@@ -130,6 +131,9 @@ unsigned UpdateDialog::UpdateThreadProc(UpdateDialog* dialog) {
   // Every network wait of the run, whichever request makes it, ends as soon
   // as the close is asked, even one asked before the request began.
   const net::ScopedStopFlag closing(shutdown.stopFlag());
+  // The user's proxy settings, read once for every request of the run (the
+  // package and its signature); the engine chooses from them per request.
+  dialog->m_downloader.proxyPolicy = http::SystemProxyPolicy();
   // Where the user may not write, the package is downloaded as the user and
   // installed by an elevated run; without elevation the run fails at once.
   const bool elevated = !platform::CanWriteIn(dialog->m_programDir);
