@@ -13,13 +13,14 @@ set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev dpkg-dev libsodium-dev libssl-dev minisign)
-test_pkgs=(nginx tinyproxy microsocks dante-server openssh-server openssh-client
+test_pkgs=(nginx tinyproxy microsocks dante-server openssh-server openssh-client squid
   zip unzip p7zip-full libarchive-tools curl python3 procps gcovr)
 windows_pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb x11-utils imagemagick fonts-wqy-zenhei locales dpkg-dev python3 file
-  autoconf automake libtool make)
+  autoconf automake libtool make
+  winbind)  # ntlm_auth: wine's NTLM, and the NTLM helper of the tests' squid
 
 # wine32 only where the Windows tests run the 32-bit build; elsewhere it
 # cannot start (wine-env.sh decides, from what this machine executes).

@@ -5,6 +5,7 @@
 
 #include "app/run_log.h"
 #include "app/vendor_config.h"
+#include "http/proxy_policy.h"
 #include "http/response_header.h"
 #include "net/socket_library.h"
 #include "platform/install_files.h"
@@ -89,6 +90,9 @@ void UpdateRun::Work() {
   // Every network wait of the run, whichever request makes it, ends as soon
   // as the close is asked, even one asked before the request began.
   const net::ScopedStopFlag closing(m_shutdown.stopFlag());
+  // The user's proxy settings, read once for every request of the run (the
+  // package and its signature); the engine chooses from them per request.
+  m_downloader.proxyPolicy = http::SystemProxyPolicy();
   const bool local = m_plan.kind == RunKind::kLocalArchive;
   if (!m_shutdown.WaitForClose(local ? kLocalInstallDelayMs : kStartDelayMs)) {
     if (local) {

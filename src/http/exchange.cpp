@@ -5,6 +5,7 @@
 
 #include "http/http_downloader.h"
 #include "http/milliseconds.h"
+#include "http/proxy_policy.h"
 #include "http/response_header.h"
 #include "http/socks_setup.h"
 #include "net/socket_library.h"
@@ -34,25 +35,33 @@ void HttpDownloader::CloseConnection() {
   }
 }
 
+std::vector<ProxyRoute> HttpDownloader::Routes() const {
+  if (proxyKind == PROXY_NONE && proxyPolicy) {
+    return proxyPolicy->RoutesFor(url, host, port, useTls != 0);
+  }
+  return {ProxyRoute{proxyKind, proxyHost, proxyPort, proxyAuth, proxyUser, proxyPassword}};
+}
+
 HttpDownloader::ConnectResult HttpDownloader::Connect() {
   const std::uint32_t timeout = Milliseconds(connectTimeout);
   ConnectResult result = ConnectResult::kFailed;
-  switch (proxyKind) {
+  switch (route_.kind) {
     case PROXY_NONE:
       result = net::SocketConnectHost(connection, host.c_str(), port, timeout, 1) == 0
                    ? ConnectResult::kConnected
                    : ConnectResult::kRetry;
       break;
     case PROXY_HTTP:
-      if (proxyHost.empty()) return ConnectResult::kFailed;
-      result = net::SocketConnectHost(connection, proxyHost.c_str(), proxyPort, timeout, 1) == 0
+      if (route_.host.empty()) return ConnectResult::kFailed;
+      result = net::SocketConnectHost(connection, route_.host.c_str(), route_.port, timeout, 1) == 0
                    ? ConnectResult::kConnected
                    : ConnectResult::kRetry;
       break;
     case PROXY_SOCKS4:
     case PROXY_SOCKS4A:
     case PROXY_SOCKS5:
-      switch (SetUpSocksConnection(*this)) {
+    case PROXY_SOCKS5_HOSTNAME:
+      switch (SetUpSocksConnection(*this, route_)) {
         case REQUEST_OK:
           result = ConnectResult::kConnected;
           break;
@@ -97,9 +106,19 @@ RequestResult HttpDownloader::SendRequest(int head) {
     contentLength = 0;
     responseHeader.clear();
     responseHeaderLength = 0;
-    if (OpenConnection() == 0) return REQUEST_FAILED;
-    if (StopAsked()) return REQUEST_STOPPED;
-    switch (Connect()) {
+    const std::vector<ProxyRoute> routes = Routes();
+    if (routes.empty()) return REQUEST_FAILED;
+    ConnectResult connected = ConnectResult::kRetry;
+    for (const ProxyRoute& route : routes) {
+      route_ = route;
+      ReportRoute(route_);
+      if (OpenConnection() == 0) return REQUEST_FAILED;
+      if (StopAsked()) return REQUEST_STOPPED;
+      // A proxy that cannot be reached gives way to the next route listed.
+      connected = Connect();
+      if (connected != ConnectResult::kRetry) break;
+    }
+    switch (connected) {
       case ConnectResult::kConnected:
         break;
       case ConnectResult::kRetry:
@@ -131,6 +150,18 @@ RequestResult HttpDownloader::SendRequest(int head) {
       case HeaderRead::kTooLarge:
       case HeaderRead::kMalformed:
         return REQUEST_FAILED;
+    }
+    if (route_.kind == PROXY_HTTP && useTls == 0) {
+      const RequestResult answered = AnswerProxyChallenge(
+          responseHeader, [&](const std::string& authorization, bool hold, std::string& text) {
+            proxyAuthorization_ = authorization;
+            holdConnection_ = hold;
+            const bool composed = ComposeRequest(head, resume, text);
+            proxyAuthorization_.clear();
+            holdConnection_ = false;
+            return composed;
+          });
+      if (answered != REQUEST_OK) return answered;
     }
     responseHeaderLength = static_cast<std::int32_t>(responseHeader.size());
 

@@ -13,12 +13,14 @@
 
 #include "http/http_date.h"
 #include "http/partial_file.h"
+#include "http/proxy_address.h"
 #include "http/retry_schedule.h"
 #include "net/event_socket.h"
 #include "net/socket_library.h"
 #include "net/socket_reader.h"
 #include "net/tls_channel.h"
 #include "platform/files.h"
+#include "platform/proxy_authentication.h"
 
 namespace http {
 
@@ -40,6 +42,8 @@ enum ProxyKind {
   PROXY_SOCKS4 = 3,
   PROXY_SOCKS4A = 4,
   PROXY_SOCKS5 = 5,
+  // SOCKS5 with the host name, never resolved here first (socks5h).
+  PROXY_SOCKS5_HOSTNAME = 6,
 };
 
 enum RequestResult {
@@ -100,6 +104,8 @@ int ParseUrl(const std::string& url, std::string& host, std::string& object, std
 int ParseUrl(const std::string& url, std::string& host, std::string& object, std::uint16_t& port);
 
 inline std::uint16_t DefaultPort(int tls) { return tls != 0 ? 443 : 80; }
+
+class ProxyPolicy;
 
 class HttpDownloader {
  public:
@@ -185,6 +191,9 @@ class HttpDownloader {
   int proxyAuth = 0;
   std::string proxyUser;
   std::string proxyPassword;
+  // While proxyKind is PROXY_NONE, chooses the proxy of each request from the
+  // user's settings; none: every request goes as the six settings above say.
+  std::shared_ptr<ProxyPolicy> proxyPolicy;
   std::string host;
   std::string object;
   std::string fileName;
@@ -218,8 +227,19 @@ class HttpDownloader {
   // has no scheme); the server's credentials go only to its host and port.
   bool TakeUrl(const std::string& given);
 
-  // The Proxy-Authorization line when proxy credentials are set, else nothing.
+  // The Proxy-Authorization line when the route has credentials (or a
+  // handshake with the proxy is under way), else nothing.
   std::string ProxyAuthorizationLine() const;
+
+  // The way the current connection goes (chosen for each attempt by
+  // SendRequest), for composing a request without one.
+  void SetRoute(ProxyRoute route) { route_ = std::move(route); }
+  // Told each route before a connection is tried along it (a front end's trace).
+  virtual void ReportRoute(const ProxyRoute&) {}
+  // The exchange that answers a proxy asking for `scheme` (NTLM, Negotiate):
+  // by default the system's, with the route's credentials or else the
+  // logged-on user's.
+  virtual std::unique_ptr<platform::AuthExchange> StartProxyAuthExchange(const std::string& scheme);
 
   // Sends one progress record when notification is enabled.
   void Notify(int code);
@@ -232,12 +252,27 @@ class HttpDownloader {
 
  private:
   enum class ConnectResult { kConnected, kRetry, kFailed };
+  // The routes for the current target, in the order to try them: the fixed
+  // proxy settings, or proxyPolicy's choice. Empty: none may be used.
+  std::vector<ProxyRoute> Routes() const;
   ConnectResult Connect();
   // Over the connected socket: the CONNECT tunnel through an HTTP proxy when
   // one is set, then the TLS handshake with the server.
   ConnectResult StartTls();
   // Sends the whole request, in TLS when the connection carries it.
   bool SendAll(const std::string& text);
+  // Sends `text` and reads the answer's header block into `block`.
+  RequestResult RoundTrip(const std::string& text, std::string& block);
+  // The request again with the Proxy-Authorization line given, for a
+  // connection that stays open when `hold` is set: false when it cannot be
+  // composed.
+  using ComposeWithAuthorization =
+      std::function<bool(const std::string& authorization, bool hold, std::string& text)>;
+  // After the proxy's answer in `block`: when it is a 407 offering Negotiate
+  // or NTLM and an exchange can answer it, the handshake on a fresh connection
+  // held open for it, leaving the proxy's last answer in `block` (a 407 again
+  // is a refusal). REQUEST_OK unless the handshake broke or failed.
+  RequestResult AnswerProxyChallenge(std::string& block, const ComposeWithAuthorization& compose);
   // Up to `wanted` body bytes: first those buffered in socketReader, then
   // straight from the connection, waiting at most `timeoutMs`. 0 when the
   // server closed the connection, -1 on a failure or time-out (code stored).
@@ -269,6 +304,11 @@ class HttpDownloader {
   RetrySchedule retrySchedule_;
   // The last retryable answer's Retry-After, in ms.
   std::optional<std::int64_t> retryAfterMs_;
+  ProxyRoute route_;
+  // During a handshake with the proxy: the Proxy-Authorization line, and
+  // whether the connection must stay open after the answer.
+  std::string proxyAuthorization_;
+  bool holdConnection_ = false;
   std::string authHost_;
   std::uint16_t authPort_ = 0;
 };

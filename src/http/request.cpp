@@ -12,7 +12,7 @@ bool HttpDownloader::ComposeRequest(int head, const PartialFile& resume, std::st
   text.clear();
   // Through an HTTP proxy a plain request names the whole URL; an https one
   // goes through the proxy's tunnel and names only the object.
-  const bool viaHttpProxy = proxyKind == PROXY_HTTP && useTls == 0;
+  const bool viaHttpProxy = route_.kind == PROXY_HTTP && useTls == 0;
   const std::string& target = viaHttpProxy ? url : object;
   if (HasControlByte(target) || HasControlByte(host) || HasControlByte(userAgent) ||
       HasControlByte(referer)) {
@@ -37,7 +37,8 @@ bool HttpDownloader::ComposeRequest(int head, const PartialFile& resume, std::st
   text += "Cache-Control: no-cache\r\n";
   text += "User-Agent: " + userAgent + "\r\n";
   if (!referer.empty()) text += "Referer: " + referer + "\r\n";
-  text += "Connection: close\r\n";
+  // A proxy's handshake goes on over the same connection.
+  text += holdConnection_ ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
   if (head == 0 && resume.offset > 0) {
     text += "Range: bytes=" + std::to_string(resume.offset) + "-\r\n";
     // The partial file continues only the version that began it; any other
@@ -50,9 +51,10 @@ bool HttpDownloader::ComposeRequest(int head, const PartialFile& resume, std::st
 }
 
 std::string HttpDownloader::ProxyAuthorizationLine() const {
-  if (proxyAuth == 0) return {};
+  if (!proxyAuthorization_.empty()) return proxyAuthorization_;
+  if (route_.auth == 0) return {};
   std::string encoded;
-  Base64Encode(proxyUser + ":" + proxyPassword, encoded);
+  Base64Encode(route_.user + ":" + route_.password, encoded);
   return "Proxy-Authorization: Basic " + encoded + "\r\n";
 }
 

@@ -23,17 +23,18 @@ bool TravelsWhole(const std::string& text, bool counted) {
 
 class SocksHandshake {
  public:
-  explicit SocksHandshake(HttpDownloader& d)
+  SocksHandshake(HttpDownloader& d, const ProxyRoute& proxy)
       : d_(d),
+        proxy_(proxy),
         sendTimeout_(Milliseconds(d.sendTimeout)),
         receiveTimeout_(Milliseconds(d.receiveTimeout)) {}
 
   // SOCKS4 to `address`, the destination already resolved here.
   RequestResult Socks4(std::uint32_t address) {
-    if (!TravelsWhole(d_.proxyUser, false)) return REQUEST_FAILED;
+    if (!TravelsWhole(proxy_.user, false)) return REQUEST_FAILED;
     if (!ConnectToProxy()) return REQUEST_RETRY;
     if (net::Socks4Connect(d_.connection, net::SOCKS_COMMAND_CONNECT, d_.port, address,
-                           d_.proxyUser.c_str(), sendTimeout_) != 0) {
+                           proxy_.user.c_str(), sendTimeout_) != 0) {
       return REQUEST_RETRY;
     }
     return ReplyHolds(net::SOCKS4_REPLY) ? REQUEST_OK : REQUEST_RETRY;
@@ -45,25 +46,27 @@ class SocksHandshake {
     const std::uint32_t address =
         net::ResolveHost(d_.host.c_str(), 1, Milliseconds(d_.connectTimeout));
     if (address != net::kInaddrNone) return Socks4(address);
-    if (!TravelsWhole(d_.proxyUser, false) || !TravelsWhole(d_.host, false)) return REQUEST_FAILED;
+    if (!TravelsWhole(proxy_.user, false) || !TravelsWhole(d_.host, false)) return REQUEST_FAILED;
     if (!ConnectToProxy()) return REQUEST_RETRY;
     if (net::Socks4aConnect(d_.connection, net::SOCKS_COMMAND_CONNECT, d_.port, d_.host.c_str(),
-                            d_.proxyUser.c_str(), sendTimeout_) != 0) {
+                            proxy_.user.c_str(), sendTimeout_) != 0) {
       return REQUEST_RETRY;
     }
     return ReplyHolds(net::SOCKS4A_REPLY) ? REQUEST_OK : REQUEST_RETRY;
   }
 
-  RequestResult Socks5() {
+  // With `byName` the proxy gets the host name, unless it is an address
+  // (which is never looked up anyway).
+  RequestResult Socks5(bool byName) {
     if (!ConnectToProxy()) return REQUEST_RETRY;
     const std::uint8_t methods[2] = {kMethodNoAuthentication, kMethodLogin};
-    const std::uint8_t methodCount = d_.proxyAuth != 0 ? 2 : 1;
+    const std::uint8_t methodCount = proxy_.auth != 0 ? 2 : 1;
     if (net::Socks5Greeting(d_.connection, methodCount, methods, sendTimeout_) != 0) {
       return REQUEST_RETRY;
     }
     net::SocksReply method;
     if (!ReplyHolds(net::SOCKS5_METHOD_REPLY, method)) return REQUEST_RETRY;
-    if (method.code == kMethodLogin && d_.proxyAuth != 0) {
+    if (method.code == kMethodLogin && proxy_.auth != 0) {
       const RequestResult login = Login();
       if (login != REQUEST_OK) return login;
     } else if (method.code != kMethodNoAuthentication) {
@@ -72,8 +75,10 @@ class SocksHandshake {
       return REQUEST_FAILED;
     }
 
+    const bool resolveHere = !byName || ParseIpAddress(d_.host).has_value();
     const std::uint32_t address =
-        net::ResolveHost(d_.host.c_str(), 1, Milliseconds(d_.connectTimeout));
+        resolveHere ? net::ResolveHost(d_.host.c_str(), 1, Milliseconds(d_.connectTimeout))
+                    : net::kInaddrNone;
     int sent = 0;
     if (address != net::kInaddrNone) {
       std::uint8_t bytes[4];
@@ -91,10 +96,10 @@ class SocksHandshake {
 
  private:
   RequestResult Login() {
-    if (!TravelsWhole(d_.proxyUser, true) || !TravelsWhole(d_.proxyPassword, true)) {
+    if (!TravelsWhole(proxy_.user, true) || !TravelsWhole(proxy_.password, true)) {
       return REQUEST_FAILED;
     }
-    if (net::Socks5Login(d_.connection, d_.proxyUser.c_str(), d_.proxyPassword.c_str(),
+    if (net::Socks5Login(d_.connection, proxy_.user.c_str(), proxy_.password.c_str(),
                          sendTimeout_) != 0) {
       return REQUEST_RETRY;
     }
@@ -102,7 +107,7 @@ class SocksHandshake {
   }
 
   bool ConnectToProxy() {
-    return net::SocketConnectHost(d_.connection, d_.proxyHost.c_str(), d_.proxyPort,
+    return net::SocketConnectHost(d_.connection, proxy_.host.c_str(), proxy_.port,
                                   Milliseconds(d_.connectTimeout), 1) == 0;
   }
 
@@ -117,16 +122,17 @@ class SocksHandshake {
   }
 
   HttpDownloader& d_;
+  const ProxyRoute& proxy_;
   std::uint32_t sendTimeout_;
   std::uint32_t receiveTimeout_;
 };
 
 }  // namespace
 
-RequestResult SetUpSocksConnection(HttpDownloader& d) {
-  if (d.proxyHost.empty() || !d.socketReader) return REQUEST_FAILED;
-  SocksHandshake handshake(d);
-  switch (d.proxyKind) {
+RequestResult SetUpSocksConnection(HttpDownloader& d, const ProxyRoute& proxy) {
+  if (proxy.host.empty() || !d.socketReader) return REQUEST_FAILED;
+  SocksHandshake handshake(d, proxy);
+  switch (proxy.kind) {
     case PROXY_SOCKS4: {
       // Plain SOCKS4 carries an address only: a name that does not resolve
       // here cannot be sent, so the proxy is not even contacted.
@@ -138,7 +144,9 @@ RequestResult SetUpSocksConnection(HttpDownloader& d) {
     case PROXY_SOCKS4A:
       return handshake.Socks4a();
     case PROXY_SOCKS5:
-      return handshake.Socks5();
+      return handshake.Socks5(false);
+    case PROXY_SOCKS5_HOSTNAME:
+      return handshake.Socks5(true);
     default:
       return REQUEST_FAILED;
   }

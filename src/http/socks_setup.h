@@ -9,8 +9,9 @@
 
 namespace http {
 
-// Runs the handshake that d.proxyKind names on d.connection (created, not yet
-// connected) and d.socketReader, with the downloader's time-outs.
+// Runs the handshake that proxy.kind names with `proxy` on d.connection
+// (created, not yet connected) and d.socketReader, with the downloader's
+// time-outs.
 // REQUEST_OK: the tunnel stands, the request goes next.
 // REQUEST_RETRY: a transient failure - the proxy cannot be reached, a request
 // does not go out whole, a reply is cut short or reports failure, or (SOCKS4)
@@ -22,6 +23,6 @@ namespace http {
 // NUL byte where a NUL ends it).
 // On failure the connection stays open; the next OpenConnection or
 // CloseConnection releases it.
-RequestResult SetUpSocksConnection(HttpDownloader& d);
+RequestResult SetUpSocksConnection(HttpDownloader& d, const ProxyRoute& proxy);
 
 }  // namespace http

@@ -13,26 +13,15 @@
 namespace http {
 namespace {
 
-// Asks the proxy on `d.connection` for a tunnel to d.host:d.port.
-RequestResult OpenProxyTunnel(HttpDownloader& d, const std::string& proxyAuthorization) {
-  if (HasControlByte(d.host)) return REQUEST_FAILED;
+// The request for a tunnel to d.host:d.port.
+std::string TunnelRequest(const HttpDownloader& d, const std::string& proxyAuthorization) {
   const std::string authority = d.host + ":" + std::to_string(d.port);
-  const std::string request = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n" +
-                              proxyAuthorization + "\r\n";
-  const int length = static_cast<int>(request.size());
-  if (net::SocketSendAll(d.connection, request.data(), length, Milliseconds(d.sendTimeout)) <
-      length) {
-    return REQUEST_RETRY;
-  }
-  std::string block;
-  switch (ReadResponseHeader(*d.socketReader, Milliseconds(d.receiveTimeout), block)) {
-    case HeaderRead::kOk:
-      break;
-    case HeaderRead::kReadFailed:
-      return REQUEST_RETRY;
-    default:
-      return REQUEST_FAILED;
-  }
+  return "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n" + proxyAuthorization +
+         "\r\n";
+}
+
+// The proxy's answer to the tunnel request.
+RequestResult JudgeTunnel(const std::string& block) {
   const std::optional<ResponseFields> response = SplitResponseHeader(block);
   if (!response) return REQUEST_FAILED;
   // A proxy that cannot reach the server now may later; refused credentials
@@ -44,8 +33,19 @@ RequestResult OpenProxyTunnel(HttpDownloader& d, const std::string& proxyAuthori
 }  // namespace
 
 HttpDownloader::ConnectResult HttpDownloader::StartTls() {
-  if (proxyKind == PROXY_HTTP) {
-    switch (OpenProxyTunnel(*this, ProxyAuthorizationLine())) {
+  if (route_.kind == PROXY_HTTP) {
+    if (HasControlByte(host)) return ConnectResult::kFailed;
+    std::string block;
+    RequestResult tunnel = RoundTrip(TunnelRequest(*this, ProxyAuthorizationLine()), block);
+    if (tunnel == REQUEST_OK) {
+      tunnel = AnswerProxyChallenge(
+          block, [this](const std::string& authorization, bool, std::string& text) {
+            text = TunnelRequest(*this, authorization);
+            return true;
+          });
+    }
+    if (tunnel == REQUEST_OK) tunnel = JudgeTunnel(block);
+    switch (tunnel) {
       case REQUEST_OK:
         break;
       case REQUEST_RETRY:

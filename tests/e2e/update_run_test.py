@@ -21,8 +21,9 @@ import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from updater_run import (ARGS, MESSAGE_1, MESSAGE_2, NO_ADDRESS, NOT_UPDATED,  # noqa: E402
-                         UPDATED, ProgramDir, PtyRun, Server, main, make_zip, native, nginx,
-                         publish, read_if_there, read_request, scratch, wait_until, zip_item)
+                         UPDATED, ProgramDir, PtyRun, Server, emulator, main, make_zip, native,
+                         nginx, publish, read_if_there, read_request, run_environment, scratch,
+                         wait_until, zip_item)
 
 UPDATE_FILES = {"korvanta-data.txt": "version 2\n", "sub/old.txt": "replaced\n",
                 "newdir/deeper/file.txt": "created below a new directory\n",
@@ -118,6 +119,70 @@ class UpdateRun(unittest.TestCase):
         self.assertRegex(logged, r"start: updater [\d.]+, silent, download http://127\.0\.0\.1:")
         self.assertRegex(logged, r"GET \S+: failed, HTTP 404, .*\n.*download: the download failed, HTTP 404\n")
         self.assertIn("end: exit status 2", logged)
+
+
+# The updater reaches the server through the proxy that the environment
+# names: only squid resolves its test name, microsocks logs the name it is
+# asked to reach, and tinyproxy-auth refuses every request without its
+# credentials (so a run that gets through it went direct).
+def peer(name):
+    return os.environ["UPDATER_TEST_" + name]
+
+
+class ProxyRun(unittest.TestCase):
+    def test_environment_proxies(self):
+        refusing, port = "http://127.0.0.1:" + peer("TINYPROXY_AUTH_PORT"), peer("HTTP_PORT")
+        # (variables, host of the address, installed?, log and its lines' text)
+        cases = {
+            "squid from http_proxy": ({"http_proxy": "http://127.0.0.1:" + peer("SQUID_PORT")},
+                                      peer("SQUID_NAME"), True, "SQUID_ACCESS_LOG",
+                                      "http://%s:%s/" % (peer("SQUID_NAME"), port)),
+            "SOCKS5 from ALL_PROXY": ({"ALL_PROXY": "socks5h://127.0.0.1:"
+                                                    + peer("MICROSOCKS_PORT")},
+                                      "localhost", True, "MICROSOCKS_LOG",
+                                      "connected to localhost:" + port),
+            "no_proxy": ({"http_proxy": refusing, "no_proxy": "127.0.0.1"}, "127.0.0.1", True, None,
+                         None),
+            "refused": ({"http_proxy": refusing}, "127.0.0.1", False, None, None),
+        }
+        for name, (variables, host, installed, log, line) in cases.items():
+            with self.subTest(name):
+                program = ProgramDir(scratch(self, "updater-proxy-"))
+                url = publish(self, "proxy-" + name.replace(" ", "-"), ITEMS)[1]
+                before = self.logged(log, line)
+                status, err = program.run(url.replace("127.0.0.1", host, 1), variables=variables)
+                self.assertEqual((status, MESSAGE_2 in err, program.read("korvanta-data.txt")),
+                                 (UPDATED if installed else NOT_UPDATED, not installed,
+                                  "version 2\n" if installed else "version 1\n"), err)
+                # HEAD and the package, and nothing else
+                self.assertTrue(wait_until(lambda: self.logged(log, line) == before + 2 * bool(log),
+                                           5))
+
+    # Under wine: the Windows setting as its settings page writes it, and
+    # with-peers.sh's configuration script, both naming squid.
+    def test_windows_internet_settings(self):
+        if not ARGS.emulator:
+            self.skipTest("the Windows build reads the Windows setting")
+        squid = "127.0.0.1:" + peer("SQUID_PORT")
+        # FLAGS PROXY BYPASS SCRIPT (with_internet_settings_win32.cpp)
+        for name, settings in (("manual", ["3", squid, "<local>", ""]),
+                               ("script", ["5", "", "", nginx(self, "files/proxy.pac")[1]])):
+            with self.subTest(name):
+                program = ProgramDir(scratch(self, "updater-proxy-"))
+                url = publish(self, "proxy-windows-" + name, ITEMS)[1]
+                url = url.replace("127.0.0.1", peer("SQUID_NAME"), 1)
+                done = subprocess.run([*emulator(), ARGS.internet_settings, *settings,
+                                       native(program.join(program.name)), url],
+                                      stdin=subprocess.DEVNULL, capture_output=True, timeout=60,
+                                      env=run_environment())
+                self.assertEqual((done.returncode, program.read("korvanta-data.txt")),
+                                 (UPDATED, "version 2\n"), done.stderr)
+                line = url.split("//", 1)[1]
+                self.assertTrue(wait_until(lambda: self.logged("SQUID_ACCESS_LOG", line) == 2, 5))
+
+    # How often the log that with-peers.sh names holds `line` (0 for none).
+    def logged(self, log, line):
+        return (read_if_there(peer(log), "r") or "").count(line) if log else 0
 
 
 SIGN_RELEASE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
@@ -352,4 +417,4 @@ class SignedRun(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    main("--signed-updater", "--secret-key", "--next-key", "--answer-box")
+    main("--signed-updater", "--secret-key", "--next-key", "--answer-box", "--internet-settings")

@@ -29,10 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Through an HTTP proxy the whole URL is the target; with credentials the
   // Authorization lines come in as well.
   FUZZ_CHECK(d.TakeUrl(url));
-  d.proxyKind = http::PROXY_HTTP;
-  d.proxyAuth = 1;
-  d.proxyUser = d.host;
-  d.proxyPassword = d.object;
+  d.SetRoute({http::PROXY_HTTP, "proxy.test", 3128, 1, d.host, d.object});
   d.useAuth = 1;
   d.authUser = d.object;
   d.authPassword = d.host;

@@ -87,8 +87,10 @@ TEST_F(PeerTest, FollowsEveryRedirectAndFailsAfterCountedRequests) {
 TEST(PeerDownloads, DirectAndThroughEveryProxyEndWithTheServedFileOrFailForGood) {
   UPDATER_REQUIRE_PEERS(peers);
   const std::string big = Served(peers, "big.bin");
-  // By their values: http::PROXY_NONE, PROXY_HTTP, -, PROXY_SOCKS4, PROXY_SOCKS4A, PROXY_SOCKS5.
-  const std::vector<std::string> kinds = {"-", "http", "", "socks4", "socks4a", "socks5"};
+  // By their values: http::PROXY_NONE, PROXY_HTTP, -, PROXY_SOCKS4, PROXY_SOCKS4A, PROXY_SOCKS5,
+  // PROXY_SOCKS5_HOSTNAME.
+  const std::vector<std::string> kinds = {"-",       "http",   "",       "socks4",
+                                          "socks4a", "socks5", "socks5h"};
   for (testsupport::Row row : testsupport::TableRows(
 #include "peer_downloads.rows"
            )) {

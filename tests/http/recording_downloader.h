@@ -40,6 +40,7 @@ class ExposedDownloader : public http::HttpDownloader {
  public:
   using http::HttpDownloader::ComposeRequest;
   using http::HttpDownloader::ParseResponseHeader;
+  using http::HttpDownloader::SetRoute;
   using http::HttpDownloader::TakeUrl;
 };
 

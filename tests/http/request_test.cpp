@@ -31,10 +31,8 @@ TEST(ComposeRequest, SendsTheHeaderSetInOrder) {
             "no-cache\r\nCache-Control: no-cache\r\nUser-Agent: HttpDownload/2.0\r\n"
             "Connection: close\r\n\r\n");
   Target(d, "http://example.test:8080/a b.zip");
-  d.proxyKind = http::PROXY_HTTP;
-  d.proxyAuth = d.useAuth = 1;
-  d.proxyUser = "pu";
-  d.proxyPassword = "pp";
+  d.SetRoute({http::PROXY_HTTP, "proxy.test", 3128, 1, "pu", "pp"});
+  d.useAuth = 1;
   d.authUser = "Aladdin";
   d.authPassword = "open sesame";
   d.userAgent = "";
@@ -46,7 +44,7 @@ TEST(ComposeRequest, SendsTheHeaderSetInOrder) {
             "User-Agent: \r\nReferer: http://example.test/start\r\nConnection: close\r\n"
             "Range: bytes=1000-\r\nIf-Range: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n");
   // Proxy credentials go only to an HTTP proxy; HEAD never resumes.
-  d.proxyKind = http::PROXY_NONE;
+  d.SetRoute({});
   const std::string head = Compose(d, 1, {1000, 1500, 0});
   EXPECT_EQ(head.rfind("HEAD /a%20b.zip HTTP/1.1\r\nAuthorization: Basic ", 0), 0u) << head;
   EXPECT_EQ(head.find("Proxy-Authorization"), std::string::npos);

@@ -82,6 +82,7 @@ TEST_F(SocksSetUp, EveryHandshakeSendsItsBytesAndEndsAsItsAnswerDeserves) {
         /*raw=*/true);
     d.proxyKind = row[1] == "socks4"    ? http::PROXY_SOCKS4
                   : row[1] == "socks4a" ? http::PROXY_SOCKS4A
+                  : row[1] == "socks5h" ? http::PROXY_SOCKS5_HOSTNAME
                                         : http::PROXY_SOCKS5;
     d.proxyHost = flagged("no-host") ? "" : "127.0.0.1";
     d.proxyPort = flagged("closed") ? testsupport::ClosedPort() : proxy.port();

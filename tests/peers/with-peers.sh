@@ -14,6 +14,13 @@
 #     UPDATER_TEST_MICROSOCKS_AUTH_PORT, UPDATER_TEST_MICROSOCKS_USER, ..._PASS
 #   danted, SOCKS4 and SOCKS5: UPDATER_TEST_DANTE_PORT
 #   ssh -D to an sshd, SOCKS4, SOCKS4a and SOCKS5: UPDATER_TEST_SSH_SOCKS_PORT
+#   squid, which alone resolves UPDATER_TEST_SQUID_NAME (and localhost), and
+#     its access log: UPDATER_TEST_SQUID_PORT, UPDATER_TEST_SQUID_ACCESS_LOG;
+#     where Samba's ntlm_auth is installed also a port that asks for NTLM:
+#     UPDATER_TEST_SQUID_NTLM_PORT, UPDATER_TEST_SQUID_NTLM_PASS (any user);
+#     nginx serves files/proxy.pac, a configuration script that names squid
+#     for UPDATER_TEST_SQUID_NAME and DIRECT for every other host
+#   microsocks' log, a line per connection: UPDATER_TEST_MICROSOCKS_LOG
 # Every peer's program must be installed (tools/install-deps.sh test). Set
 # UPDATER_TEST_BIG_FILE_MIB to add files/huge.bin of that many MiB.
 set -euo pipefail
@@ -24,7 +31,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 tool() {  # tool NAME: the program's path, or nothing
   command -v "$1" 2>/dev/null || { [ -x "/usr/sbin/$1" ] && echo "/usr/sbin/$1"; } || true
 }
-for name in nginx tinyproxy python3 openssl microsocks danted sshd ssh ssh-keygen; do
+for name in nginx tinyproxy python3 openssl microsocks danted sshd ssh ssh-keygen squid; do
   [ -n "$(tool "$name")" ] ||
     { echo "with-peers: $name is missing (tools/install-deps.sh test)" >&2; exit 1; }
 done
@@ -32,7 +39,10 @@ done
 peers_dir=$(mktemp -d "${TMPDIR:-/tmp}/updater-peers.XXXXXX")
 chmod 755 "$peers_dir"
 pids=()
+squid_pid=""
 stop_peers() {
+  # squid lingers 2 s after any signal it handles; all it has is this run's.
+  [ -z "$squid_pid" ] || kill -KILL "$squid_pid" 2>/dev/null || true
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   rm -rf "$peers_dir"
@@ -135,6 +145,7 @@ export UPDATER_TEST_MICROSOCKS_PORT=$port
 start "microsocks (auth)" launch_microsocks -u "$socks_user" -P "$socks_pass"
 export UPDATER_TEST_MICROSOCKS_AUTH_PORT=$port UPDATER_TEST_MICROSOCKS_USER=$socks_user
 export UPDATER_TEST_MICROSOCKS_PASS=$socks_pass
+export UPDATER_TEST_MICROSOCKS_LOG="$peers_dir/microsocks.out"
 
 # Run as root, dante must be told which users to take; otherwise it runs
 # as the caller. In the foreground (no -D), so that the pid is its own.
@@ -172,6 +183,39 @@ start sshd launch_sshd
 sshd_port=$port
 start "ssh -D" launch_ssh_socks
 export UPDATER_TEST_SSH_SOCKS_PORT=$port
+
+# Run as root, squid works as the user "proxy": its directory is open to it.
+squid_dir="$peers_dir/squid"
+mkdir -p "$squid_dir"
+chmod 777 "$squid_dir"
+squid_name=dl.example.test
+printf '127.0.0.1 %s localhost\n' "$squid_name" >"$squid_dir/hosts"
+ntlm_pass="ntlm-$$"
+ntlm_port=""
+launch_squid() {
+  local include=""
+  if [ -n "$(tool ntlm_auth)" ]; then
+    ntlm_port=$(free_ports 1)
+    sed -e "s|@NTLM_PORT@|$ntlm_port|" -e "s|@NTLM_AUTH@|$(tool ntlm_auth)|" \
+      -e "s|@NTLM_PASS@|$ntlm_pass|" "$here/squid-ntlm.conf.in" >"$squid_dir/ntlm.conf"
+    include="include $squid_dir/ntlm.conf"
+  fi
+  sed -e "s|@SQUID_DIR@|$squid_dir|g" -e "s|@PORT@|$1|" -e "s|@NTLM_INCLUDE@|$include|" \
+    "$here/squid.conf.in" >"$squid_dir/squid.conf"
+  "$(tool squid)" -N -f "$squid_dir/squid.conf" >"$peers_dir/squid.out" 2>&1 &
+}
+start squid launch_squid
+squid_pid=${pids[-1]}
+export UPDATER_TEST_SQUID_PORT=$port UPDATER_TEST_SQUID_NAME=$squid_name
+export UPDATER_TEST_SQUID_ACCESS_LOG="$squid_dir/access.log"
+if [ -n "$ntlm_port" ]; then
+  export UPDATER_TEST_SQUID_NTLM_PORT=$ntlm_port UPDATER_TEST_SQUID_NTLM_PASS=$ntlm_pass
+fi
+printf 'function FindProxyForURL(url, host) {\n  return host == "%s" ? "PROXY 127.0.0.1:%s; DIRECT" : "DIRECT";\n}\n' \
+  "$squid_name" "$port" >"$docroot/files/proxy.pac"
+
+# The tests set the proxy variables they use: none comes from this machine.
+unset http_proxy https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 
 # The command's status is the script's (set -e); the trap stops the peers.
 "$@"

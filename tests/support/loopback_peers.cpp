@@ -31,7 +31,7 @@ std::optional<LoopbackPeers> PeersFromEnvironment() {
 
 int CountLogLines(const std::string& path, const std::string& needle, int expected) {
   int count = 0;
-  for (int wait = 0; wait < 250 && count < expected; ++wait) {
+  for (int wait = 0; wait == 0 || (wait < 250 && count < expected); ++wait) {
     if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::ifstream log(path);
     count = 0;

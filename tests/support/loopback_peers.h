@@ -51,7 +51,7 @@ std::optional<LoopbackPeers> PeersFromEnvironment();
 
 // The lines of the log at `path` that contain `needle`, once there are
 // `expected` of them or 5 s have passed (nginx writes a request's line only
-// after it has sent the response).
+// after it has sent the response); with `expected` 0 the count of now.
 int CountLogLines(const std::string& path, const std::string& needle, int expected);
 
 // True when the environment variable CI is "true": peer tests then fail

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -80,6 +81,18 @@ inline std::string Bytes(std::string_view field) {
     }
   }
   return bytes;
+}
+
+// "NAME=VALUE & NAME=VALUE ...": each name with its value, in order.
+inline std::vector<std::pair<std::string, std::string>> Assignments(std::string_view field) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  while (!field.empty()) {
+    const std::string_view item = field.substr(0, field.find(" & "));
+    const std::size_t equals = item.find('=');
+    pairs.emplace_back(item.substr(0, equals), item.substr(equals + 1));
+    field.remove_prefix(item.size() == field.size() ? item.size() : item.size() + 3);
+  }
+  return pairs;
 }
 
 }  // namespace testsupport

@@ -30,6 +30,9 @@ EXIT_OK, EXIT_FAILED = 0, 3  # updater-fetch and updater-install
 # The updater: installed (or current) and the main application started; no
 # address; nothing installed.
 UPDATED, NO_ADDRESS, NOT_UPDATED = 0, 1, 2
+# The proxy variables (in lower case): a run gets them only from a case that
+# sets them.
+PROXY_VARIABLES = ("http_proxy", "https_proxy", "all_proxy", "no_proxy")
 
 # The programs under test and the vendor domain they were built with (main()).
 ARGS = argparse.Namespace(emulator=None)
@@ -57,6 +60,13 @@ def main(*options):
 
 def emulator():
     return [ARGS.emulator] if ARGS.emulator else []
+
+
+# The environment of a run: this one's without its proxy variables, plus
+# `variables`.
+def run_environment(variables=None):
+    env = {k: v for k, v in os.environ.items() if k.lower() not in PROXY_VARIABLES}
+    return dict(env, UPDATER_UI="plain", **(variables or {}))
 
 
 # A path as the Windows program under the emulator names it; an address stays.
@@ -191,15 +201,16 @@ class ProgramDir:
         return read_if_there(self.join(name), mode)
 
     def start(self, *args, preexec=None, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-              how=subprocess.Popen, **more):
+              how=subprocess.Popen, variables=None, **more):
         return how([*emulator(), self.join(self.name), *args], stdin=subprocess.DEVNULL,
-                   stdout=stdout, stderr=stderr, env=dict(os.environ, UPDATER_UI="plain"),
+                   stdout=stdout, stderr=stderr, env=run_environment(variables),
                    preexec_fn=preexec, **more)
 
     # The exit status and what the run wrote to standard error (a run
     # that outlives `timeout` is killed and raises TimeoutExpired).
-    def run(self, *args, timeout=60, preexec=None):
-        done = self.start(*args, preexec=preexec, how=subprocess.run, timeout=timeout)
+    def run(self, *args, timeout=60, preexec=None, variables=None):
+        done = self.start(*args, preexec=preexec, how=subprocess.run, timeout=timeout,
+                          variables=variables)
         return done.returncode, done.stderr.decode(errors="replace")
 
     # run(), but under the emulator a box is a real message box, which a
@@ -249,7 +260,8 @@ class PtyRun:
 
     def __init__(self, program, *args):
         # Without a display the page is named on the terminal, not opened.
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("DISPLAY", "WAYLAND_DISPLAY") and k.lower() not in PROXY_VARIABLES}
         env.update(UPDATER_UI="terminal", TERM="xterm")
         self.master, self.slave = pty.openpty()
         self.initial = termios.tcgetattr(self.slave)

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "http/http_downloader.h"
+#include "http/proxy_policy.h"
 #include "signing/signature_text.h"
 
 namespace fetch {
@@ -61,7 +62,12 @@ const char kUsage[] =
     "Downloads URL into FILE, resuming FILE.down and skipping a FILE that is current.\n"
     "  --head                    ask for the length and Last-Modified time only\n"
     "  --force                   download whole, without resume or up-to-date test\n"
-    "  --proxy KIND://[USER:PASS@]HOST:PORT   KIND: http, socks4, socks4a, socks5\n"
+    "  --proxy [KIND://][USER:PASS@]HOST[:PORT]   KIND: http (the default), socks4,\n"
+    "                            socks4a, socks5, socks5h; \"\" for none. Without it the\n"
+    "                            user's settings apply: http_proxy, https_proxy,\n"
+    "                            all_proxy, no_proxy (and Windows' Internet settings)\n"
+    "  --noproxy LIST            hosts reached directly, as no_proxy lists them\n"
+    "  --proxy-user USER:PASS    credentials for the proxy\n"
     "  --user USER:PASS          Basic credentials, sent only to the URL's host and port\n"
     "  --referer URL             Referer header\n"
     "  --user-agent TEXT         User-Agent header\n"
@@ -75,6 +81,7 @@ const char kUsage[] =
     "                            than BYTES/s for SECONDS is broken and retried\n"
     "                            (default: fewer than 1024 bytes in 60 s)\n"
     "  --quiet                   no progress\n"
+    "  --verbose                 name the proxy (or \"direct\") of each connection\n"
     "  --public-key KEY          fetch URL.minisig too and keep FILE only when it verifies\n"
     "                            under KEY (the base64 line of a minisign public key)\n"
     "  --cacert FILE             trust the CA certificates in FILE (PEM) for https,\n"
@@ -83,49 +90,6 @@ const char kUsage[] =
     "Ctrl-C stops and keeps FILE.down for a resume; a second Ctrl-C exits at once.\n"
     "Exit status: 0 downloaded, 1 up to date, 2 stopped, 3 failed or not verified,\n"
     "64 bad usage.\n";
-
-bool ParseProxySetting(const std::string& text, ProxySetting& proxy, std::string& error) {
-  const std::size_t scheme = text.find("://");
-  if (scheme == std::string::npos) {
-    error = "--proxy needs KIND://HOST:PORT, not '" + text + "'";
-    return false;
-  }
-  const std::string kind = text.substr(0, scheme);
-  if (kind == "http") {
-    proxy.kind = http::PROXY_HTTP;
-  } else if (kind == "socks4") {
-    proxy.kind = http::PROXY_SOCKS4;
-  } else if (kind == "socks4a") {
-    proxy.kind = http::PROXY_SOCKS4A;
-  } else if (kind == "socks5") {
-    proxy.kind = http::PROXY_SOCKS5;
-  } else {
-    error = "unknown proxy kind '" + kind + "' (http, socks4, socks4a, socks5)";
-    return false;
-  }
-  std::string rest = text.substr(scheme + 3);
-  if (!rest.empty() && rest.back() == '/') rest.pop_back();
-  const std::size_t at = rest.rfind('@');
-  if (at != std::string::npos) {
-    if (!SplitCredentials(rest.substr(0, at), proxy.user, proxy.password)) {
-      error = "proxy credentials need USER:PASS";
-      return false;
-    }
-    proxy.auth = true;
-    rest = rest.substr(at + 1);
-  }
-  const std::size_t colon = rest.rfind(':');
-  std::int32_t port = 0;
-  if (colon == std::string::npos || colon == 0 ||
-      !ParseMilliseconds("the proxy port", rest.substr(colon + 1), port, error) || port < 1 ||
-      port > 65535) {
-    error = "--proxy needs HOST:PORT with a port from 1 to 65535, not '" + rest + "'";
-    return false;
-  }
-  proxy.host = rest.substr(0, colon);
-  proxy.port = static_cast<std::uint16_t>(port);
-  return true;
-}
 
 bool ParseFetchOptions(const std::vector<std::string>& arguments, FetchOptions& options,
                        std::string& error) {
@@ -176,18 +140,29 @@ bool ParseFetchOptions(const std::vector<std::string>& arguments, FetchOptions& 
       if (!flag(options.force)) return false;
     } else if (arg == "--quiet") {
       if (!flag(options.quiet)) return false;
+    } else if (arg == "--verbose") {
+      if (!flag(options.verbose)) return false;
     } else if (arg == "--proxy") {
-      ProxySetting proxy;
-      if (!value(v) || !ParseProxySetting(v, proxy, error)) return false;
-      options.proxy = proxy;
-    } else if (arg == "--user") {
+      if (!value(v)) return false;
+      if (!http::ProxyPolicy(platform::ProxyConfiguration()).OverrideProxy(v)) {
+        error =
+            "--proxy needs [KIND://][USER:PASS@]HOST[:PORT] with KIND http, socks4, socks4a, "
+            "socks5 or socks5h, not '" +
+            v + "'";
+        return false;
+      }
+      options.proxy = v;
+    } else if (arg == "--noproxy") {
+      if (!value(v)) return false;
+      options.noProxy = v;
+    } else if (arg == "--user" || arg == "--proxy-user") {
       std::pair<std::string, std::string> credentials;
       if (!value(v)) return false;
       if (!SplitCredentials(v, credentials.first, credentials.second)) {
-        error = "--user needs USER:PASS";
+        error = arg + " needs USER:PASS";
         return false;
       }
-      options.credentials = credentials;
+      (arg == "--user" ? options.credentials : options.proxyCredentials) = credentials;
     } else if (arg == "--public-key") {
       signing::PublicKey key;
       if (!value(v)) return false;

@@ -10,21 +10,17 @@
 
 namespace fetch {
 
-struct ProxySetting {
-  int kind = 0;  // an http::ProxyKind
-  std::string host;
-  std::uint16_t port = 0;
-  bool auth = false;
-  std::string user;
-  std::string password;
-};
-
 struct FetchOptions {
   bool help = false;
   bool head = false;
   bool force = false;
   bool quiet = false;
-  std::optional<ProxySetting> proxy;
+  bool verbose = false;
+  // In place of the user's proxy settings, as curl's options go: a proxy URL
+  // ("" for none), the hosts reached directly, the proxy's credentials.
+  std::optional<std::string> proxy;
+  std::optional<std::string> noProxy;
+  std::optional<std::pair<std::string, std::string>> proxyCredentials;
   std::optional<std::pair<std::string, std::string>> credentials;
   std::optional<std::string> referer;
   std::optional<std::string> userAgent;
@@ -45,9 +41,6 @@ struct FetchOptions {
 // False with `error` set when the command line is not usable.
 bool ParseFetchOptions(const std::vector<std::string>& arguments, FetchOptions& options,
                        std::string& error);
-
-// KIND://[USER:PASS@]HOST:PORT with KIND http, socks4, socks4a or socks5.
-bool ParseProxySetting(const std::string& text, ProxySetting& proxy, std::string& error);
 
 extern const char kUsage[];
 

@@ -11,6 +11,7 @@
 #include "fetch_options.h"
 #include "http/http_date.h"
 #include "http/http_downloader.h"
+#include "http/proxy_policy.h"
 #include "net/socket_library.h"
 #include "platform/files.h"
 #include "progress_display.h"
@@ -34,13 +35,12 @@ extern "C" void OnStopSignal(int) {
 }
 
 void Apply(const fetch::FetchOptions& o, http::HttpDownloader& d) {
-  if (o.proxy) {
-    d.proxyKind = o.proxy->kind;
-    d.proxyHost = o.proxy->host;
-    d.proxyPort = o.proxy->port;
-    d.proxyAuth = o.proxy->auth ? 1 : 0;
-    d.proxyUser = o.proxy->user;
-    d.proxyPassword = o.proxy->password;
+  // The user's proxy settings, which the options override as curl's do.
+  d.proxyPolicy = http::SystemProxyPolicy();
+  if (o.proxy) d.proxyPolicy->OverrideProxy(*o.proxy);  // checked with the options
+  if (o.noProxy) d.proxyPolicy->OverrideNoProxy(*o.noProxy);
+  if (o.proxyCredentials) {
+    d.proxyPolicy->OverrideCredentials(o.proxyCredentials->first, o.proxyCredentials->second);
   }
   if (o.credentials) {
     d.useAuth = 1;
@@ -131,7 +131,7 @@ int Run(const fetch::FetchOptions& options) {
   if (!options.quiet && !options.head) {
     display = std::make_unique<fetch::ProgressDisplay>(stderr, platform::StandardErrorIsTerminal());
   }
-  fetch::ConsoleDownloader downloader(display.get());
+  fetch::ConsoleDownloader downloader(display.get(), options.verbose ? stderr : nullptr);
   Apply(options, downloader);
   activeDownloader.store(&downloader);
 

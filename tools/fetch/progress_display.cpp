@@ -22,6 +22,14 @@ int Percent(const http::DownloadProgress& record) {
 
 }  // namespace
 
+std::string DescribeRoute(const http::ProxyRoute& route) {
+  const char* scheme = http::ProxyScheme(route.kind);
+  if (scheme == nullptr) return "direct";
+  const bool v6 = route.host.find(':') != std::string::npos;
+  return std::string("via ") + scheme + "://" + (route.auth != 0 ? route.user + "@" : "") +
+         (v6 ? "[" + route.host + "]" : route.host) + ":" + std::to_string(route.port);
+}
+
 void ProgressDisplay::Show(const http::DownloadProgress& record) {
   if (record.code != http::NOTIFY_PROGRESS) return;
   const bool done = record.totalSize >= 0 && record.receivedSize >= record.totalSize;

@@ -29,15 +29,29 @@ class ProgressDisplay {
   std::chrono::steady_clock::time_point lastDraw_{};
 };
 
-// The engine with its records going to a ProgressDisplay.
+// "direct", or the proxy as a URL without its password ("via socks5h://u@h:1080").
+std::string DescribeRoute(const http::ProxyRoute& route);
+
+// The engine with its records going to a ProgressDisplay, and, when `trace`
+// is given, a line there for the route of each connection.
 class ConsoleDownloader : public http::HttpDownloader {
  public:
-  explicit ConsoleDownloader(ProgressDisplay* display) {
+  ConsoleDownloader(ProgressDisplay* display, std::FILE* trace) : trace_(trace) {
     if (display != nullptr) {
       SetProgressCallback(
           [display](const http::DownloadProgress& record) { display->Show(record); });
     }
   }
+
+ protected:
+  void ReportRoute(const http::ProxyRoute& route) override {
+    if (trace_ != nullptr) {
+      std::fprintf(trace_, "updater-fetch: %s %s\n", url.c_str(), DescribeRoute(route).c_str());
+    }
+  }
+
+ private:
+  std::FILE* trace_;
 };
 
 }  // namespace fetch

@@ -25,7 +25,7 @@ file -b "$program" | grep -qF "$want_file" || fail "is not a $want_file: $(file 
 
 headers=$("$objdump" -p "$program")
 
-system_dlls='^(kernel32|user32|gdi32|shell32|comctl32|comdlg32|advapi32|ws2_32|msvcrt|ole32|oleaut32|version|crypt32|secur32|bcrypt|ncrypt|ntdll|shlwapi|psapi|userenv|imm32|winmm|rpcrt4)\.dll$'
+system_dlls='^(kernel32|user32|gdi32|shell32|comctl32|comdlg32|advapi32|ws2_32|msvcrt|ole32|oleaut32|version|crypt32|secur32|winhttp|bcrypt|ncrypt|ntdll|shlwapi|psapi|userenv|imm32|winmm|rpcrt4)\.dll$'
 dlls=$(awk '/DLL Name:/ { print tolower($3) }' <<<"$headers" | sort -u)
 [ -n "$dlls" ] || fail "imports no DLL at all (not a linked program?)"
 others=$(grep -vE "$system_dlls" <<<"$dlls" || true)
