@@ -234,4 +234,6 @@ int SocketConnectHost(SocketHandle s, const char* host, std::uint16_t port, std:
   return SocketConnectTimed(s, &target, sizeof target, timeoutMs);
 }
 
+std::string SocketPeerAddress(SocketHandle s) { return CurrentSocketCalls().PeerAddress(s); }
+
 }  // namespace net

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -65,6 +66,11 @@ inline constexpr std::uint16_t kAddressFamilyInet = 2;        // AF_INET
 inline constexpr int kSocketTypeStream = 1;                   // SOCK_STREAM
 inline constexpr std::uint32_t kNoIpv4Address = 0xFFFFFFFFu;  // INADDR_NONE
 
+// "192.0.2.1:80", or "[2001:db8::1]:443" for an IPv6 address (its 16 bytes
+// in network order; IPv4 takes the first four), with the longest run of zero
+// groups written "::".
+std::string SocketAddressText(bool v6, const std::uint8_t* address, std::uint16_t port);
+
 // The system's numbers for the errors that callers of the transport look at:
 // WSAETIMEDOUT 10060, WSAEWOULDBLOCK 10035, WSAVERNOTSUPPORTED 10092 on Windows.
 std::int32_t SocketErrorTimedOut();
@@ -110,6 +116,9 @@ class SocketCalls {
   // on a non-blocking socket (its outcome is then recorded as kNetConnect with
   // connectError), or -error.
   virtual int Connect(SocketHandle s, const void* address, int addressLength) = 0;
+  // getpeername: the address a connected socket reaches, as SocketAddressText
+  // writes it; empty when it has none (also for a scripted socket).
+  virtual std::string PeerAddress(SocketHandle) { return {}; }
 
   // --- Network events ---
   // CreateEventA(NULL, FALSE, FALSE, NULL): an auto-reset event, not

@@ -98,6 +98,22 @@ class WinsockCalls final : public SocketCalls {
     return -WSAGetLastError();
   }
 
+  std::string PeerAddress(SocketHandle s) override {
+    sockaddr_storage address{};
+    int length = sizeof address;
+    if (getpeername(Native(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) return {};
+    if (address.ss_family == AF_INET) {
+      const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+      return SocketAddressText(false, reinterpret_cast<const std::uint8_t*>(&v4.sin_addr),
+                               ntohs(v4.sin_port));
+    }
+    if (address.ss_family == AF_INET6) {
+      const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+      return SocketAddressText(true, v6.sin6_addr.s6_addr, ntohs(v6.sin6_port));
+    }
+    return {};
+  }
+
   SocketEventHandle CreateSocketEvent() override {
     const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     return event == nullptr ? kNoSocketEvent : reinterpret_cast<SocketEventHandle>(event);
