@@ -105,7 +105,7 @@ TEST(PeerDownloads, DirectAndThroughEveryProxyEndWithTheServedFileOrFailForGood)
     ASSERT_TRUE(row[2] == "none" || proxyPort != 0) << variable << " is not set";
     // "localhost" resolves here unless the URL names it for a proxy to resolve.
     testsupport::TableNames names({{row[1].rfind("http://localhost", 0) == 0 ? "" : "localhost",
-                                    testsupport::Ipv4(127, 0, 0, 1)}});
+                                    {testsupport::Ipv4Address(127, 0, 0, 1)}}});
     const net::ScopedSocketCalls scoped(names);
     testsupport::ScratchDir dir;
     const std::string target = dir.Join("file");

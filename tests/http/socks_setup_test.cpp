@@ -35,7 +35,8 @@ std::vector<std::string> Split(const std::string& field, const std::string& sepa
 // The destination names that resolve on this side; all others do not.
 class SocksSetUp : public ::testing::Test {
  protected:
-  testsupport::TableNames names_{{{"updates.example.test", testsupport::Ipv4(10, 1, 2, 3)}}};
+  testsupport::TableNames names_{
+      {{"updates.example.test", {testsupport::Ipv4Address(10, 1, 2, 3)}}}};
   net::ScopedSocketCalls scoped_{names_};
 };
 
