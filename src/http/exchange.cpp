@@ -7,19 +7,14 @@
 #include "http/milliseconds.h"
 #include "http/response_header.h"
 #include "http/socks_setup.h"
+#include "net/host_connection.h"
 #include "net/socket_library.h"
 
 namespace http {
-namespace {
 
-constexpr int kAddressFamilyInet = 2;
-constexpr int kSocketTypeStream = 1;
-
-}  // namespace
-
-int HttpDownloader::OpenConnection() {
+int HttpDownloader::OpenConnection(const std::string& name, std::uint16_t toPort) {
   CloseConnection();
-  connection = net::SocketCreate(kAddressFamilyInet, kSocketTypeStream, 0);
+  connection = net::SocketConnectAddresses(name.c_str(), toPort, Milliseconds(connectTimeout), 1);
   if (connection == net::kInvalidSocket) return 0;
   socketReader = net::ReaderCreate(connection, kBodyBlockSize);
   return socketReader ? 1 : 0;
@@ -35,19 +30,15 @@ void HttpDownloader::CloseConnection() {
 }
 
 HttpDownloader::ConnectResult HttpDownloader::Connect() {
-  const std::uint32_t timeout = Milliseconds(connectTimeout);
   ConnectResult result = ConnectResult::kFailed;
   switch (proxyKind) {
     case PROXY_NONE:
-      result = net::SocketConnectHost(connection, host.c_str(), port, timeout, 1) == 0
-                   ? ConnectResult::kConnected
-                   : ConnectResult::kRetry;
+      result = OpenConnection(host, port) != 0 ? ConnectResult::kConnected : ConnectResult::kRetry;
       break;
     case PROXY_HTTP:
       if (proxyHost.empty()) return ConnectResult::kFailed;
-      result = net::SocketConnectHost(connection, proxyHost.c_str(), proxyPort, timeout, 1) == 0
-                   ? ConnectResult::kConnected
-                   : ConnectResult::kRetry;
+      result = OpenConnection(proxyHost, proxyPort) != 0 ? ConnectResult::kConnected
+                                                         : ConnectResult::kRetry;
       break;
     case PROXY_SOCKS4:
     case PROXY_SOCKS4A:
@@ -97,7 +88,7 @@ RequestResult HttpDownloader::SendRequest(int head) {
     contentLength = 0;
     responseHeader.clear();
     responseHeaderLength = 0;
-    if (OpenConnection() == 0) return REQUEST_FAILED;
+    CloseConnection();
     if (StopAsked()) return REQUEST_STOPPED;
     switch (Connect()) {
       case ConnectResult::kConnected:

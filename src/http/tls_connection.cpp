@@ -16,7 +16,7 @@ namespace {
 // Asks the proxy on `d.connection` for a tunnel to d.host:d.port.
 RequestResult OpenProxyTunnel(HttpDownloader& d, const std::string& proxyAuthorization) {
   if (HasControlByte(d.host)) return REQUEST_FAILED;
-  const std::string authority = d.host + ":" + std::to_string(d.port);
+  const std::string authority = UrlHost(d.host) + ":" + std::to_string(d.port);
   const std::string request = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n" +
                               proxyAuthorization + "\r\n";
   const int length = static_cast<int>(request.size());
