@@ -4,9 +4,10 @@
 
 namespace platform {
 
-std::string SocketAddressText(bool v6, const std::uint8_t* address, std::uint16_t port) {
+std::string SocketAddressText(const IpAddress& ip, std::uint16_t port) {
+  const std::uint8_t* address = ip.bytes.data();
   char text[64];
-  if (!v6) {
+  if (!ip.v6) {
     std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", address[0], address[1], address[2],
                   address[3], static_cast<unsigned>(port));
     return text;
