@@ -9,6 +9,7 @@
 #include "install/install_names.h"
 #include "platform/files.h"
 #include "platform/install_files.h"
+#include "platform/system_error.h"
 
 namespace app {
 namespace {
@@ -111,11 +112,14 @@ bool UpdateRun::TakeLocalPackage(const std::string& archivePath, const std::stri
   }
   const std::int64_t size = m_release->fields.size;
   platform::DeleteFile(copy);  // left by a run that ended before it could remove it
+  RunFailure failed{RunStep::kInstall, FailureKind::kInstallFailed};
+  failed.item = install::kLocalCopyName;
   if (package.SeekToEnd() && package.Tell() == size && package.Seek(0) &&
-      RoomFor(m_programDir, size) && platform::CopyToNewFile(package, copy)) {
-    return true;
+      RoomFor(m_programDir, size)) {
+    if (platform::CopyToNewFile(package, copy)) return true;
+    failed.systemError = platform::LastSystemError();
   }
-  Fail({RunStep::kInstall, FailureKind::kInstallFailed});
+  Fail(std::move(failed));
   return false;
 }
 

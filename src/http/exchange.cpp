@@ -77,9 +77,9 @@ bool HttpDownloader::ContinuesPartialFile(const PartialFile& resume) const {
   return !resume.validator || (lastModifiedFromServer != 0 && lastModified == *resume.validator);
 }
 
-RequestResult HttpDownloader::Retry(RetryCause cause) {
+RequestResult HttpDownloader::Retry(RetryCause cause, int status) {
   retryCause_ = cause;
-  retryStatus_ = 0;
+  retryStatus_ = status;
   retryError_ = cause == RetryCause::kStatus ? 0 : net::SocketLastError();
   return REQUEST_RETRY;
 }
@@ -195,9 +195,7 @@ RequestResult HttpDownloader::SendRequest(int head) {
         }
         return REQUEST_OK;
       case HEADER_RETRY:
-        Retry(RetryCause::kStatus);
-        retryStatus_ = status;
-        return REQUEST_RETRY;
+        return Retry(RetryCause::kStatus, status);
       case HEADER_REDIRECT:
         if (++redirects > kMaxRedirects) return REQUEST_FAILED;
         continue;

@@ -341,9 +341,9 @@ class HttpDownloader {
   // Applies the retry policy to one transient failure, announces the retry
   // and pauses: true to go on.
   bool RetryAllowed();
-  // Records why the request is to be tried again (with the socket's error,
-  // but for kStatus); REQUEST_RETRY.
-  RequestResult Retry(RetryCause cause);
+  // Records why the request is to be tried again: the socket's error, or for
+  // kStatus the answer's `status`. REQUEST_RETRY.
+  RequestResult Retry(RetryCause cause, int status = 0);
   // The trace of the exchange about to be judged: the one under way.
   ExchangeRecord CurrentExchange(int head, std::int64_t resumeOffset) const;
 
