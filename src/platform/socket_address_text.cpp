@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 
 #include "platform/socket_calls.h"
 
@@ -37,6 +38,29 @@ std::string SocketAddressText(const IpAddress& ip, std::uint16_t port) {
     out += text;
   }
   return out + "]:" + std::to_string(port);
+}
+
+std::string SocketAddressText(const void* socketAddress, std::size_t length) {
+  std::uint16_t family = 0;
+  if (length < sizeof family) return {};
+  std::memcpy(&family, socketAddress, sizeof family);
+  IpAddress ip;
+  std::uint8_t port[2];
+  if (family == kAddressFamilyInet && length >= sizeof(Ipv4SocketAddress)) {
+    Ipv4SocketAddress v4;
+    std::memcpy(&v4, socketAddress, sizeof v4);
+    std::memcpy(ip.bytes.data(), v4.address, sizeof v4.address);
+    std::memcpy(port, v4.port, sizeof port);
+  } else if (family == AddressFamilyInet6() && length >= sizeof(Ipv6SocketAddress)) {
+    Ipv6SocketAddress v6;
+    std::memcpy(&v6, socketAddress, sizeof v6);
+    ip.v6 = true;
+    std::memcpy(ip.bytes.data(), v6.address, sizeof v6.address);
+    std::memcpy(port, v6.port, sizeof port);
+  } else {
+    return {};
+  }
+  return SocketAddressText(ip, static_cast<std::uint16_t>(port[0] << 8 | port[1]));
 }
 
 }  // namespace platform

@@ -96,6 +96,9 @@ struct IpAddress {
 // "192.0.2.1:80", or "[2001:db8::1]:443" for an IPv6 address, with the
 // longest run of zero groups written "::".
 std::string SocketAddressText(const IpAddress& address, std::uint16_t port);
+// The same for a sockaddr_in or sockaddr_in6 of `length` bytes; empty for
+// another family.
+std::string SocketAddressText(const void* socketAddress, std::size_t length);
 
 // The system's numbers for the errors that callers of the transport look at:
 // WSAETIMEDOUT 10060, WSAEWOULDBLOCK 10035, WSAVERNOTSUPPORTED 10092 on Windows.

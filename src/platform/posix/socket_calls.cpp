@@ -131,19 +131,7 @@ class PosixSocketCalls final : public SocketCalls {
     if (::getpeername(Descriptor(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
       return {};
     }
-    if (address.ss_family == AF_INET) {
-      const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
-      IpAddress ip;
-      std::memcpy(ip.bytes.data(), &v4.sin_addr, 4);
-      return SocketAddressText(ip, ntohs(v4.sin_port));
-    }
-    if (address.ss_family == AF_INET6) {
-      const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
-      IpAddress ip{true, {}};
-      std::memcpy(ip.bytes.data(), v6.sin6_addr.s6_addr, 16);
-      return SocketAddressText(ip, ntohs(v6.sin6_port));
-    }
-    return {};
+    return SocketAddressText(&address, length);
   }
 
   SocketEventHandle CreateSocketEvent() override {
