@@ -108,6 +108,7 @@ bool HttpDownloader::RetryAllowed() {
   retryAfterMs_.reset();  // it answered this failure only
   retryCount = retrySchedule_.retries();
   if (!pause) return false;
+  retryPauseMs_ = *pause;
   Notify(NOTIFY_RETRY);
   return PauseBeforeRetry(*pause) && !StopAsked();
 }
@@ -286,6 +287,7 @@ DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::
           retrySchedule_.Progress(NowMs());
         } else if (++fruitlessTransfers >= kMaxFruitlessTransfers) {
           fruitlessTransfers = 0;
+          Retry(RetryCause::kBroken);
           if (!RetryAllowed()) return failOrStop();
         }
         continue;
