@@ -123,7 +123,9 @@ std::string KeyIdText(const KeyId& id) {
     text += kDigits[id[i] >> 4];
     text += kDigits[id[i] & 0xF];
   }
-  return text;
+  // minisign writes the number without leading zeros.
+  const std::size_t first = text.find_first_not_of('0');
+  return first == std::string::npos ? "0" : text.substr(first);
 }
 
 std::int64_t TrustedTimestamp(std::string_view trustedComment) {

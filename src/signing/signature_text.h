@@ -53,7 +53,7 @@ bool ParsePublicKeys(std::string_view text, std::vector<PublicKey>& keys);
 bool ParseSignatureFile(std::string_view text, SignatureFile& signature);
 
 // A key id as minisign shows it in its key files' comments: the bytes as a
-// little-endian 64-bit number, in 16 upper-case hex digits.
+// little-endian 64-bit number in upper-case hex, without leading zeros.
 std::string KeyIdText(const KeyId& id);
 
 // The release time that the trusted comment carries as a tab-separated field

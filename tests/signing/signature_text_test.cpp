@@ -4,6 +4,7 @@
 
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -110,6 +111,16 @@ TEST(SignatureText, ReadsEveryKeyOfAList) {
     std::vector<signing::PublicKey> keys;
     EXPECT_EQ(signing::ParsePublicKeys(c.text, keys) ? keys.size() : 0, c.keys) << c.text;
   }
+}
+
+// Written as minisign writes them in its key files' comments.
+TEST(SignatureText, ShowsKeyIdsAsMinisignDoes) {
+  const std::pair<signing::KeyId, std::string> cases[] = {
+      {{0xD9, 0xC7, 0x95, 0x41, 0x33, 0xD5, 0x9B, 0x1C}, "1C9BD5334195C7D9"},
+      {{0xA5, 0x4A, 0xD4, 0x14, 0xD3, 0xD8, 0xFF, 0x0F}, "FFFD8D314D44AA5"},
+      {{0, 0, 0, 0, 0, 0, 0, 0}, "0"},
+  };
+  for (const auto& [id, text] : cases) EXPECT_EQ(signing::KeyIdText(id), text);
 }
 
 }  // namespace
