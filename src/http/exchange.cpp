@@ -8,19 +8,14 @@
 #include "http/proxy_policy.h"
 #include "http/response_header.h"
 #include "http/socks_setup.h"
+#include "net/host_connection.h"
 #include "net/socket_library.h"
 
 namespace http {
-namespace {
 
-constexpr int kAddressFamilyInet = 2;
-constexpr int kSocketTypeStream = 1;
-
-}  // namespace
-
-int HttpDownloader::OpenConnection() {
+int HttpDownloader::OpenConnection(const std::string& name, std::uint16_t toPort) {
   CloseConnection();
-  connection = net::SocketCreate(kAddressFamilyInet, kSocketTypeStream, 0);
+  connection = net::SocketConnectAddresses(name.c_str(), toPort, Milliseconds(connectTimeout), 1);
   if (connection == net::kInvalidSocket) return 0;
   socketReader = net::ReaderCreate(connection, kBodyBlockSize);
   return socketReader ? 1 : 0;
@@ -43,19 +38,15 @@ std::vector<ProxyRoute> HttpDownloader::Routes() const {
 }
 
 HttpDownloader::ConnectResult HttpDownloader::Connect() {
-  const std::uint32_t timeout = Milliseconds(connectTimeout);
   ConnectResult result = ConnectResult::kFailed;
   switch (route_.kind) {
     case PROXY_NONE:
-      result = net::SocketConnectHost(connection, host.c_str(), port, timeout, 1) == 0
-                   ? ConnectResult::kConnected
-                   : ConnectResult::kRetry;
+      result = OpenConnection(host, port) != 0 ? ConnectResult::kConnected : ConnectResult::kRetry;
       break;
     case PROXY_HTTP:
       if (route_.host.empty()) return ConnectResult::kFailed;
-      result = net::SocketConnectHost(connection, route_.host.c_str(), route_.port, timeout, 1) == 0
-                   ? ConnectResult::kConnected
-                   : ConnectResult::kRetry;
+      result = OpenConnection(route_.host, route_.port) != 0 ? ConnectResult::kConnected
+                                                             : ConnectResult::kRetry;
       break;
     case PROXY_SOCKS4:
     case PROXY_SOCKS4A:
@@ -112,7 +103,7 @@ RequestResult HttpDownloader::SendRequest(int head) {
     for (const ProxyRoute& route : routes) {
       route_ = route;
       ReportRoute(route_);
-      if (OpenConnection() == 0) return REQUEST_FAILED;
+      CloseConnection();
       if (StopAsked()) return REQUEST_STOPPED;
       // A proxy that cannot be reached gives way to the next route listed.
       connected = Connect();

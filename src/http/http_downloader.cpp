@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "http/header_text.h"
+#include "net/host_connection.h"
 
 namespace http {
 namespace {
@@ -20,6 +21,26 @@ std::optional<std::uint16_t> PortValue(const std::string& text) {
   }
   if (value < 1 || value > 65535) return std::nullopt;
   return static_cast<std::uint16_t>(value);
+}
+
+// Splits "HOST[:PORT]", where HOST may be an IPv6 address in brackets (so
+// that its colons are not taken for the port's), into the host without
+// brackets and the port's text, if one is given. False for brackets around
+// anything but an IPv6 address, or followed by anything but a port.
+bool SplitAuthority(const std::string& text, std::string& host,
+                    std::optional<std::string>& portText) {
+  std::size_t colon = text.find(':');
+  if (text.starts_with('[')) {
+    const std::size_t close = text.find(']');
+    if (close == std::string::npos || !net::ParseIpv6Text(text.substr(1, close - 1))) return false;
+    if (close + 1 < text.size() && text[close + 1] != ':') return false;
+    host = text.substr(1, close - 1);
+    colon = close + 1 < text.size() ? close + 1 : std::string::npos;
+  } else {
+    host = text.substr(0, colon);
+  }
+  if (colon != std::string::npos) portText = text.substr(colon + 1);
+  return true;
 }
 
 }  // namespace
@@ -45,27 +66,29 @@ int ParseUrl(const std::string& url, std::string& host, std::string& object, std
   const std::size_t slash = rest.find('/');
   if (slash == std::string::npos) return 0;
   object = rest.substr(slash);
-  const std::string hostPort = rest.substr(0, slash);
-  const std::size_t colon = hostPort.find(':');
-  if (colon == std::string::npos) {
-    host = hostPort;
-    port = DefaultPort(tls);
-  } else {
-    const std::optional<std::uint16_t> value = PortValue(hostPort.substr(colon + 1));
-    if (!value) {
-      object.clear();
-      tls = 0;
-      return 0;
-    }
-    host = hostPort.substr(0, colon);
-    port = *value;
+  std::string name;
+  std::optional<std::string> portText;
+  std::optional<std::uint16_t> value;
+  if (SplitAuthority(rest.substr(0, slash), name, portText)) {
+    value = portText ? PortValue(*portText) : DefaultPort(tls);
   }
+  if (!value) {
+    object.clear();
+    tls = 0;
+    return 0;
+  }
+  host = name;
+  port = *value;
   return 1;
 }
 
 int ParseUrl(const std::string& url, std::string& host, std::string& object, std::uint16_t& port) {
   int tls = 0;
   return ParseUrl(url, host, object, port, tls);
+}
+
+std::string UrlHost(const std::string& host) {
+  return host.find(':') == std::string::npos ? host : "[" + host + "]";
 }
 
 HttpDownloader::HttpDownloader() = default;

@@ -96,10 +96,12 @@ struct DownloadProgress {
 using ProgressCallback = std::function<void(const DownloadProgress& record)>;
 
 // Splits an http or https URL into host, object (path and query) and port
-// (by default 80, or 443 for https); `tls` says whether it is https. The
-// outputs are always overwritten. Nonzero when the URL was understood; a URL
-// with a control byte, which could end a request line early, or with a port
-// that is not a decimal number from 1 to 65535, is never understood.
+// (by default 80, or 443 for https); `tls` says whether it is https. An IPv6
+// address stands in brackets ("http://[::1]:8080/"); `host` then holds it
+// without them. The outputs are always overwritten. Nonzero when the URL was
+// understood; a URL with a control byte, which could end a request line
+// early, a port that is not a decimal number from 1 to 65535, or brackets
+// around anything but an IPv6 address, is never understood.
 int ParseUrl(const std::string& url, std::string& host, std::string& object, std::uint16_t& port,
              int& tls);
 int ParseUrl(const std::string& url, std::string& host, std::string& object, std::uint16_t& port);
@@ -120,6 +122,9 @@ class BodySink {
   // the file they held (the progress records count those).
   virtual Verdict Take(const char* data, std::size_t size, std::size_t& kept) = 0;
 };
+
+// `host` as a URL and the Host field write it: an IPv6 address in brackets.
+std::string UrlHost(const std::string& host);
 
 class ProxyPolicy;
 
@@ -151,8 +156,11 @@ class HttpDownloader {
   // Asks the running operation, from any thread, to stop at its next poll.
   void RequestStop() { stopRequested.store(1); }
 
-  // Request exchange (used by QueryInfo and Download).
-  int OpenConnection();
+  // Request exchange (used by QueryInfo and Download). OpenConnection drops
+  // the previous connection, connects to `name`:`toPort` (every address of
+  // the name in turn, within connectTimeout) and makes the connection's
+  // reader: nonzero when both exist.
+  int OpenConnection(const std::string& name, std::uint16_t toPort);
   void CloseConnection();
   RequestResult SendRequest(int head);
 

@@ -56,7 +56,7 @@ HeaderResult HttpDownloader::ParseResponseHeader(const std::string& block, std::
   if (status >= 300 && status <= 399) {
     const std::optional<std::string_view> location = FindField(*response, "Location");
     if (!location || location->empty() || HasControlByte(*location)) return HEADER_FAILED;
-    const std::string newUrl = ResolveRedirect(useTls != 0, host, port, object, *location);
+    const std::string newUrl = ResolveRedirect(useTls != 0, UrlHost(host), port, object, *location);
     std::string newHost;
     std::string newObject;
     std::uint16_t newPort = 0;

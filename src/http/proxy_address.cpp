@@ -67,27 +67,6 @@ bool ParseIpv4(std::string_view text, std::uint8_t* bytes) {
   return true;
 }
 
-// Groups of up to four hex digits split by ":", the last two may be an IPv4
-// address; appended to `bytes`.
-bool ParseIpv6Groups(std::string_view text, std::vector<std::uint8_t>& bytes) {
-  while (!text.empty()) {
-    const std::size_t colon = text.find(':');
-    const std::string_view group = text.substr(0, colon);
-    if (colon == std::string_view::npos && group.find('.') != std::string_view::npos) {
-      std::uint8_t v4[4];
-      if (!ParseIpv4(group, v4)) return false;
-      bytes.insert(bytes.end(), v4, v4 + 4);
-      return true;
-    }
-    const auto value = group.size() <= 4 ? WholeNumber<unsigned>(group, 16, 0xFFFF) : std::nullopt;
-    if (!value || colon + 1 == text.size()) return false;
-    bytes.push_back(static_cast<std::uint8_t>(*value >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(*value & 0xFF));
-    text.remove_prefix(colon == std::string_view::npos ? text.size() : colon + 1);
-  }
-  return true;
-}
-
 }  // namespace
 
 const char* ProxyScheme(int kind) {
@@ -98,25 +77,9 @@ const char* ProxyScheme(int kind) {
 }
 
 std::optional<IpAddress> ParseIpAddress(std::string_view text) {
+  if (text.find(':') != std::string_view::npos) return net::ParseIpv6Text(text);
   IpAddress address;
-  if (text.find(':') == std::string_view::npos) {
-    if (!ParseIpv4(text, address.bytes.data())) return std::nullopt;
-    return address;
-  }
-  address.v6 = true;
-  const std::size_t gap = text.find("::");
-  std::vector<std::uint8_t> head;
-  std::vector<std::uint8_t> tail;
-  if (gap == std::string_view::npos) {
-    if (!ParseIpv6Groups(text, head) || head.size() != 16) return std::nullopt;
-  } else if (!ParseIpv6Groups(text.substr(0, gap), head) ||
-             !ParseIpv6Groups(text.substr(gap + 2), tail) || head.size() + tail.size() > 14 ||
-             (text.size() > gap + 2 && text[gap + 2] == ':')) {
-    return std::nullopt;
-  }
-  std::copy(head.begin(), head.end(), address.bytes.begin());
-  std::copy(tail.begin(), tail.end(),
-            address.bytes.end() - static_cast<std::ptrdiff_t>(tail.size()));
+  if (!ParseIpv4(text, address.bytes.data())) return std::nullopt;
   return address;
 }
 

@@ -4,12 +4,13 @@
 // parsers: whatever is not one of these forms is refused.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "net/host_connection.h"
 
 namespace http {
 
@@ -44,12 +45,9 @@ const char* ProxyScheme(int kind);
 // (1080 for socks). Entries that are not understood are left out.
 std::vector<ProxyRoute> ProxyListRoutes(std::string_view list, bool tls);
 
-// An IPv4 or IPv6 address in the usual text forms (IPv6 without brackets),
-// as 16 bytes (IPv4 in the first four) and its family.
-struct IpAddress {
-  bool v6 = false;
-  std::array<std::uint8_t, 16> bytes{};
-};
+// An IPv4 address in dotted decimal or an IPv6 address in its text forms
+// (without brackets), as 16 bytes (IPv4 in the first four) and its family.
+using IpAddress = net::IpAddress;
 std::optional<IpAddress> ParseIpAddress(std::string_view text);
 
 // The non-empty pieces of `text` between any of the `separators`.

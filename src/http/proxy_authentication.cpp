@@ -90,11 +90,7 @@ RequestResult HttpDownloader::AnswerProxyChallenge(std::string& block,
 
   // The refused connection may close after its 407: the handshake has a
   // connection of its own.
-  if (OpenConnection() == 0) return REQUEST_FAILED;
-  if (net::SocketConnectHost(connection, route_.host.c_str(), route_.port,
-                             Milliseconds(connectTimeout), 1) != 0) {
-    return REQUEST_RETRY;
-  }
+  if (OpenConnection(route_.host, route_.port) == 0) return REQUEST_RETRY;
   std::string challenge;
   for (int round = 0; round < kMaxAuthRounds; ++round) {
     std::string token;

@@ -9,7 +9,8 @@
 namespace http {
 
 // The absolute URL that `location` names when it came in answer to a request
-// for `object` on `host`:`port` over http, or https when `tls`. A location
+// for `object` on `host`:`port` over http, or https when `tls` (`host` as a
+// URL writes it, an IPv6 address in brackets). A location
 // with a scheme comes back as it is (only "http" and "https" will parse
 // afterwards); "//host/path" gets the request's scheme; a rooted path keeps
 // scheme, host and port; a relative path is resolved against the directory

@@ -29,7 +29,7 @@ bool HttpDownloader::ComposeRequest(int head, const PartialFile& resume, std::st
     Base64Encode(authUser + ":" + authPassword, encoded);
     text += "Authorization: Basic " + encoded + "\r\n";
   }
-  text += "Host: " + host;
+  text += "Host: " + UrlHost(host);
   if (port != DefaultPort(useTls)) text += ":" + std::to_string(port);
   text += "\r\n";
   text += "Accept: */*\r\n";

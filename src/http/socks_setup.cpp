@@ -1,11 +1,12 @@
 #include "http/socks_setup.h"
 
 #include <cstdint>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "http/milliseconds.h"
 #include "net/event_socket.h"
+#include "net/host_connection.h"
 #include "net/socks_client.h"
 
 namespace http {
@@ -19,6 +20,11 @@ constexpr std::uint8_t kMethodLogin = 2;
 bool TravelsWhole(const std::string& text, bool counted) {
   if (text.find('\0') != std::string::npos) return false;
   return !counted || text.size() <= net::SOCKS_MAX_COUNTED_TEXT;
+}
+
+// The destination's addresses as this side resolves them.
+std::vector<net::IpAddress> Resolve(const HttpDownloader& d) {
+  return net::ResolveHostAddresses(d.host.c_str(), 1, Milliseconds(d.connectTimeout));
 }
 
 class SocksHandshake {
@@ -41,11 +47,13 @@ class SocksHandshake {
   }
 
   // SOCKS4a: the proxy resolves `host`, unless it resolves here, in which
-  // case a plain SOCKS4 request carries the address.
-  RequestResult Socks4a() {
-    const std::uint32_t address =
-        net::ResolveHost(d_.host.c_str(), 1, Milliseconds(d_.connectTimeout));
+  // case a plain SOCKS4 request carries the address. `addresses` are those
+  // found here.
+  RequestResult Socks4a(const std::vector<net::IpAddress>& addresses) {
+    const std::uint32_t address = net::FirstIpv4Address(addresses);
     if (address != net::kInaddrNone) return Socks4(address);
+    // SOCKS4 has no room for an IPv6 address, and its name is for names.
+    if (net::ParseIpv6Text(d_.host)) return REQUEST_FAILED;
     if (!TravelsWhole(proxy_.user, false) || !TravelsWhole(d_.host, false)) return REQUEST_FAILED;
     if (!ConnectToProxy()) return REQUEST_RETRY;
     if (net::Socks4aConnect(d_.connection, net::SOCKS_COMMAND_CONNECT, d_.port, d_.host.c_str(),
@@ -75,16 +83,17 @@ class SocksHandshake {
       return REQUEST_FAILED;
     }
 
+    // The first address found here, of either family; else the name. By
+    // name, the proxy resolves it, unless it is an address already.
     const bool resolveHere = !byName || ParseIpAddress(d_.host).has_value();
-    const std::uint32_t address =
-        resolveHere ? net::ResolveHost(d_.host.c_str(), 1, Milliseconds(d_.connectTimeout))
-                    : net::kInaddrNone;
+    const std::vector<net::IpAddress> addresses =
+        resolveHere ? Resolve(d_) : std::vector<net::IpAddress>{};
     int sent = 0;
-    if (address != net::kInaddrNone) {
-      std::uint8_t bytes[4];
-      std::memcpy(bytes, &address, sizeof bytes);  // already in network order
-      sent = net::Socks5Connect(d_.connection, net::SOCKS_COMMAND_CONNECT, net::SOCKS5_ADDRESS_IPV4,
-                                bytes, d_.port, sendTimeout_);
+    if (!addresses.empty()) {
+      const bool v6 = addresses.front().v6;
+      sent = net::Socks5Connect(d_.connection, net::SOCKS_COMMAND_CONNECT,
+                                v6 ? net::SOCKS5_ADDRESS_IPV6 : net::SOCKS5_ADDRESS_IPV4,
+                                addresses.front().bytes.data(), d_.port, sendTimeout_);
     } else {
       if (!TravelsWhole(d_.host, true)) return REQUEST_FAILED;
       sent = net::Socks5Connect(d_.connection, net::SOCKS_COMMAND_CONNECT, net::SOCKS5_ADDRESS_NAME,
@@ -106,10 +115,7 @@ class SocksHandshake {
     return ReplyHolds(net::SOCKS5_LOGIN_REPLY) ? REQUEST_OK : REQUEST_RETRY;
   }
 
-  bool ConnectToProxy() {
-    return net::SocketConnectHost(d_.connection, proxy_.host.c_str(), proxy_.port,
-                                  Milliseconds(d_.connectTimeout), 1) == 0;
-  }
+  bool ConnectToProxy() { return d_.OpenConnection(proxy_.host, proxy_.port) != 0; }
 
   // Read in full and reporting success.
   bool ReplyHolds(net::SocksReplyKind kind, net::SocksReply& reply) {
@@ -130,19 +136,20 @@ class SocksHandshake {
 }  // namespace
 
 RequestResult SetUpSocksConnection(HttpDownloader& d, const ProxyRoute& proxy) {
-  if (proxy.host.empty() || !d.socketReader) return REQUEST_FAILED;
+  if (proxy.host.empty()) return REQUEST_FAILED;
   SocksHandshake handshake(d, proxy);
   switch (proxy.kind) {
     case PROXY_SOCKS4: {
-      // Plain SOCKS4 carries an address only: a name that does not resolve
-      // here cannot be sent, so the proxy is not even contacted.
-      const std::uint32_t address =
-          net::ResolveHost(d.host.c_str(), 1, Milliseconds(d.connectTimeout));
-      if (address == net::kInaddrNone) return REQUEST_RETRY;
-      return handshake.Socks4(address);
+      // Plain SOCKS4 carries an IPv4 address only: a name that does not
+      // resolve here cannot be sent, so the proxy is not even contacted; one
+      // that has IPv6 addresses alone never can be.
+      const std::vector<net::IpAddress> addresses = Resolve(d);
+      const std::uint32_t address = net::FirstIpv4Address(addresses);
+      if (address != net::kInaddrNone) return handshake.Socks4(address);
+      return addresses.empty() ? REQUEST_RETRY : REQUEST_FAILED;
     }
     case PROXY_SOCKS4A:
-      return handshake.Socks4a();
+      return handshake.Socks4a(Resolve(d));
     case PROXY_SOCKS5:
       return handshake.Socks5(false);
     case PROXY_SOCKS5_HOSTNAME:

@@ -15,7 +15,7 @@ namespace {
 
 // The request for a tunnel to d.host:d.port.
 std::string TunnelRequest(const HttpDownloader& d, const std::string& proxyAuthorization) {
-  const std::string authority = d.host + ":" + std::to_string(d.port);
+  const std::string authority = UrlHost(d.host) + ":" + std::to_string(d.port);
   return "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n" + proxyAuthorization +
          "\r\n";
 }

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "net/operation_event.h"
 #include "net/socket_library.h"
 
 namespace net {
@@ -18,71 +19,11 @@ using platform::WaitOutcome;
 constexpr std::uint32_t kWouldBlockPauseMs = 100;
 constexpr std::uint32_t kCloseDrainWaitMs = 4000;
 constexpr int kCloseDrainBytes = 256;
-constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
 
 int Fail(std::int32_t code) {
   SetSocketLastError(code);
   return -1;
 }
-
-// The event of one operation: created with the operation, deselected (where
-// selected) and closed on every way out. It stores no error itself.
-class OperationEvent {
- public:
-  OperationEvent(SocketCalls& calls, SocketHandle s)
-      : calls_(calls), socket_(s), event_(calls.CreateSocketEvent()) {}
-  ~OperationEvent() {
-    Deselect();
-    if (event_ != platform::kNoSocketEvent) calls_.CloseSocketEvent(event_);
-  }
-  OperationEvent(const OperationEvent&) = delete;
-  OperationEvent& operator=(const OperationEvent&) = delete;
-
-  bool created() const { return event_ != platform::kNoSocketEvent; }
-
-  bool Select(std::uint32_t mask) {
-    selected_ = calls_.SelectSocketEvents(socket_, event_, mask) == 0;
-    return selected_;
-  }
-
-  void Deselect() {
-    if (selected_) calls_.SelectSocketEvents(socket_, event_, 0);
-    selected_ = false;
-  }
-
-  // Waits in slices of kStopPollMs, so a stop request ends the wait as a
-  // time-out would, long before the time-out itself.
-  WaitOutcome Wait(std::uint32_t timeoutMs) {
-    if (!StopFlagInPlace()) return calls_.WaitForSocketEvent(event_, timeoutMs);
-    for (std::uint32_t left = timeoutMs;;) {
-      if (StopRequested()) return WaitOutcome::kTimedOut;
-      const std::uint32_t slice = left < kStopPollMs ? left : kStopPollMs;
-      const WaitOutcome outcome = calls_.WaitForSocketEvent(event_, slice);
-      if (outcome != WaitOutcome::kTimedOut || left == slice) return outcome;
-      if (left != kWaitForever) left -= slice;
-    }
-  }
-
-  // Waits and fetches what was recorded: 0, or the code to store.
-  std::int32_t Await(std::uint32_t timeoutMs, NetworkEvents& events) {
-    switch (Wait(timeoutMs)) {
-      case WaitOutcome::kSignalled:
-        break;
-      case WaitOutcome::kTimedOut:
-        return ErrTimedOut();
-      case WaitOutcome::kFailed:
-        return calls_.LastSocketError();
-    }
-    if (calls_.EnumerateSocketEvents(socket_, event_, events) != 0) return calls_.LastSocketError();
-    return 0;
-  }
-
- private:
-  SocketCalls& calls_;
-  SocketHandle socket_;
-  platform::SocketEventHandle event_;
-  bool selected_ = false;
-};
 
 // Only the peer's close, or the awaited event alone with an error of its own.
 bool RecordsFailure(const NetworkEvents& events, std::uint32_t awaited, std::int32_t awaitedError) {
@@ -220,18 +161,6 @@ int SocketConnectTimed(SocketHandle s, const void* address, int addressLength,
   if (const std::int32_t code = event.Await(timeoutMs, recorded); code != 0) return Fail(code);
   if (recorded.connectError != 0) return Fail(recorded.connectError);
   return 0;
-}
-
-int SocketConnectHost(SocketHandle s, const char* host, std::uint16_t port, std::uint32_t timeoutMs,
-                      int useResolverThread) {
-  const std::uint32_t address = ResolveHost(host, useResolverThread, timeoutMs);
-  if (address == kInaddrNone) return Fail(CurrentSocketCalls().LastSocketError());
-  platform::Ipv4SocketAddress target{};
-  target.family = platform::kAddressFamilyInet;
-  target.port[0] = static_cast<std::uint8_t>(port >> 8);
-  target.port[1] = static_cast<std::uint8_t>(port & 0xFF);
-  std::memcpy(target.address, &address, sizeof target.address);
-  return SocketConnectTimed(s, &target, sizeof target, timeoutMs);
 }
 
 }  // namespace net

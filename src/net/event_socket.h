@@ -1,6 +1,7 @@
-// IPv4 stream sockets whose every wait has a time-out in milliseconds. A failing
+// Stream sockets whose every wait has a time-out in milliseconds. A failing
 // operation returns -1 and leaves the platform's error number in the calling
-// thread's SocketLastError().
+// thread's SocketLastError(). The look-up and connect here are IPv4's;
+// host_connection.h reaches a host by every address it has, IPv6 too.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +19,8 @@ inline constexpr std::uint32_t kInaddrNone = platform::kNoIpv4Address;
 // with the full time-out. The socket turns non-blocking at its first timed
 // operation and stays so.
 
-// A socket with SO_REUSEADDR set; the transport asks for AF_INET (2),
-// SOCK_STREAM (1), protocol 0. kInvalidSocket on failure (code stored).
+// A socket with SO_REUSEADDR set; the transport asks for AF_INET (2) or
+// AF_INET6, SOCK_STREAM (1), protocol 0. kInvalidSocket on failure (code stored).
 SocketHandle SocketCreate(int family, int type, int protocol);
 // With `immediate`, closes at once. Otherwise gracefully: stops sending, then
 // reads and discards what the peer still sends, 256 bytes per pass waiting at
@@ -46,7 +47,8 @@ int SocketSendTimed(SocketHandle s, const char* buffer, int length, std::uint32_
 // SocketSendTimed until all is sent or one fails: the total sent, equal to
 // length on success; on failure the code of the failed send stays stored.
 int SocketSendAll(SocketHandle s, const char* buffer, int length, std::uint32_t timeoutMs);
-// `address` is a 16-byte IPv4 sockaddr_in (platform::Ipv4SocketAddress).
+// `address` is a sockaddr_in or sockaddr_in6 (platform::Ipv4SocketAddress,
+// Ipv6SocketAddress) of the socket's family.
 // 0 when connected; -1 on failure or time-out with the attempt's own error
 // code (or ErrTimedOut() for the wait) stored.
 int SocketConnectTimed(SocketHandle s, const void* address, int addressLength,

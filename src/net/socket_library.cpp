@@ -6,6 +6,7 @@ thread_local std::int32_t socketLastError = 0;
 thread_local const ScopedStopFlag* innermostStopFlag = nullptr;
 platform::SocketCalls* replacementCalls = nullptr;
 constexpr std::uint16_t kWantedVersion = 0x0202;  // 2.2
+constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
 }  // namespace
 
 int SocketStartup() {
@@ -48,6 +49,19 @@ bool StopRequested() {
     if (f->flag_.load() != 0) return true;
   }
   return false;
+}
+
+platform::WaitOutcome WaitForSocketEvents(std::span<const platform::SocketEventHandle> events,
+                                          std::uint32_t timeoutMs) {
+  platform::SocketCalls& calls = CurrentSocketCalls();
+  if (!StopFlagInPlace()) return calls.WaitForSocketEvents(events, timeoutMs);
+  for (std::uint32_t left = timeoutMs;;) {
+    if (StopRequested()) return platform::WaitOutcome::kTimedOut;
+    const std::uint32_t slice = left < kStopPollMs ? left : kStopPollMs;
+    const platform::WaitOutcome outcome = calls.WaitForSocketEvents(events, slice);
+    if (outcome != platform::WaitOutcome::kTimedOut || left == slice) return outcome;
+    if (left != kWaitForever) left -= slice;
+  }
 }
 
 ScopedSocketCalls::ScopedSocketCalls(platform::SocketCalls& calls) : previous_(replacementCalls) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 
 #include "platform/socket_calls.h"
 
@@ -62,6 +63,12 @@ class ScopedStopFlag {
 // its flags is set.
 bool StopFlagInPlace();
 bool StopRequested();
+
+// Waits for any of `events` as the platform's WaitForSocketEvents does; while
+// a stop flag is in place, in slices of kStopPollMs, and once a stop is asked
+// for it gives up as a time-out would, long before the time-out itself.
+platform::WaitOutcome WaitForSocketEvents(std::span<const platform::SocketEventHandle> events,
+                                          std::uint32_t timeoutMs);
 
 class ScopedSocketCalls {
  public:

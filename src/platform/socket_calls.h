@@ -14,7 +14,11 @@
 //   (on POSIX both EAGAIN and EINPROGRESS are reported as that number).
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 namespace platform {
 
@@ -48,6 +52,9 @@ enum class WaitOutcome {
   kFailed,     // any other return; the last socket error holds the cause
 };
 
+// WSA_MAXIMUM_WAIT_EVENTS: the most events one wait takes.
+inline constexpr std::size_t kMostWaitedEvents = 64;
+
 // How ShutdownSocket stops the connection (SD_SEND, SD_BOTH).
 inline constexpr int kShutdownSend = 1;
 inline constexpr int kShutdownBoth = 2;
@@ -64,6 +71,26 @@ static_assert(sizeof(Ipv4SocketAddress) == 16);
 inline constexpr std::uint16_t kAddressFamilyInet = 2;        // AF_INET
 inline constexpr int kSocketTypeStream = 1;                   // SOCK_STREAM
 inline constexpr std::uint32_t kNoIpv4Address = 0xFFFFFFFFu;  // INADDR_NONE
+
+// An IPv6 socket address in the layout of sockaddr_in6 (28 bytes), the same
+// on every system but for the family's number (AddressFamilyInet6()).
+struct Ipv6SocketAddress {
+  std::uint16_t family;
+  std::uint8_t port[2];
+  std::uint8_t flowInfo[4];
+  std::uint8_t address[16];
+  std::uint32_t scopeId;
+};
+static_assert(sizeof(Ipv6SocketAddress) == 28);
+// AF_INET6: 10 on Linux, 23 on Windows.
+std::uint16_t AddressFamilyInet6();
+
+// An address as a look-up gives it, in network byte order: IPv4 in the first
+// four bytes, or IPv6.
+struct IpAddress {
+  bool v6 = false;
+  std::array<std::uint8_t, 16> bytes{};
+};
 
 // The system's numbers for the errors that callers of the transport look at:
 // WSAETIMEDOUT 10060, WSAEWOULDBLOCK 10035, WSAVERNOTSUPPORTED 10092 on Windows.
@@ -124,9 +151,11 @@ class SocketCalls {
   // bytes are waiting, kNetWrite while a send can go, kNetClose once the peer
   // has closed.
   virtual int SelectSocketEvents(SocketHandle s, SocketEventHandle event, std::uint32_t mask) = 0;
-  // WSAWaitForMultipleEvents(1, &event, TRUE, timeoutMs, TRUE) for a selected
-  // event. 0xFFFFFFFF waits without limit.
-  virtual WaitOutcome WaitForSocketEvent(SocketEventHandle event, std::uint32_t timeoutMs) = 0;
+  // WSAWaitForMultipleEvents(n, events, FALSE, timeoutMs, TRUE) for selected
+  // events, each of its own socket, at most kMostWaitedEvents: kSignalled once
+  // any of them is. 0xFFFFFFFF waits without limit.
+  virtual WaitOutcome WaitForSocketEvents(std::span<const SocketEventHandle> events,
+                                          std::uint32_t timeoutMs) = 0;
   // WSAEnumNetworkEvents(s, event, &events): fetches and resets the events
   // recorded since the select, limited to the selected mask. 0, or -1 (last
   // socket error set, e.g. for a socket that was closed).
@@ -140,14 +169,18 @@ class SocketCalls {
 
   // --- Time ---
   virtual void Pause(std::uint32_t ms) = 0;  // Sleep
+  // Milliseconds of a clock that only goes forward (GetTickCount), for the
+  // time left of an operation; it wraps around, so only differences count.
+  virtual std::uint32_t NowMs() = 0;
 
   // --- Names ---
   // inet_addr: the IPv4 address of a dotted text in network byte order,
   // kNoIpv4Address for anything else (so also for "255.255.255.255").
   virtual std::uint32_t ParseIpv4(const char* text) = 0;
-  // gethostbyname: the first IPv4 address of the name in network byte order,
-  // or kNoIpv4Address. Must be callable from any thread (POSIX: getaddrinfo).
-  virtual std::uint32_t LookUpHost(const char* name) = 0;
+  // getaddrinfo (Windows: GetAddrInfoW) for a stream socket of either family:
+  // every address of the name, in the order the system gives; empty when it
+  // has none. Must be callable from any thread.
+  virtual std::vector<IpAddress> LookUpAddresses(const char* name) = 0;
   // Whether a look-up may run on a thread of its own (Windows: an NT-family
   // system, GetVersionExA platform id 2; POSIX: always).
   virtual bool ResolverThreadAvailable() = 0;

@@ -55,8 +55,9 @@ class TlsSession {
   virtual std::size_t Read(std::span<char> buffer, TlsStatus& status) = 0;
 };
 
-// A client session for `hostName` (a DNS name or a dotted IPv4 address, which
-// is then matched against the certificate's IP addresses), ready for its
+// A client session for `hostName` (a DNS name, or an IPv4 or IPv6 address
+// without brackets, which is then matched against the certificate's IP
+// addresses), ready for its
 // first Handshake call. Null when this system has no TLS engine, the trust
 // cannot be loaded (no certificate in `caCertificates`) or the library fails.
 std::unique_ptr<TlsSession> CreateTlsSession(const std::string& hostName, const TlsTrust& trust);

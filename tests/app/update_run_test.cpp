@@ -232,11 +232,11 @@ bool Await(Signal& signal) { return signal.try_acquire_for(20s); }
 class HeldLookUp : public testsupport::TableNames {
  public:
   HeldLookUp() : TableNames({}) {}
-  std::uint32_t LookUpHost(const char*) override {
+  std::vector<platform::IpAddress> LookUpAddresses(const char*) override {
     reached.release();
     if (!Await(released)) gaveUp = true;
     returned.release();
-    return 0xFFFFFFFFu;
+    return {};
   }
   Signal reached{0}, released{0}, returned{0};
   std::atomic<bool> gaveUp{false};

@@ -5,13 +5,16 @@
 #                      [--signed-updater PATH --secret-key MINISIGN-KEY --next-key MINISIGN-KEY
 #                       [--answer-box PATH]]
 # With --emulator (the Windows build under wine) CMake names only the whole
-# download run and the signed runs: the other cases read the POSIX dialog's
-# output. The signed runs use an updater built with the public keys of both
-# MINISIGN-KEYs and sign their packages with minisign as they go.
+# download runs (the long directory and the addresses among them), the silent
+# run, the Windows proxy settings and the signed runs: the other cases read
+# the POSIX dialog's output. The signed runs use an updater built with the
+# public keys of both MINISIGN-KEYs and sign their packages with minisign as
+# they go.
 #
 import collections
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import threading
@@ -30,6 +33,14 @@ UPDATE_FILES = {"korvanta-data.txt": "version 2\n", "sub/old.txt": "replaced\n",
                 "readonly.txt": "read-only item\n"}
 ITEMS = [zip_item(name, text.encode(), 0o100444 if name == "readonly.txt" else 0o100644)
          for name, text in UPDATE_FILES.items()]
+
+
+# Hands a request on to nginx and its answer back.
+def relay_to(conn, port):
+    with socket.create_connection(("127.0.0.1", port)) as upstream:
+        upstream.sendall(read_request(conn))
+        for chunk in iter(lambda: upstream.recv(65536), b""):
+            conn.sendall(chunk)
 
 
 class UpdateRun(unittest.TestCase):
@@ -78,6 +89,30 @@ class UpdateRun(unittest.TestCase):
         self.assertEqual((status, {name: program.read(name) for name in UPDATE_FILES}),
                          (UPDATED, UPDATE_FILES), err)
         self.assertTrue(wait_until(lambda: program.starts(), 10))
+
+    # An IPv6 address, and a name of a private /etc/hosts (in a mount
+    # namespace of the run's own) whose addresses the system orders ::1,
+    # 127.0.0.1, 127.0.0.2, while only the last one listens.
+    def test_ipv6_address_and_a_name_whose_first_addresses_refuse(self):
+        if os.environ.get("UPDATER_TEST_IPV6") != "1" or os.geteuid() != 0:
+            self.skipTest("needs IPv6 loopback, and root for a mount namespace")
+        _, url = publish(self, "addresses", ITEMS)
+        relay = Server(lambda conn, _: relay_to(conn, int(os.environ["UPDATER_TEST_HTTP_PORT"])),
+                       host="127.0.0.2")
+        self.addCleanup(relay.close)
+        hosts = os.path.join(scratch(self), "hosts")
+        with open(hosts, "w") as f:
+            f.write("127.0.0.2 dual.test\n127.0.0.1 dual.test\n::1 dual.test\n")
+        private_hosts = ["unshare", "-m", "sh", "-c", 'mount --bind "$0" /etc/hosts && exec "$@"',
+                         hosts]
+        host_port = "127.0.0.1:" + os.environ["UPDATER_TEST_HTTP_PORT"]
+        for target, wrapper in ((url.replace("127.0.0.1", "[::1]"), ()),
+                                (url.replace(host_port, "dual.test:%d" % relay.port), private_hosts)):
+            program = ProgramDir(scratch(self, "updater-run-"))
+            status, err = program.run(target, wrapper=wrapper)
+            self.assertEqual((status, program.read("korvanta-data.txt")), (UPDATED, "version 2\n"),
+                             target + err)
+        self.assertEqual(relay.connections, 2)  # HEAD and GET
 
     def test_message_one_in_the_terminal_opens_the_page_on_enter_only(self):
         for key, opened in ((b"\x1b", False), (b"\r", True)):

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -38,7 +39,8 @@ class FeedSocketCalls : public testsupport::ScriptedSocketCalls {
     return static_cast<int>(n);
   }
   int Send(platform::SocketHandle, const char*, int length) override { return length; }
-  platform::WaitOutcome WaitForSocketEvent(platform::SocketEventHandle, std::uint32_t) override {
+  platform::WaitOutcome WaitForSocketEvents(std::span<const platform::SocketEventHandle>,
+                                            std::uint32_t) override {
     return Remaining() == 0 && timesOut_ ? platform::WaitOutcome::kTimedOut
                                          : platform::WaitOutcome::kSignalled;
   }

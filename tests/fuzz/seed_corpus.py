@@ -182,6 +182,8 @@ def urls():
             "http://h.test/\x00nul", "http://h.test/\x7f", "http://a://b/c", "h.test/no-scheme",
             "http://h.test/%2e%2e/%00", "http://h.test\\back\\slash/", "http://h.test/\tx",
             "http://" + "h" * 300 + "/" + "p" * 600,
+            "https://[::ffff:1.2.3.4]/x", "http://[1:2:3:4:5:6:7:8]:1/", "http://[1::2::3]/",
+            "http://[fe80::1]x/",
     ]):
         seed("parse_url", "%02d" % i, url)
 

@@ -12,10 +12,12 @@
 
 #include "http/http_downloader.h"
 #include "http/partial_file.h"
+#include "net/host_connection.h"
 #include "net/socket_library.h"
 #include "platform/files.h"
 #include "recording_downloader.h"
 #include "support/loopback_peers.h"
+#include "support/loopback_tcp.h"
 #include "support/scratch_dir.h"
 #include "support/table_names.h"
 #include "support/table_rows.h"
@@ -87,6 +89,12 @@ TEST_F(PeerTest, FollowsEveryRedirectAndFailsAfterCountedRequests) {
 TEST(PeerDownloads, DirectAndThroughEveryProxyEndWithTheServedFileOrFailForGood) {
   UPDATER_REQUIRE_PEERS(peers);
   const std::string big = Served(peers, "big.bin");
+  // 127.0.0.3 at nginx's port holds one connection it never accepts and
+  // drops every further SYN.
+  const testsupport::TcpListener silent(3, peers.httpPort, 0);
+  const net::UniqueSocket held(net::SocketConnectAddresses("127.0.0.3", peers.httpPort, 5000, 0));
+  ASSERT_NE(held.get(), net::kInvalidSocket);
+  const auto lo = testsupport::Ipv4Address(127, 0, 0, 1);
   // By their values: http::PROXY_NONE, PROXY_HTTP, -, PROXY_SOCKS4, PROXY_SOCKS4A, PROXY_SOCKS5,
   // PROXY_SOCKS5_HOSTNAME.
   const std::vector<std::string> kinds = {"-",       "http",   "",       "socks4",
@@ -100,14 +108,21 @@ TEST(PeerDownloads, DirectAndThroughEveryProxyEndWithTheServedFileOrFailForGood)
     const std::size_t at = row[1].find('@'), end = row[1].find('@', at + 1);
     ASSERT_NE(end, std::string::npos);
     row[1].replace(at, end + 1 - at, PeerVariable(row[1].substr(at + 1, end - at - 1) + "_PORT"));
-    // The proxy's port likewise, by its name: "ssh-socks" in SSH_SOCKS_PORT.
-    std::string variable = row[2] + "_PORT";
+    // The proxy's port likewise, by its name: "ssh-socks" in SSH_SOCKS_PORT;
+    // "-v6" after the name: the proxy at [::1].
+    const bool proxyV6 = row[2].ends_with("-v6");
+    std::string variable = row[2].substr(0, row[2].size() - (proxyV6 ? 3 : 0)) + "_PORT";
     for (char& c : variable) c = c == '-' ? '_' : static_cast<char>(std::toupper(c));
     const std::uint16_t proxyPort = row[2] == "none" ? 0 : testsupport::PeerPort(variable);
     ASSERT_TRUE(row[2] == "none" || proxyPort != 0) << variable << " is not set";
+    if ((proxyV6 || row[1].find("[::1]") != std::string::npos) && PeerVariable("IPV6") != "1") {
+      continue;  // no IPv6 loopback on this machine
+    }
     // "localhost" resolves here unless the URL names it for a proxy to resolve.
-    testsupport::TableNames names({{row[1].rfind("http://localhost", 0) == 0 ? "" : "localhost",
-                                    testsupport::Ipv4(127, 0, 0, 1)}});
+    testsupport::TableNames names(
+        {{row[1].rfind("http://localhost", 0) == 0 ? "" : "localhost", {lo}},
+         {"refusing.test", {testsupport::Ipv4Address(127, 0, 0, 2), lo}},
+         {"silent.test", {testsupport::Ipv4Address(127, 0, 0, 3), lo}}});
     const net::ScopedSocketCalls scoped(names);
     testsupport::ScratchDir dir;
     const std::string target = dir.Join("file");
@@ -117,7 +132,7 @@ TEST(PeerDownloads, DirectAndThroughEveryProxyEndWithTheServedFileOrFailForGood)
     httptest::RecordingDownloader d;
     d.caCertificates = testsupport::ReadFileBytes(peers.tlsCaFile);
     d.proxyKind = static_cast<int>(std::find(kinds.begin(), kinds.end(), row[3]) - kinds.begin());
-    d.proxyHost = "127.0.0.1";
+    d.proxyHost = proxyV6 ? "::1" : "127.0.0.1";
     d.proxyPort = proxyPort;
     d.proxyAuth = row[4] == "none" ? 0 : 1;
     const bool socks = row[2].rfind("microsocks", 0) == 0;

@@ -49,6 +49,11 @@ TEST(ComposeRequest, SendsTheHeaderSetInOrder) {
   EXPECT_EQ(head.rfind("HEAD /a%20b.zip HTTP/1.1\r\nAuthorization: Basic ", 0), 0u) << head;
   EXPECT_EQ(head.find("Proxy-Authorization"), std::string::npos);
   EXPECT_EQ(head.find("Range"), std::string::npos);
+  // An IPv6 address goes in brackets, with the port as ever.
+  Target(d, "http://[::1]:8080/a");
+  EXPECT_NE(Compose(d, 0).find("\r\nHost: [::1]:8080\r\n"), std::string::npos);
+  Target(d, "https://[fe80::1]/a");
+  EXPECT_NE(Compose(d, 0).find("\r\nHost: [fe80::1]\r\n"), std::string::npos);
 }
 
 TEST(ComposeRequest, RefusesValuesThatWouldInjectALine) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "http/http_downloader.h"
+#include "net/host_connection.h"
 #include "net/socket_library.h"
 #include "recording_downloader.h"
 #include "support/loopback_tcp.h"
@@ -32,10 +33,19 @@ std::vector<std::string> Split(const std::string& field, const std::string& sepa
   return pieces;
 }
 
-// The destination names that resolve on this side; all others do not.
+net::IpAddress Ipv6(const char* text) { return *net::ParseIpv6Text(text); }
+
+// The destination names that resolve on this side, and the proxy's name; all
+// others do not.
 class SocksSetUp : public ::testing::Test {
  protected:
-  testsupport::TableNames names_{{{"updates.example.test", testsupport::Ipv4(10, 1, 2, 3)}}};
+  const net::IpAddress v4_ = testsupport::Ipv4Address(10, 1, 2, 3);
+  testsupport::TableNames names_{
+      {{"updates.example.test", {v4_}},
+       {"v6.example.test", {Ipv6("2001:db8::5"), v4_}},
+       {"v6only.example.test", {Ipv6("2001:db8::7")}},
+       {"proxy.example.test",
+        {testsupport::Ipv6Loopback(), testsupport::Ipv4Address(127, 0, 0, 1)}}}};
   net::ScopedSocketCalls scoped_{names_};
 };
 
@@ -84,7 +94,9 @@ TEST_F(SocksSetUp, EveryHandshakeSendsItsBytesAndEndsAsItsAnswerDeserves) {
                   : row[1] == "socks4a" ? http::PROXY_SOCKS4A
                   : row[1] == "socks5h" ? http::PROXY_SOCKS5_HOSTNAME
                                         : http::PROXY_SOCKS5;
-    d.proxyHost = flagged("no-host") ? "" : "127.0.0.1";
+    d.proxyHost = flagged("no-host")      ? ""
+                  : flagged("proxy-name") ? "proxy.example.test"
+                                          : "127.0.0.1";
     d.proxyPort = flagged("closed") ? testsupport::ClosedPort() : proxy.port();
     d.proxyAuth = row[1] == "socks5-login" ? 1 : 0;
     d.proxyUser = testsupport::Bytes(row[3]);

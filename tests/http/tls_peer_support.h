@@ -29,7 +29,7 @@ inline net::TlsConnectResult Handshake(std::uint16_t port, const std::string& ho
 
 class PeerTest : public ::testing::Test {
  protected:
-  testsupport::TableNames names_{{{"localhost", testsupport::Ipv4(127, 0, 0, 1)}}};
+  testsupport::TableNames names_{{{"localhost", {testsupport::Ipv4Address(127, 0, 0, 1)}}}};
   net::ScopedSocketCalls scoped_{names_};
 };
 

@@ -3,14 +3,18 @@
 // pauses, which result comes back and which code is stored.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "net/event_socket.h"
+#include "net/host_connection.h"
 #include "net/socket_library.h"
 #include "support/scripted_socket_calls.h"
+#include "support/table_names.h"
 #include "support/table_rows.h"
 
 namespace {
@@ -45,6 +49,11 @@ TEST(EventSocketSequence, CallsOfEachOperation) {
       {"connect", [] { return net::SocketConnectTimed(kSocket, "", 16, 900); }},
       {"connect-host",
        [] { return net::SocketConnectHost(kSocket, "nowhere.invalid", 80, 100, 1); }},
+      {"race",
+       [] {
+         const net::SocketHandle s = net::SocketConnectAddresses("three.test", 80, 900, 1);
+         return s == net::kInvalidSocket ? -1 : 0;
+       }},
       {"close", [] { return net::SocketClose(kSocket, 0); }},
       {"close-at-once", [] { return net::SocketClose(kSocket, 1); }},
       {"create", [] { return net::SocketCreate(2, 1, 0) == net::kInvalidSocket ? -1 : 0; }},
@@ -66,9 +75,19 @@ TEST(EventSocketSequence, CallsOfEachOperation) {
       calls.startResult = results.at(0);
       calls.grantVersion = static_cast<std::uint16_t>(results.at(1));
     }
-    std::vector<int> e = Numbers(row[3]);
-    e.resize(5);
-    calls.recorded = {{static_cast<std::uint32_t>(e[0]), e[1], e[2], e[3], e[4]}};
+    // Each wait's enumerations, one group per socket, split by ",".
+    calls.recorded.clear();
+    for (std::size_t at = 0; at != std::string::npos;) {
+      const std::size_t comma = row[3].find(',', at);
+      std::vector<int> e = Numbers(row[3].substr(at, comma - at));
+      e.resize(5);
+      calls.recorded.push_back({static_cast<std::uint32_t>(e[0]), e[1], e[2], e[3], e[4]});
+      at = comma == std::string::npos ? comma : comma + 1;
+    }
+    if (row[1] == "race" && row[5] != "no-names") {
+      calls.addresses = {testsupport::Ipv6Loopback(), testsupport::Ipv4Address(127, 0, 0, 2),
+                         testsupport::Ipv4Address(127, 0, 0, 1)};
+    }
     std::istringstream outcomes(row[4]);
     for (std::string w; outcomes >> w;) calls.waits.push_back(waits.at(w));
     const std::string &fault = row[5];
@@ -79,6 +98,9 @@ TEST(EventSocketSequence, CallsOfEachOperation) {
     calls.shutdownResult = fault == "shutdown" ? -1 : 0;
     calls.reuseResult = fault == "reuse" ? -1 : 0;
     const net::ScopedSocketCalls scope(calls);
+    const std::atomic<int> stop{1};
+    std::optional<net::ScopedStopFlag> stopped;
+    if (fault == "stopped") stopped.emplace(stop);
     net::SetSocketLastError(kUntouched);
     EXPECT_EQ(operations.at(row[1])(), std::stoi(row[6]));
     EXPECT_EQ(net::SocketLastError(), row[7] == "-" ? kUntouched : Numbers(row[7])[0]);

@@ -18,10 +18,10 @@ namespace {
 // up at its time-out or at a stop, not wait for it.
 struct StuckLookUp : testsupport::TableNames {
   StuckLookUp() : TableNames({}) {}
-  std::uint32_t LookUpHost(const char*) override {
+  std::vector<platform::IpAddress> LookUpAddresses(const char*) override {
     released.get_future().wait();
     finished.set_value();
-    return testsupport::Ipv4(127, 0, 0, 1);
+    return {testsupport::Ipv4Address(127, 0, 0, 1)};
   }
   std::promise<void> released, finished;
 };

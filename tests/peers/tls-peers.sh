@@ -1,15 +1,15 @@
 # The https side of the loopback nginx: a test CA and certificates that
 # openssl makes at run time, and one TLS server block per kind of
 # certificate or protocol, each on a free port of 127.0.0.1:
-#   UPDATER_TEST_HTTPS_PORT            the CA's certificate for localhost and 127.0.0.1
+#   UPDATER_TEST_HTTPS_PORT            the CA's certificate for localhost, 127.0.0.1 and ::1
 #   UPDATER_TEST_HTTPS_UNTRUSTED_PORT  the same names, signed by a CA nobody trusts
 #   UPDATER_TEST_HTTPS_WRONG_HOST_PORT the CA's certificate for another name only
 #   UPDATER_TEST_HTTPS_EXPIRED_PORT    the CA's certificate, expired in 2020
 #   UPDATER_TEST_HTTPS_TLS10_PORT      the good certificate, TLS 1.0 only
 #   UPDATER_TEST_HTTPS_TLS13_PORT      the good certificate, TLS 1.3 only
 #   UPDATER_TEST_TLS_CA                the test CA's certificate (PEM)
-# Sourced by with-peers.sh before nginx starts: it reads here, docroot and
-# peers_dir and its free_ports, writes $peers_dir/tls-servers.conf.in
+# Sourced by with-peers.sh before nginx starts: it reads here, docroot,
+# peers_dir, has_v6 and its free_ports, writes $peers_dir/tls-servers.conf.in
 # (with-peers.sh fills in nginx's http port; nginx.conf includes the result)
 # and sets https_port for the redirects of nginx.conf.in.
 
@@ -43,7 +43,7 @@ tls_leaf() {
 
 tls_ca ca
 tls_ca other-ca
-tls_leaf good ca "DNS:localhost,IP:127.0.0.1" -days 30
+tls_leaf good ca "DNS:localhost,IP:127.0.0.1,IP:::1" -days 30
 tls_leaf untrusted other-ca "DNS:localhost,IP:127.0.0.1" -days 30
 tls_leaf wrong-host ca "DNS:elsewhere.test" -days 30
 tls_leaf expired ca "DNS:localhost,IP:127.0.0.1" -startdate 20200101000000Z -enddate 20200102000000Z
@@ -51,9 +51,12 @@ tls_leaf expired ca "DNS:localhost,IP:127.0.0.1" -startdate 20200101000000Z -end
 read -r https_port untrusted_port wrong_host_port expired_port tls10_port tls13_port \
   < <(free_ports 6)
 
-# tls_server PORT CERT [DIRECTIVES]: a server block serving the docroot.
+# tls_server PORT CERT [DIRECTIVES]: a server block serving the docroot, on
+# [::1] too where the machine has it.
 tls_server() {
-  sed -e "s|@TLS_PORT@|$1|" -e "s|@CERT@|$2|g" -e "s|@DIRECTIVES@|${3:-}|" \
+  local v6=""
+  [ "$has_v6" -eq 0 ] || v6="listen [::1]:$1 ssl;"
+  sed -e "s|@TLS_PORT@|$1|" -e "s|@CERT@|$2|g" -e "s|@DIRECTIVES@|${3:-}|" -e "s|@LISTEN_V6@|$v6|" \
     -e "s|@DOCROOT@|$docroot|" -e "s|@TLS_DIR@|$tls_dir|g" "$here/tls-server.conf.in"
 }
 {

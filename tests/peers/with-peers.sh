@@ -5,7 +5,8 @@
 #   tests/peers/with-peers.sh COMMAND [ARGS...]
 # Each peer listens on 127.0.0.1 at a free port; the command sees
 #   nginx (static files, redirects): UPDATER_TEST_HTTP_PORT, UPDATER_TEST_DOCROOT
-#     (files/ below it), UPDATER_TEST_NGINX_ACCESS_LOG
+#     (files/ below it), UPDATER_TEST_NGINX_ACCESS_LOG; UPDATER_TEST_IPV6 is 1
+#     when it also listens on [::1] at the same port (the machine has IPv6)
 #   nginx over https with certificates of every kind (tls-peers.sh):
 #     UPDATER_TEST_HTTPS_PORT, UPDATER_TEST_HTTPS_*_PORT, UPDATER_TEST_TLS_CA
 #   tinyproxy without and with Basic authentication: UPDATER_TEST_TINYPROXY_PORT,
@@ -95,15 +96,15 @@ if [ -n "${UPDATER_TEST_BIG_FILE_MIB:-}" ]; then
   head -c $((UPDATER_TEST_BIG_FILE_MIB * 1024 * 1024)) /dev/urandom >"$docroot/files/huge.bin"
 fi
 touch -d '2021-03-04 05:06:07 UTC' "$docroot"/files/* "$docroot"/files/Mixed/*
+# A stock /etc/hosts maps "localhost" to 127.0.0.1 and ::1, and a proxy that
+# resolves it for a test may reach either, so nginx (http and https) also listens
+# on [::1] at the same ports wherever the machine has IPv6 loopback.
+has_v6=1
+python3 -c 'import socket; socket.socket(socket.AF_INET6).bind(("::1", 0))' 2>/dev/null || has_v6=0
 # shellcheck source=tests/peers/tls-peers.sh
 . "$here/tls-peers.sh"
 chmod -R a+rX "$peers_dir"
 
-# A stock /etc/hosts maps "localhost" to 127.0.0.1 and ::1, and a proxy that
-# resolves it for a test may reach either, so nginx also listens on [::1] at
-# the same port wherever the machine has IPv6 loopback.
-has_v6=1
-python3 -c 'import socket; socket.socket(socket.AF_INET6).bind(("::1", 0))' 2>/dev/null || has_v6=0
 user_line=""
 [ "$(id -u)" -ne 0 ] || user_line="user root root;"
 launch_nginx() {
@@ -117,7 +118,7 @@ launch_nginx() {
     >"$peers_dir/nginx.out" 2>&1 &
 }
 start nginx launch_nginx
-export UPDATER_TEST_HTTP_PORT=$port UPDATER_TEST_DOCROOT=$docroot
+export UPDATER_TEST_HTTP_PORT=$port UPDATER_TEST_DOCROOT=$docroot UPDATER_TEST_IPV6=$has_v6
 export UPDATER_TEST_NGINX_ACCESS_LOG="$peers_dir/nginx-access.log"
 
 proxy_user=updater

@@ -50,8 +50,11 @@ class TcpConnection {
 
 class TcpListener {
  public:
-  // Listens on 127.0.0.1 at a port the system picks.
-  TcpListener();
+  // Listens on 127.0.0.`host` at `port` (0: one the system picks), holding
+  // at most about `backlog` connections that it has not accepted. With a
+  // backlog of 0 and one connection held, Linux drops every further SYN: an
+  // address that never answers.
+  explicit TcpListener(std::uint8_t host = 1, std::uint16_t port = 0, int backlog = 16);
   ~TcpListener() {
     if (valid()) platform::SystemSocketCalls().CloseSocket(s_);
   }

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <deque>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "platform/socket_calls.h"
 
@@ -31,6 +33,10 @@ class ScriptedSocketCalls : public platform::SocketCalls {
   bool eventAvailable = true;
   // What LastSocketError() and LastSystemError() return.
   std::int32_t socketError = 0, systemError = 0;
+  // What every look-up finds.
+  std::vector<platform::IpAddress> addresses;
+  // The clock of NowMs(): a wait that times out moves it on by its time-out.
+  std::uint32_t clock = 0;
 
   std::int32_t StartLibrary(std::uint16_t requested, std::uint16_t& granted) override {
     granted = grantVersion != 0 ? grantVersion : requested;
@@ -53,16 +59,21 @@ class ScriptedSocketCalls : public platform::SocketCalls {
   int SelectSocketEvents(H, E, std::uint32_t mask) override {
     return Log("select " + N(mask)), mask == 0 ? 0 : Next(selects, 0);
   }
-  platform::WaitOutcome WaitForSocketEvent(E, std::uint32_t ms) override {
-    return Log("wait " + N(ms)), Next(waits, platform::WaitOutcome::kSignalled);
+  // "wait MS", or "wait MS for N" for several events.
+  platform::WaitOutcome WaitForSocketEvents(std::span<const E> events, std::uint32_t ms) override {
+    Log("wait " + N(ms) + (events.size() > 1 ? " for " + N(events.size()) : ""));
+    const platform::WaitOutcome outcome = Next(waits, platform::WaitOutcome::kSignalled);
+    if (outcome == platform::WaitOutcome::kTimedOut) clock += ms;
+    return outcome;
   }
   int EnumerateSocketEvents(H, E, platform::NetworkEvents& events) override {
     events = (Log("enumerate"), Next(recorded, platform::NetworkEvents{}));
     return enumerateResult;
   }
   void Pause(std::uint32_t ms) override { Log("pause " + N(ms)); }
+  std::uint32_t NowMs() override { return clock; }
   std::uint32_t ParseIpv4(const char*) override { return platform::kNoIpv4Address; }
-  std::uint32_t LookUpHost(const char*) override { return platform::kNoIpv4Address; }
+  std::vector<platform::IpAddress> LookUpAddresses(const char*) override { return addresses; }
   bool ResolverThreadAvailable() override { return false; }
 
  private:

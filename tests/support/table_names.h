@@ -9,8 +9,10 @@
 #include <bit>
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/socket_calls.h"
 
@@ -19,6 +21,16 @@ namespace testsupport {
 // An IPv4 address in network byte order, from its dotted parts.
 inline std::uint32_t Ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
   return std::bit_cast<std::uint32_t>(std::array<std::uint8_t, 4>{a, b, c, d});
+}
+// The same as a look-up finds it, and ::1.
+inline platform::IpAddress Ipv4Address(std::uint8_t a, std::uint8_t b, std::uint8_t c,
+                                       std::uint8_t d) {
+  return platform::IpAddress{false, {a, b, c, d}};
+}
+inline platform::IpAddress Ipv6Loopback() {
+  platform::IpAddress address{true, {}};
+  address.bytes[15] = 1;
+  return address;
 }
 
 // One override that hands its call to the system: result, name, (parameters), (arguments).
@@ -30,11 +42,12 @@ class TableNames : public platform::SocketCalls {
   using E = platform::SocketEventHandle;
 
  public:
-  explicit TableNames(std::map<std::string, std::uint32_t> names) : names_(std::move(names)) {}
+  using Names = std::map<std::string, std::vector<platform::IpAddress>>;
+  explicit TableNames(Names names) : names_(std::move(names)) {}
 
-  std::uint32_t LookUpHost(const char* name) override {
+  std::vector<platform::IpAddress> LookUpAddresses(const char* name) override {
     const auto found = names_.find(name);
-    return found == names_.end() ? platform::kNoIpv4Address : found->second;
+    return found == names_.end() ? std::vector<platform::IpAddress>{} : found->second;
   }
   // Every other call goes to the system.
   UPDATER_PASS_ON(std::int32_t, StartLibrary, (std::uint16_t v, std::uint16_t& g), (v, g))
@@ -51,15 +64,17 @@ class TableNames : public platform::SocketCalls {
   UPDATER_PASS_ON(E, CreateSocketEvent, (), ())
   UPDATER_PASS_ON(void, CloseSocketEvent, (E e), (e))
   UPDATER_PASS_ON(int, SelectSocketEvents, (H s, E e, std::uint32_t mask), (s, e, mask))
-  UPDATER_PASS_ON(platform::WaitOutcome, WaitForSocketEvent, (E e, std::uint32_t ms), (e, ms))
+  UPDATER_PASS_ON(platform::WaitOutcome, WaitForSocketEvents,
+                  (std::span<const E> e, std::uint32_t ms), (e, ms))
   UPDATER_PASS_ON(int, EnumerateSocketEvents, (H s, E e, platform::NetworkEvents& r), (s, e, r))
   UPDATER_PASS_ON(void, Pause, (std::uint32_t ms), (ms))
+  UPDATER_PASS_ON(std::uint32_t, NowMs, (), ())
   UPDATER_PASS_ON(std::uint32_t, ParseIpv4, (const char* text), (text))
   UPDATER_PASS_ON(bool, ResolverThreadAvailable, (), ())
 
  private:
   platform::SocketCalls& system_ = platform::SystemSocketCalls();
-  const std::map<std::string, std::uint32_t> names_;
+  const Names names_;
 };
 
 #undef UPDATER_PASS_ON

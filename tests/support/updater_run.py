@@ -145,13 +145,13 @@ def read_request(conn, limit=65536):
     return data
 
 
-# A loopback TCP server on a port the system picks; `handle(conn, index)`
-# runs on a thread of its own for every connection.
+# A loopback TCP server on `host` at a port the system picks;
+# `handle(conn, index)` runs on a thread of its own for every connection.
 class Server:
 
-    def __init__(self, handle):
+    def __init__(self, handle, host="127.0.0.1"):
         self.handle, self.connections, self.threads = handle, 0, []
-        self.listener = socket.create_server(("127.0.0.1", 0), backlog=64)
+        self.listener = socket.create_server((host, 0), backlog=64)
         self.port = self.listener.getsockname()[1]
         threading.Thread(target=self._accept, daemon=True).start()
 
@@ -200,17 +200,18 @@ class ProgramDir:
     def read(self, name, mode="r"):
         return read_if_there(self.join(name), mode)
 
+    # `wrapper`: a command line that the run's own comes after.
     def start(self, *args, preexec=None, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-              how=subprocess.Popen, variables=None, **more):
-        return how([*emulator(), self.join(self.name), *args], stdin=subprocess.DEVNULL,
+              how=subprocess.Popen, variables=None, wrapper=(), **more):
+        return how([*wrapper, *emulator(), self.join(self.name), *args], stdin=subprocess.DEVNULL,
                    stdout=stdout, stderr=stderr, env=run_environment(variables),
                    preexec_fn=preexec, **more)
 
     # The exit status and what the run wrote to standard error (a run
     # that outlives `timeout` is killed and raises TimeoutExpired).
-    def run(self, *args, timeout=60, preexec=None, variables=None):
+    def run(self, *args, timeout=60, preexec=None, variables=None, wrapper=()):
         done = self.start(*args, preexec=preexec, how=subprocess.run, timeout=timeout,
-                          variables=variables)
+                          variables=variables, wrapper=wrapper)
         return done.returncode, done.stderr.decode(errors="replace")
 
     # run(), but under the emulator a box is a real message box, which a

@@ -32,8 +32,15 @@ if ! apt-cache showsrc "$package" 2>/dev/null | grep -qxF "Version: ${version#*:
     uri=$(printf '%s\n' "$entry" | sed -n 's/^URIs: *\([^ ]*\).*/\1/p')
     suite=$(printf '%s\n' "$entry" | sed -n 's/^Suites: *\([^ ]*\).*/\1/p')
     keyring=$(printf '%s\n' "$entry" | sed -n 's/^Signed-By: *//p')
+    # A root made by debootstrap has the one-line form in sources.list instead.
+    if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
+      line=$(grep -E '^deb[[:space:]]' /etc/apt/sources.list | grep -v -- '-security' | head -n 1 |
+        sed -E 's/\[[^]]*\]//')
+      uri=$(printf '%s\n' "$line" | awk '{print $2}')
+      suite=$(printf '%s\n' "$line" | awk '{print $3}')
+    fi
     if [ -z "$uri" ] || [ -z "$suite" ]; then
-      echo "fetch-debian-source: no 'Types: deb' entry in /etc/apt/sources.list.d/debian.sources" >&2
+      echo "fetch-debian-source: no Debian 'deb' entry in /etc/apt/sources.list.d/debian.sources or /etc/apt/sources.list" >&2
       exit 1
     fi
     {

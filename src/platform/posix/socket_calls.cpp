@@ -12,12 +12,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstddef>
+#include <cstring>
 #include <new>
 #include <thread>
+#include <vector>
 
 namespace platform {
 
@@ -26,6 +29,12 @@ static_assert(offsetof(sockaddr_in, sin_family) == offsetof(Ipv4SocketAddress, f
 static_assert(offsetof(sockaddr_in, sin_port) == offsetof(Ipv4SocketAddress, port));
 static_assert(offsetof(sockaddr_in, sin_addr) == offsetof(Ipv4SocketAddress, address));
 static_assert(AF_INET == kAddressFamilyInet && SOCK_STREAM == kSocketTypeStream);
+static_assert(sizeof(sockaddr_in6) == sizeof(Ipv6SocketAddress));
+static_assert(offsetof(sockaddr_in6, sin6_port) == offsetof(Ipv6SocketAddress, port));
+static_assert(offsetof(sockaddr_in6, sin6_addr) == offsetof(Ipv6SocketAddress, address));
+static_assert(offsetof(sockaddr_in6, sin6_scope_id) == offsetof(Ipv6SocketAddress, scopeId));
+
+std::uint16_t AddressFamilyInet6() { return AF_INET6; }
 
 std::int32_t SocketErrorTimedOut() { return ETIMEDOUT; }
 std::int32_t SocketErrorWouldBlock() { return EWOULDBLOCK; }
@@ -147,16 +156,20 @@ class PosixSocketCalls final : public SocketCalls {
     return 0;
   }
 
-  WaitOutcome WaitForSocketEvent(SocketEventHandle event, std::uint32_t timeoutMs) override {
-    PollEvent* record = EventRecord(event);
-    if (record == nullptr || record->fd < 0) {
-      errno = EINVAL;
-      return WaitOutcome::kFailed;
+  WaitOutcome WaitForSocketEvents(std::span<const SocketEventHandle> events,
+                                  std::uint32_t timeoutMs) override {
+    std::array<pollfd, kMostWaitedEvents> entries{};
+    for (std::size_t i = 0; i < events.size(); ++i) {
+      const PollEvent* record = EventRecord(events[i]);
+      if (i == entries.size() || record == nullptr || record->fd < 0) {
+        errno = EINVAL;
+        return WaitOutcome::kFailed;
+      }
+      entries[i] = pollfd{record->fd, PollMask(record->mask), 0};
     }
     using Clock = std::chrono::steady_clock;
     const bool forever = timeoutMs == 0xFFFFFFFFu;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    pollfd entry{record->fd, PollMask(record->mask), 0};
     for (;;) {
       int wait = -1;
       if (!forever) {
@@ -164,9 +177,11 @@ class PosixSocketCalls final : public SocketCalls {
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         wait = left <= 0 ? 0 : static_cast<int>(left > INT_MAX ? INT_MAX : left);
       }
-      const int ready = ::poll(&entry, 1, wait);
+      const int ready = ::poll(entries.data(), events.size(), wait);
       if (ready > 0) {
-        record->revents = entry.revents;
+        for (std::size_t i = 0; i < events.size(); ++i) {
+          EventRecord(events[i])->revents = entries[i].revents;
+        }
         return WaitOutcome::kSignalled;
       }
       if (ready == 0 && (forever || Clock::now() >= deadline)) return WaitOutcome::kTimedOut;
@@ -219,20 +234,32 @@ class PosixSocketCalls final : public SocketCalls {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   }
 
+  std::uint32_t NowMs() override {
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+  }
+
   std::uint32_t ParseIpv4(const char* text) override { return ::inet_addr(text); }
 
-  std::uint32_t LookUpHost(const char* name) override {
+  std::vector<IpAddress> LookUpAddresses(const char* name) override {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) {
-      return kNoIpv4Address;
+    std::vector<IpAddress> addresses;
+    if (::getaddrinfo(name, nullptr, &hints, &found) != 0) return addresses;
+    // Asked for either family, the system gives no other.
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+      IpAddress address;
+      address.v6 = a->ai_family == AF_INET6;
+      const void* bytes = &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr;
+      if (address.v6) bytes = &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr;
+      std::memcpy(address.bytes.data(), bytes, address.v6 ? 16 : 4);
+      addresses.push_back(address);
     }
-    const std::uint32_t address =
-        reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
     ::freeaddrinfo(found);
-    return address;
+    return addresses;
   }
 
   bool ResolverThreadAvailable() override { return true; }

@@ -59,8 +59,11 @@ class OpenSslSession final : public TlsBufferedSession {
     SSL_set_bio(ssl_.get(), bio, bio);  // the session owns it from here
     SSL_set_connect_state(ssl_.get());
 
-    in_addr ipv4{};
-    if (inet_pton(AF_INET, hostName.c_str(), &ipv4) == 1) {
+    // An address is matched against the certificate's IP entries, and never
+    // named in the server name extension.
+    in6_addr address{};
+    if (inet_pton(AF_INET, hostName.c_str(), &address) == 1 ||
+        inet_pton(AF_INET6, hostName.c_str(), &address) == 1) {
       return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_.get()), hostName.c_str()) == 1;
     }
     SSL_set_hostflags(ssl_.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);

@@ -3,7 +3,9 @@
 #include "platform/socket_calls.h"
 
 #include <cstddef>
+#include <vector>
 
+#include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
@@ -18,6 +20,13 @@ static_assert(FD_READ == kNetRead && FD_WRITE == kNetWrite && FD_CONNECT == kNet
 static_assert(SD_SEND == kShutdownSend && SD_BOTH == kShutdownBoth);
 static_assert(INADDR_NONE == kNoIpv4Address);
 static_assert(sizeof(SOCKET) == sizeof(SocketHandle) && INVALID_SOCKET == kInvalidSocket);
+static_assert(sizeof(sockaddr_in6) == sizeof(Ipv6SocketAddress));
+static_assert(offsetof(sockaddr_in6, sin6_port) == offsetof(Ipv6SocketAddress, port));
+static_assert(offsetof(sockaddr_in6, sin6_addr) == offsetof(Ipv6SocketAddress, address));
+static_assert(offsetof(sockaddr_in6, sin6_scope_id) == offsetof(Ipv6SocketAddress, scopeId));
+static_assert(WSA_MAXIMUM_WAIT_EVENTS == kMostWaitedEvents);
+
+std::uint16_t AddressFamilyInet6() { return AF_INET6; }
 
 std::int32_t SocketErrorTimedOut() { return WSAETIMEDOUT; }
 std::int32_t SocketErrorWouldBlock() { return WSAEWOULDBLOCK; }
@@ -111,12 +120,22 @@ class WinsockCalls final : public SocketCalls {
     return WSAEventSelect(Native(s), NativeEvent(event), static_cast<long>(mask)) == 0 ? 0 : -1;
   }
 
-  WaitOutcome WaitForSocketEvent(SocketEventHandle event, std::uint32_t timeoutMs) override {
-    WSAEVENT one = NativeEvent(event);
+  WaitOutcome WaitForSocketEvents(std::span<const SocketEventHandle> events,
+                                  std::uint32_t timeoutMs) override {
+    WSAEVENT handles[WSA_MAXIMUM_WAIT_EVENTS] = {};
+    if (events.size() > WSA_MAXIMUM_WAIT_EVENTS) {
+      WSASetLastError(WSA_INVALID_PARAMETER);
+      return WaitOutcome::kFailed;
+    }
+    for (std::size_t i = 0; i < events.size(); ++i) handles[i] = NativeEvent(events[i]);
+    const DWORD count = static_cast<DWORD>(events.size());
     // Alertable: a queued completion routine ends the wait, which then counts
-    // as failed.
-    const DWORD result = WSAWaitForMultipleEvents(1, &one, TRUE, timeoutMs, TRUE);
-    if (result == WSA_WAIT_EVENT_0) return WaitOutcome::kSignalled;
+    // as failed. Each auto-reset event that signals is reset by the wait that
+    // reports it, or else by the enumeration of its own socket.
+    const DWORD result = WSAWaitForMultipleEvents(count, handles, FALSE, timeoutMs, TRUE);
+    if (result >= WSA_WAIT_EVENT_0 && result < WSA_WAIT_EVENT_0 + count) {
+      return WaitOutcome::kSignalled;
+    }
     if (result == WSA_WAIT_TIMEOUT) return WaitOutcome::kTimedOut;
     return WaitOutcome::kFailed;
   }
@@ -137,17 +156,34 @@ class WinsockCalls final : public SocketCalls {
 
   void Pause(std::uint32_t ms) override { Sleep(ms); }
 
+  std::uint32_t NowMs() override { return GetTickCount(); }
+
   std::uint32_t ParseIpv4(const char* text) override { return inet_addr(text); }
 
-  std::uint32_t LookUpHost(const char* name) override {
-    const hostent* host = gethostbyname(name);
-    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 ||
-        host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr) {
-      return kNoIpv4Address;
+  std::vector<IpAddress> LookUpAddresses(const char* name) override {
+    ADDRINFOW hints;
+    ZeroMemory(&hints, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    ADDRINFOW* found = nullptr;
+    std::vector<IpAddress> addresses;
+    if (GetAddrInfoW(win32::Widen(name).c_str(), nullptr, &hints, &found) != 0) return addresses;
+    for (const ADDRINFOW* a = found; a != nullptr; a = a->ai_next) {
+      IpAddress address;
+      address.v6 = a->ai_family == AF_INET6;
+      if (address.v6) {
+        CopyMemory(address.bytes.data(),
+                   &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr, 16);
+      } else if (a->ai_family == AF_INET) {
+        CopyMemory(address.bytes.data(),
+                   &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr, 4);
+      } else {
+        continue;
+      }
+      addresses.push_back(address);
     }
-    std::uint32_t address = 0;
-    CopyMemory(&address, host->h_addr_list[0], sizeof address);
-    return address;
+    FreeAddrInfoW(found);
+    return addresses;
   }
 
   bool ResolverThreadAvailable() override {

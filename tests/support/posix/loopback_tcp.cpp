@@ -31,15 +31,16 @@ void TcpConnection::Abort() {
   Close();
 }
 
-TcpListener::TcpListener() {
+TcpListener::TcpListener(std::uint8_t host, std::uint16_t port, int backlog) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return;
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_addr.s_addr = htonl(0x7F000000u | host);
+  address.sin_port = htons(port);
   socklen_t length = sizeof address;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd, 16) != 0 ||
+      ::listen(fd, backlog) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     ::close(fd);
     return;

@@ -37,16 +37,17 @@ void TcpConnection::Abort() {
   Close();
 }
 
-TcpListener::TcpListener() {
+TcpListener::TcpListener(std::uint8_t host, std::uint16_t port, int backlog) {
   StartWinsock();
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return;
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_addr.s_addr = htonl(0x7F000000u | host);
+  address.sin_port = htons(port);
   int length = sizeof address;
   if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(s, 16) != 0 ||
+      ::listen(s, backlog) != 0 ||
       ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     ::closesocket(s);
     return;
