@@ -96,7 +96,9 @@ bool WriteBlockMap(platform::File& package, platform::File& map) {
   return out.Put(hash.data(), hash.size()) && out.PutCheck();
 }
 
-BlockMapReader::BlockMapReader() { crypto_generichash_init(&checkState_, nullptr, 0, kMapCheckSize); }
+BlockMapReader::BlockMapReader() {
+  crypto_generichash_init(&checkState_, nullptr, 0, kMapCheckSize);
+}
 
 bool BlockMapReader::TakeHeader() {
   const std::uint8_t* h = pending_.data();
@@ -104,8 +106,9 @@ bool BlockMapReader::TakeHeader() {
   const auto blockSize = static_cast<std::uint32_t>(GetLittleEndian(h + 8, 4));
   const auto packageSize = GetLittleEndian(h + 12, 8);
   if (std::memcmp(h, kMagic, sizeof kMagic) != 0 || version != kBlockMapVersion ||
-      blockSize < kMinBlockSize || blockSize > kMaxBlockSize || (blockSize & (blockSize - 1)) != 0 ||
-      packageSize == 0 || packageSize > static_cast<std::uint64_t>(kMaxBlocks) * blockSize) {
+      blockSize < kMinBlockSize || blockSize > kMaxBlockSize ||
+      (blockSize & (blockSize - 1)) != 0 || packageSize == 0 ||
+      packageSize > static_cast<std::uint64_t>(kMaxBlocks) * blockSize) {
     return false;
   }
   map_.blockSize = blockSize;
@@ -119,7 +122,8 @@ bool BlockMapReader::TakeHeader() {
 
 bool BlockMapReader::Feed(const std::uint8_t* bytes, std::size_t size) {
   for (std::size_t at = 0; at < size && !refused_;) {
-    const std::int64_t checkStart = size_ > 0 ? size_ - static_cast<std::int64_t>(kMapCheckSize) : 0;
+    const std::int64_t checkStart =
+        size_ > 0 ? size_ - static_cast<std::int64_t>(kMapCheckSize) : 0;
     // Which field the next byte belongs to, and how many bytes it has.
     std::size_t field = 0;
     if (size_ == 0) {
@@ -134,7 +138,7 @@ bool BlockMapReader::Feed(const std::uint8_t* bytes, std::size_t size) {
     } else {
       field = kPackageHashSize;
     }
-    std::uint8_t* target = field == kMapCheckSize     ? check_.data()
+    std::uint8_t* target = field == kMapCheckSize      ? check_.data()
                            : field == kPackageHashSize ? map_.packageHash.data()
                                                        : pending_.data();
     const std::size_t take = std::min(field - pendingBytes_, size - at);

@@ -99,7 +99,7 @@ class BlockMapReader {
   std::array<std::uint8_t, kBlockMapHeaderSize> pending_{};  // a field cut between feeds
   std::size_t pendingBytes_ = 0;
   std::array<std::uint8_t, kMapCheckSize> check_{};  // the map check as it came
-  crypto_generichash_state checkState_;  // of every byte before the map check
+  crypto_generichash_state checkState_;              // of every byte before the map check
 };
 
 // The map in the file `map`, read from its start.

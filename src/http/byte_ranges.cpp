@@ -41,7 +41,8 @@ std::optional<std::string> ByteRangesBoundary(std::string_view contentType) {
     if (equals == std::string_view::npos) return std::nullopt;
     const std::string name = Lower(TrimBlanks(contentType.substr(at + 1, equals - at - 1)));
     std::size_t start = equals + 1;
-    while (start < contentType.size() && (contentType[start] == ' ' || contentType[start] == '\t')) {
+    while (start < contentType.size() &&
+           (contentType[start] == ' ' || contentType[start] == '\t')) {
       ++start;
     }
     std::string value;
@@ -121,7 +122,8 @@ bool ByteRangesDecoder::TakeLine() {
       }
       const std::size_t colon = line_.find(':');
       if (colon == std::string::npos) return false;
-      if (!EqualsIgnoreCase(TrimBlanks(std::string_view(line_).substr(0, colon)), "Content-Range")) {
+      if (!EqualsIgnoreCase(TrimBlanks(std::string_view(line_).substr(0, colon)),
+                            "Content-Range")) {
         return true;
       }
       const std::optional<ContentRange> range =
@@ -154,8 +156,8 @@ bool ByteRangesDecoder::TakeLine() {
 bool ByteRangesDecoder::Decode(const char* bytes, std::size_t size, const Sink& sink) {
   for (std::size_t at = 0; at < size && state_ == State::kBody;) {
     if (part_ == Part::kData) {
-      const auto take =
-          static_cast<std::size_t>(std::min<std::int64_t>(left_, static_cast<std::int64_t>(size - at)));
+      const auto take = static_cast<std::size_t>(
+          std::min<std::int64_t>(left_, static_cast<std::int64_t>(size - at)));
       if (!sink(offset_, bytes + at, take)) return false;
       offset_ += static_cast<std::int64_t>(take);
       left_ -= static_cast<std::int64_t>(take);

@@ -48,8 +48,8 @@ class PartsSink final : public BodySink {
 
   Verdict Take(const char* data, std::size_t size, std::size_t& kept) override {
     kept = 0;
-    const bool written = decoder_.Decode(
-        data, size, [&](std::int64_t offset, const char* bytes, std::size_t count) {
+    const bool written =
+        decoder_.Decode(data, size, [&](std::int64_t offset, const char* bytes, std::size_t count) {
           if ((offset != position_ && !file_.Seek(offset)) || !file_.Write(bytes, count)) {
             position_ = -1;
             return false;
@@ -66,7 +66,7 @@ class PartsSink final : public BodySink {
         });
     if (!written) return Verdict::kWriteFailed;
     return decoder_.state() == ByteRangesDecoder::State::kMalformed ? Verdict::kMalformed
-                                                                     : Verdict::kTaken;
+                                                                    : Verdict::kTaken;
   }
   bool Whole() const { return decoder_.state() == ByteRangesDecoder::State::kDone; }
   const std::vector<ByteSpan>& arrived() const { return arrived_; }
@@ -121,7 +121,8 @@ DownloadResult HttpDownloader::DownloadRanges(const std::string& givenUrl, platf
     }
     if (request != REQUEST_OK) return DOWNLOAD_FAILED;
     std::optional<ByteRangesDecoder> decoder = PartsDecoder(responseHeader, fileSize);
-    if (!decoder || contentLength > fileSize + kPartOverheadBytes * static_cast<std::int64_t>(taken)) {
+    if (!decoder ||
+        contentLength > fileSize + kPartOverheadBytes * static_cast<std::int64_t>(taken)) {
       return DOWNLOAD_FAILED;
     }
     PartsSink sink(std::move(*decoder), target);
