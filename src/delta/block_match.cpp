@@ -115,7 +115,7 @@ bool FindBlocksInPlace(const BlockMap& map, platform::File& target, BlockSources
 
 bool FindBlocksIn(const BlockMap& map, platform::File& previous, BlockSources& sources,
                   const StopCheck& stop) {
-  if (sodium_init() < 0) return false;
+  if (sodium_init() < 0 || !previous.Seek(0)) return false;
   const std::size_t window = map.blockSize;
   BlockIndex index(map, sources);
   std::vector<std::uint8_t> data(std::max<std::size_t>(kReadBytes, window) + window);
