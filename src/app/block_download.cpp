@@ -97,7 +97,7 @@ UpdateRun::BlockResult UpdateRun::BuildFromBlocks(const std::string& packagePath
     if (fetched != http::DOWNLOAD_OK) return BlockResult::kNotBuilt;
   }
   if (!target.Truncate(map->packageSize) ||
-      !delta::AssemblePackage(*map, sources, previous, target, stop) || !target.Flush()) {
+      !delta::AssemblePackage(*map, sources, previous, target, stop)) {
     if (m_shutdown.CloseRequested()) return BlockResult::kStopped;
     m_log.Write("delta: the built package is not the one the map describes");
     return BlockResult::kNotBuilt;
