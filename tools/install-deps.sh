@@ -14,7 +14,7 @@ set -euo pipefail
 build_pkgs=(cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev dpkg-dev libsodium-dev libssl-dev minisign)
 test_pkgs=(nginx tinyproxy microsocks dante-server openssh-server openssh-client squid
-  zip unzip p7zip-full libarchive-tools curl python3 procps gcovr)
+  openssl zip unzip p7zip-full libarchive-tools curl python3 procps gcovr)
 windows_pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
