@@ -70,7 +70,7 @@ UpdateRun::BlockResult UpdateRun::BuildFromBlocks(const std::string& packagePath
   if (!map || (expected > 0 && map->packageSize != expected)) return BlockResult::kNotBuilt;
 
   const delta::StopCheck stop = [this] { return m_shutdown.CloseRequested(); };
-  platform::File previous = platform::File::Open(packagePath, platform::OpenMode::kRead);
+  platform::File previous = platform::File::Open(packagePath, platform::OpenMode::kReadNoLink);
   platform::File target = platform::File::Open(building, platform::OpenMode::kReadWriteKeep);
   delta::BlockSources sources(static_cast<std::size_t>(map->BlockCount()), delta::kFetch);
   if (!previous.IsOpen() || !target.IsOpen() ||
