@@ -31,45 +31,55 @@ static_assert(std::size(kOutcomeTexts) ==
 // without a message. The user's files (for an elevated run, the package in
 // the user's temporary directory) are only read, never written or removed.
 void UpdateRun::InstallLocal(const std::string& archivePath) {
-  install::InstallOutcome outcome = install::InstallOutcome::kDeclined;
+  install::InstallResult result{install::InstallOutcome::kDeclined};
   if (!SignedBuild()) {
-    outcome = InstallPackage(archivePath);
+    result = InstallPackage(archivePath);
   } else {
     // With a key, the package is checked and installed as a copy in the
     // program directory, which only this run writes: the user's own files
     // could be replaced between the check and the install.
     const std::string copy = m_programDir + install::kLocalCopyName;
-    if (TakeLocalPackage(archivePath, copy) && CheckPackage(copy)) outcome = InstallPackage(copy);
+    if (TakeLocalPackage(archivePath, copy) && CheckPackage(copy)) result = InstallPackage(copy);
     platform::DeleteFile(copy);
   }
-  m_installed = outcome == install::InstallOutcome::kInstalled ||
-                outcome == install::InstallOutcome::kNoArchive;
-  if (outcome == install::InstallOutcome::kFailed) {
-    Fail({RunStep::kInstall, FailureKind::kInstallFailed});
-  }
+  m_installed = result.outcome == install::InstallOutcome::kInstalled ||
+                result.outcome == install::InstallOutcome::kNoArchive;
+  if (result.outcome == install::InstallOutcome::kFailed) FailInstall(result);
 }
 
-install::InstallOutcome UpdateRun::InstallPackage(const std::string& package) {
+void UpdateRun::FailInstall(const install::InstallResult& result) {
+  RunFailure failure{RunStep::kInstall, FailureKind::kInstallFailed};
+  failure.item = result.item;
+  failure.systemError = result.systemError;
+  failure.archiveResult = result.archiveResult;
+  Fail(std::move(failure));
+}
+
+install::InstallResult UpdateRun::InstallPackage(const std::string& package) {
   EnterStep(RunStep::kInstall);
   // A close that came first installs nothing; one that comes during the
   // install takes effect once it has ended, whole.
-  if (!m_shutdown.BeginCommit()) return install::InstallOutcome::kDeclined;
+  if (!m_shutdown.BeginCommit()) return {install::InstallOutcome::kDeclined};
   // The accepted signature becomes the installed release's in the same
   // transaction: it is in place exactly when the new set is.
   std::vector<install::PlacedFile> placed;
   if (m_release) placed.push_back({install::kInstalledSignatureName, m_release->text});
-  const install::InstallOutcome outcome = install::InstallArchive(
+  const install::InstallResult result = install::InstallArchive(
       package, m_programDir, [this] { return WaitForProgramsToEnd(); }, placed);
   m_shutdown.EndCommit();
-  m_log.Write(std::string("install: ") + kOutcomeTexts[static_cast<int>(outcome)]);
-  return outcome;
+  std::string line = std::string("install: ") + kOutcomeTexts[static_cast<int>(result.outcome)];
+  if (result.outcome == install::InstallOutcome::kInstalled) {
+    line += ", " + std::to_string(result.items) + " entries";
+  }
+  m_log.Write(line);
+  return result;
 }
 
 bool UpdateRun::InstallDownloaded(const std::string& package) {
-  const install::InstallOutcome outcome = InstallPackage(package);
-  if (outcome == install::InstallOutcome::kInstalled) return true;
-  if (outcome == install::InstallOutcome::kDeclined) return false;  // kept for the next run
-  Fail({RunStep::kInstall, FailureKind::kInstallFailed});
+  const install::InstallResult result = InstallPackage(package);
+  if (result.outcome == install::InstallOutcome::kInstalled) return true;
+  if (result.outcome == install::InstallOutcome::kDeclined) return false;  // kept for the next run
+  FailInstall(result);
   // The next download then fetches the package whole instead of finding it
   // up to date, and its signature anew.
   RemoveDownload(package);

@@ -10,6 +10,7 @@
 #include "install/install_names.h"
 #include "platform/files.h"
 #include "platform/install_files.h"
+#include "platform/system_error.h"
 
 namespace app {
 namespace {
@@ -27,7 +28,7 @@ bool RoomFor(const std::string& directory, std::int64_t bytes) {
 
 // A build with a key judges a release by its signature before it takes the
 // package. The signature is fetched whole with the run's own downloader (its
-// settings; no resume, no progress records, at most a signature file's size).
+// settings; no resume, no progress shown, at most a signature file's size).
 bool UpdateRun::FetchSignature(const std::string& packagePath) {
   m_release.reset();
   if (!SignedBuild()) {
@@ -36,7 +37,7 @@ bool UpdateRun::FetchSignature(const std::string& packagePath) {
   }
   EnterStep(RunStep::kSignature);
   const std::string signaturePath = packagePath + signing::kSignatureSuffix;
-  m_downloader.SetProgressCallback(nullptr);
+  m_showProgress = false;
   m_downloader.maxSize = static_cast<std::int64_t>(signing::kMaxSignatureFileSize);
   m_downloader.exactSize = 0;
   const std::string url = http::AddressBeside(m_plan.argument, signing::kSignatureSuffix);
@@ -72,8 +73,10 @@ signing::SignatureResult UpdateRun::AcceptSignature(std::string text) {
   const signing::SignatureResult result = signing::AcceptSignature(
       policy, std::move(text), m_programDir + install::kInstalledSignatureName, release);
   if (result != signing::SIGNATURE_OK) return result;
-  m_log.Write("signature: accepted, release " + std::to_string(release.fields.timestamp) + ", " +
-              std::to_string(release.fields.size) + " bytes");
+  m_log.Write("signature: accepted, key " + signing::KeyIdText(release.key.keyId) + ", release " +
+              std::to_string(release.fields.timestamp) + ", product " + release.fields.product +
+              ", channel " + release.fields.channel + ", " + std::to_string(release.fields.size) +
+              " bytes");
   m_release = std::move(release);
   return result;
 }
@@ -110,11 +113,14 @@ bool UpdateRun::TakeLocalPackage(const std::string& archivePath, const std::stri
   }
   const std::int64_t size = m_release->fields.size;
   platform::DeleteFile(copy);  // left by a run that ended before it could remove it
+  RunFailure failed{RunStep::kInstall, FailureKind::kInstallFailed};
+  failed.item = install::kLocalCopyName;
   if (package.SeekToEnd() && package.Tell() == size && package.Seek(0) &&
-      RoomFor(m_programDir, size) && platform::CopyToNewFile(package, copy)) {
-    return true;
+      RoomFor(m_programDir, size)) {
+    if (platform::CopyToNewFile(package, copy)) return true;
+    failed.systemError = platform::LastSystemError();
   }
-  Fail({RunStep::kInstall, FailureKind::kInstallFailed});
+  Fail(std::move(failed));
   return false;
 }
 

@@ -1,6 +1,9 @@
 #include "app/run_failure.h"
 
+#include <cstdio>
 #include <iterator>
+
+#include "platform/system_error.h"
 
 namespace app {
 namespace {
@@ -60,7 +63,14 @@ std::string DescribeFailure(const RunFailure& failure) {
   if (failure.signature)
     text += std::string(", signature ") + SignatureResultText(*failure.signature);
   if (!failure.item.empty()) text += ", item " + failure.item;
-  if (failure.systemError != 0) text += ", system error " + std::to_string(failure.systemError);
+  if (failure.archiveResult != 0) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%X", static_cast<unsigned>(failure.archiveResult));
+    text += std::string(", archive result ") + code;
+  }
+  if (failure.systemError != 0) {
+    text += ", system error " + platform::SystemErrorText(failure.systemError);
+  }
   return text;
 }
 

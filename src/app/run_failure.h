@@ -38,7 +38,8 @@ struct RunFailure {
   std::uint32_t systemError = 0;  // the platform's error code; 0: none known
   int httpStatus = 0;             // status of the last response; 0: none came
   std::optional<signing::SignatureResult> signature;
-  std::string item;  // the archive item that failed, where known
+  std::string item;                 // the archive item that failed, where known
+  std::uint32_t archiveResult = 0;  // the archive's result for that item; 0: none
 };
 
 // How the process ends.

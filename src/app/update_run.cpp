@@ -5,12 +5,14 @@
 
 #include "app/run_log.h"
 #include "app/vendor_config.h"
+#include "http/proxy_address.h"
 #include "http/proxy_policy.h"
 #include "http/response_header.h"
 #include "net/socket_library.h"
 #include "platform/install_files.h"
 #include "platform/process.h"
 #include "platform/shell.h"
+#include "platform/system_error.h"
 
 namespace app {
 namespace {
@@ -21,6 +23,46 @@ static_assert(std::size(kRunKindTexts) == static_cast<std::size_t>(RunKind::kIdl
 
 constexpr const char* kDownloadResultTexts[] = {"downloaded", "up to date", "stopped", "failed"};
 static_assert(std::size(kDownloadResultTexts) == http::DOWNLOAD_FAILED + 1);
+
+constexpr const char* kRetryCauseTexts[] = {
+    "for no known cause",
+    "no connection to the server or the proxy",
+    "the request could not be sent",
+    "no answer came",
+    "the server answered",
+    "the body broke off again and again without a byte more",
+};
+static_assert(std::size(kRetryCauseTexts) ==
+              static_cast<std::size_t>(http::RetryCause::kBroken) + 1);
+
+// "exchange: GET ADDRESS: HTTP 206, from byte 1000, through socks5h proxy
+// HOST:PORT, connected to 127.0.0.1:1080".
+std::string DescribeExchange(const http::ExchangeRecord& record) {
+  std::string text = std::string("exchange: ") + record.method + " " + LoggableAddress(record.url) +
+                     ": HTTP " + std::to_string(record.status);
+  if (record.resumeOffset > 0) text += ", from byte " + std::to_string(record.resumeOffset);
+  const char* scheme = http::ProxyScheme(record.proxyKind);
+  if (scheme != nullptr) {
+    text += std::string(", through ") + scheme + " proxy " + record.proxyHost + ":" +
+            std::to_string(record.proxyPort);
+  } else {
+    text += ", direct";
+  }
+  if (!record.peer.empty()) text += ", connected to " + record.peer;
+  return text;
+}
+
+// "retry in 2000 ms: the server answered HTTP 503".
+std::string DescribeRetry(const http::DownloadProgress& record) {
+  std::string text = "retry in " + std::to_string(record.pauseMs) +
+                     " ms: " + kRetryCauseTexts[static_cast<int>(record.retryCause)];
+  if (record.status != 0) text += " HTTP " + std::to_string(record.status);
+  if (record.systemError != 0) {
+    text += ", system error " +
+            platform::SystemErrorText(static_cast<std::uint32_t>(record.systemError));
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -39,6 +81,13 @@ UpdateRun::UpdateRun(RunEnvironment environment, RunView& view, platform::LogSin
   // A run rides out a link or a server that fails for a while: it retries
   // with growing pauses until ten minutes pass without a byte of progress.
   m_downloader.retryMode = http::RETRY_RUN;
+  m_downloader.exchangeCallback = [this](const http::ExchangeRecord& record) {
+    m_log.Write(DescribeExchange(record));
+  };
+  m_downloader.SetProgressCallback([this](const http::DownloadProgress& record) {
+    if (record.code == http::NOTIFY_RETRY) m_log.Write(DescribeRetry(record));
+    if (m_showProgress) m_view.ShowProgress(record);
+  });
 }
 
 UpdateRun::~UpdateRun() {
@@ -173,8 +222,7 @@ bool UpdateRun::LogDownload(const char* method, const std::string& url, bool suc
 
 bool UpdateRun::DownloadUpdate(const std::string& localFile, bool* upToDate) {
   EnterStep(RunStep::kDownload);
-  m_downloader.SetProgressCallback(
-      [this](const http::DownloadProgress& record) { m_view.ShowProgress(record); });
+  m_showProgress = true;
   const std::string& url = m_plan.argument;
   std::int64_t contentLength = 0;
   http::HttpTime lastModified = 0;
@@ -212,9 +260,12 @@ void UpdateRun::End() {
     const std::string mainApplication = m_programDir + "Korvanta.exe";
     const char* verb = RelaunchVerb(platform::OsMajorVersion());
     m_relaunched = platform::StartProgram(mainApplication, verb);
+    const std::string error =
+        m_relaunched ? ""
+                     : ", system error " + platform::SystemErrorText(platform::LastSystemError());
     m_log.Write("relaunch: " + mainApplication +
                 (verb != nullptr ? " (" + std::string(verb) + ")" : "") +
-                (m_relaunched ? ": started" : ": not started"));
+                (m_relaunched ? ": started" : ": not started" + error));
   } else if (m_failure && MessageFor(m_failure->kind)) {
     m_view.ShowFailure(*m_failure);
   }

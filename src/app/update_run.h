@@ -117,7 +117,9 @@ class UpdateRun {
   // Installs a checked package over the program directory inside the commit
   // bracket of the shutdown state, with the accepted signature as the
   // installed release's in the same transaction.
-  install::InstallOutcome InstallPackage(const std::string& package);
+  install::InstallResult InstallPackage(const std::string& package);
+  // Records a failed install with what it tells of the failing entry.
+  void FailInstall(const install::InstallResult& result);
   // Installs a downloaded package; true when the new set is in place. A
   // package that fails is removed.
   bool InstallDownloaded(const std::string& package);
@@ -142,6 +144,9 @@ class UpdateRun {
   std::string m_programDir;
   bool m_socketsStarted = false;
   http::HttpDownloader m_downloader;
+  // The engine's progress goes to the view while the package downloads (not
+  // the signature); its retries go to the log always.
+  bool m_showProgress = false;
   RunShutdown m_shutdown;
   // Written by the run's thread; read once it has ended. A run that ends
   // neither way (closed before its work began) installed nothing.

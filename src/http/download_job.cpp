@@ -121,6 +121,7 @@ bool HttpDownloader::RetryAllowed() {
   retryAfterMs_.reset();  // it answered this failure only
   retryCount = retrySchedule_.retries();
   if (!pause) return false;
+  retryPauseMs_ = *pause;
   Notify(NOTIFY_RETRY);
   return PauseBeforeRetry(*pause) && !StopAsked();
 }
@@ -221,6 +222,7 @@ bool HttpDownloader::ContinueAfterBreak(std::int64_t& highWater, int& fruitlessT
   }
   if (++fruitlessTransfers < kMaxFruitlessTransfers) return true;
   fruitlessTransfers = 0;
+  Retry(RetryCause::kBroken);
   return RetryAllowed();
 }
 

@@ -37,35 +37,26 @@ std::vector<ProxyRoute> HttpDownloader::Routes() const {
   return {ProxyRoute{proxyKind, proxyHost, proxyPort, proxyAuth, proxyUser, proxyPassword}};
 }
 
-HttpDownloader::ConnectResult HttpDownloader::Connect() {
-  ConnectResult result = ConnectResult::kFailed;
+RequestResult HttpDownloader::Connect() {
+  RequestResult result = REQUEST_FAILED;
   switch (route_.kind) {
     case PROXY_NONE:
-      result = OpenConnection(host, port) != 0 ? ConnectResult::kConnected : ConnectResult::kRetry;
+      result = OpenConnection(host, port) != 0 ? REQUEST_OK : REQUEST_RETRY;
       break;
     case PROXY_HTTP:
-      if (route_.host.empty()) return ConnectResult::kFailed;
-      result = OpenConnection(route_.host, route_.port) != 0 ? ConnectResult::kConnected
-                                                             : ConnectResult::kRetry;
+      if (route_.host.empty()) return REQUEST_FAILED;
+      result = OpenConnection(route_.host, route_.port) != 0 ? REQUEST_OK : REQUEST_RETRY;
       break;
     case PROXY_SOCKS4:
     case PROXY_SOCKS4A:
     case PROXY_SOCKS5:
     case PROXY_SOCKS5_HOSTNAME:
-      switch (SetUpSocksConnection(*this, route_)) {
-        case REQUEST_OK:
-          result = ConnectResult::kConnected;
-          break;
-        case REQUEST_RETRY:
-          return ConnectResult::kRetry;
-        default:
-          return ConnectResult::kFailed;
-      }
+      result = SetUpSocksConnection(*this, route_);
       break;
     default:
-      return ConnectResult::kFailed;
+      return REQUEST_FAILED;
   }
-  if (result != ConnectResult::kConnected || useTls == 0) return result;
+  if (result != REQUEST_OK || useTls == 0) return result;
   return StartTls();
 }
 
@@ -86,6 +77,24 @@ bool HttpDownloader::ContinuesPartialFile(const PartialFile& resume) const {
   return !resume.validator || (lastModifiedFromServer != 0 && lastModified == *resume.validator);
 }
 
+RequestResult HttpDownloader::Retry(RetryCause cause, int status) {
+  retryCause_ = cause;
+  retryStatus_ = status;
+  retryError_ = cause == RetryCause::kStatus ? 0 : net::SocketLastError();
+  return REQUEST_RETRY;
+}
+
+ExchangeRecord HttpDownloader::CurrentExchange(int head, std::int64_t resumeOffset) const {
+  return ExchangeRecord{head != 0 ? "HEAD" : "GET",
+                        url,
+                        resumeOffset,
+                        route_.kind,
+                        route_.host,
+                        route_.port,
+                        peer_,
+                        0};
+}
+
 RequestResult HttpDownloader::SendRequest(int head) {
   int redirects = 0;
   int sendTimeouts = 0;
@@ -97,9 +106,12 @@ RequestResult HttpDownloader::SendRequest(int head) {
     contentLength = 0;
     responseHeader.clear();
     responseHeaderLength = 0;
+    peer_.clear();
+    // A code left by an earlier attempt must not pass for this one's.
+    net::SetSocketLastError(0);
     const std::vector<ProxyRoute> routes = Routes();
     if (routes.empty()) return REQUEST_FAILED;
-    ConnectResult connected = ConnectResult::kRetry;
+    RequestResult connected = REQUEST_RETRY;
     for (const ProxyRoute& route : routes) {
       route_ = route;
       ReportRoute(route_);
@@ -107,17 +119,12 @@ RequestResult HttpDownloader::SendRequest(int head) {
       if (StopAsked()) return REQUEST_STOPPED;
       // A proxy that cannot be reached gives way to the next route listed.
       connected = Connect();
-      if (connected != ConnectResult::kRetry) break;
+      if (connected != REQUEST_RETRY) break;
     }
-    switch (connected) {
-      case ConnectResult::kConnected:
-        break;
-      case ConnectResult::kRetry:
-        return REQUEST_RETRY;
-      case ConnectResult::kFailed:
-        return REQUEST_FAILED;
-    }
+    if (connected == REQUEST_RETRY) return Retry(RetryCause::kConnect);
+    if (connected != REQUEST_OK) return connected;
     if (StopAsked()) return REQUEST_STOPPED;
+    peer_ = net::SocketPeerAddress(connection);
 
     const PartialFile resume = head == 0 && resumeAllowed && forceDownload == 0
                                    ? FindPartialFile(tempFile)
@@ -129,7 +136,7 @@ RequestResult HttpDownloader::SendRequest(int head) {
       if (net::SocketLastError() == net::ErrTimedOut() && ++sendTimeouts < kMaxSendTimeouts) {
         continue;
       }
-      return REQUEST_RETRY;
+      return Retry(RetryCause::kSend);
     }
     if (StopAsked()) return REQUEST_STOPPED;
 
@@ -137,7 +144,7 @@ RequestResult HttpDownloader::SendRequest(int head) {
       case HeaderRead::kOk:
         break;
       case HeaderRead::kReadFailed:
-        return REQUEST_RETRY;
+        return Retry(RetryCause::kNoAnswer);
       case HeaderRead::kTooLarge:
       case HeaderRead::kMalformed:
         return REQUEST_FAILED;
@@ -152,6 +159,7 @@ RequestResult HttpDownloader::SendRequest(int head) {
             holdConnection_ = false;
             return composed;
           });
+      if (answered == REQUEST_RETRY) return Retry(RetryCause::kNoAnswer);
       if (answered != REQUEST_OK) return answered;
     }
     responseHeaderLength = static_cast<std::int32_t>(responseHeader.size());
@@ -159,7 +167,15 @@ RequestResult HttpDownloader::SendRequest(int head) {
     const bool sentRange = resume.offset > 0;
     std::int64_t length = 0;
     int status = 0;
-    switch (ParseResponseHeader(responseHeader, length, status)) {
+    // Judging the header may take a redirect's address: the trace names the
+    // one that answered.
+    ExchangeRecord exchange = CurrentExchange(head, resume.offset);
+    const HeaderResult judged = ParseResponseHeader(responseHeader, length, status);
+    if (exchangeCallback) {
+      exchange.status = status;
+      exchangeCallback(exchange);
+    }
+    switch (judged) {
       case HEADER_OK:
         contentLength = length;
         if (status == 206 && byteRanges_.empty() && !ContinuesPartialFile(resume)) {
@@ -179,7 +195,7 @@ RequestResult HttpDownloader::SendRequest(int head) {
         }
         return REQUEST_OK;
       case HEADER_RETRY:
-        return REQUEST_RETRY;
+        return Retry(RetryCause::kStatus, status);
       case HEADER_REDIRECT:
         if (++redirects > kMaxRedirects) return REQUEST_FAILED;
         continue;

@@ -107,6 +107,12 @@ void HttpDownloader::Notify(int code) {
   record.totalSize = totalSize;
   record.receivedSize = receivedSize;
   record.fileName = fileName;
+  if (code == NOTIFY_RETRY) {
+    record.retryCause = retryCause_;
+    record.status = retryStatus_;
+    record.systemError = retryError_;
+    record.pauseMs = retryPauseMs_;
+  }
   progress_(record);
 }
 

@@ -64,6 +64,16 @@ enum HeaderResult {
 // NOTIFY_RETRY goes out before the pause ahead of a retry.
 enum NotifyCode { NOTIFY_SIZE = 1, NOTIFY_START = 2, NOTIFY_PROGRESS = 3, NOTIFY_RETRY = 4 };
 
+// Why a request is tried again: the step of its exchange that failed.
+enum class RetryCause {
+  kNone,
+  kConnect,   // no connection to the server or the proxy, or the proxy's handshake failed
+  kSend,      // the request could not be sent
+  kNoAnswer,  // the connection broke or went silent before the response's header
+  kStatus,    // the server answered with a status worth another try (429, 5xx ...)
+  kBroken,    // transfers of the body kept breaking off without adding a byte
+};
+
 // How the body of a response ends: after Content-Length bytes, with the
 // terminating chunk of a chunked body, or with the close of the connection.
 enum class BodyFraming { kLength, kChunked, kClose };
@@ -89,11 +99,33 @@ struct DownloadProgress {
   std::int64_t totalSize = 0;
   std::int64_t receivedSize = 0;
   std::string fileName;
+  // With NOTIFY_RETRY: why, the status of the answer (kStatus), the
+  // system's error code of the socket call that failed (0: none), and the
+  // pause before the next try in ms.
+  RetryCause retryCause = RetryCause::kNone;
+  int status = 0;
+  std::int32_t systemError = 0;
+  std::int64_t pauseMs = 0;
 };
 
 // Receives the records on the thread that runs the operation, which waits
 // until the call returns.
 using ProgressCallback = std::function<void(const DownloadProgress& record)>;
+
+// One exchange as a caller's trace shows it: what was asked of whom, along
+// which way, and the status of the answer. Never the proxy's credentials.
+struct ExchangeRecord {
+  const char* method = "GET";
+  std::string url;                // as asked for, after the redirects before it
+  std::int64_t resumeOffset = 0;  // the first byte asked for; 0: the whole body
+  int proxyKind = 0;              // an http::ProxyKind; PROXY_NONE: direct
+  std::string proxyHost;
+  std::uint16_t proxyPort = 0;
+  std::string peer;  // the address connected to; empty when the system cannot say
+  int status = 0;
+};
+
+using ExchangeCallback = std::function<void(const ExchangeRecord& record)>;
 
 // Splits an http or https URL into host, object (path and query) and port
 // (by default 80, or 443 for https); `tls` says whether it is https. An IPv6
@@ -216,6 +248,8 @@ class HttpDownloader {
   std::int32_t lowSpeedTime = 60;
   // Nonzero while a progress callback is set.
   int notifyEnabled = 0;
+  // Told every exchange once its response header has been read; none: no trace.
+  ExchangeCallback exchangeCallback;
   int useAuth = 0;
   std::string authUser;
   std::string authPassword;
@@ -285,14 +319,15 @@ class HttpDownloader {
   virtual bool PauseBeforeRetry(std::int64_t ms);
 
  private:
-  enum class ConnectResult { kConnected, kRetry, kFailed };
   // The routes for the current target, in the order to try them: the fixed
   // proxy settings, or proxyPolicy's choice. Empty: none may be used.
   std::vector<ProxyRoute> Routes() const;
-  ConnectResult Connect();
+  // Connects along route_ (REQUEST_RETRY: another attempt, or another route,
+  // may get through).
+  RequestResult Connect();
   // Over the connected socket: the CONNECT tunnel through an HTTP proxy when
   // one is set, then the TLS handshake with the server.
-  ConnectResult StartTls();
+  RequestResult StartTls();
   // Sends the whole request, in TLS when the connection carries it.
   bool SendAll(const std::string& text);
   // Sends `text` and reads the answer's header block into `block`.
@@ -336,8 +371,19 @@ class HttpDownloader {
   // Applies the retry policy to one transient failure, announces the retry
   // and pauses: true to go on.
   bool RetryAllowed();
+  // Records why the request is to be tried again: the socket's error, or for
+  // kStatus the answer's `status`. REQUEST_RETRY.
+  RequestResult Retry(RetryCause cause, int status = 0);
+  // The trace of the exchange about to be judged: the one under way.
+  ExchangeRecord CurrentExchange(int head, std::int64_t resumeOffset) const;
 
   ProgressCallback progress_;
+  // The last retry's cause and details, for its NOTIFY_RETRY record.
+  RetryCause retryCause_ = RetryCause::kNone;
+  int retryStatus_ = 0;
+  std::int32_t retryError_ = 0;
+  std::int64_t retryPauseMs_ = 0;
+  std::string peer_;  // the address the current connection reaches
   std::vector<char> bodyBuffer_;
   RetrySchedule retrySchedule_;
   // The last retryable answer's Retry-After, in ms.

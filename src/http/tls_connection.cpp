@@ -32,9 +32,9 @@ RequestResult JudgeTunnel(const std::string& block) {
 
 }  // namespace
 
-HttpDownloader::ConnectResult HttpDownloader::StartTls() {
+RequestResult HttpDownloader::StartTls() {
   if (route_.kind == PROXY_HTTP) {
-    if (HasControlByte(host)) return ConnectResult::kFailed;
+    if (HasControlByte(host)) return REQUEST_FAILED;
     std::string block;
     RequestResult tunnel = RoundTrip(TunnelRequest(*this, ProxyAuthorizationLine()), block);
     if (tunnel == REQUEST_OK) {
@@ -45,29 +45,22 @@ HttpDownloader::ConnectResult HttpDownloader::StartTls() {
           });
     }
     if (tunnel == REQUEST_OK) tunnel = JudgeTunnel(block);
-    switch (tunnel) {
-      case REQUEST_OK:
-        break;
-      case REQUEST_RETRY:
-        return ConnectResult::kRetry;
-      default:
-        return ConnectResult::kFailed;
-    }
+    if (tunnel != REQUEST_OK) return tunnel;
   }
   // The server speaks only after the client's first message: bytes a proxy
   // sent past its reply are no part of the session.
-  if (socketReader->count != 0) return ConnectResult::kFailed;
+  if (socketReader->count != 0) return REQUEST_FAILED;
   platform::TlsTrust trust;
   trust.caCertificates = caCertificates;
   switch (net::TlsConnect(connection, host, trust, Milliseconds(sendTimeout),
                           Milliseconds(receiveTimeout), tlsChannel)) {
     case net::TLS_CONNECTED:
       socketReader->tls = tlsChannel.get();
-      return ConnectResult::kConnected;
+      return REQUEST_OK;
     case net::TLS_BROKEN:
-      return ConnectResult::kRetry;
+      return REQUEST_RETRY;
     default:
-      return ConnectResult::kFailed;
+      return REQUEST_FAILED;
   }
 }
 

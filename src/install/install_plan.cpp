@@ -130,16 +130,26 @@ class Planner {
 }  // namespace
 
 bool MakePlan(ArchiveHandle* archive, const std::string& programDir,
-              const std::vector<PlacedFile>& placed, Plan& plan) {
+              const std::vector<PlacedFile>& placed, Plan& plan, std::string* refused) {
   plan = Plan();
+  std::string ignored;
+  std::string& name = refused != nullptr ? *refused : ignored;
+  name.clear();
   ArchiveItem summary;
   if (ArchiveGetItem(archive, -1, &summary) != ARCHIVE_OK) return false;
   Planner planner(programDir, plan);
   for (std::int32_t i = 0; i < summary.index; ++i) {
-    if (!planner.PlanItem(archive, i)) return false;
+    if (!planner.PlanItem(archive, i)) {
+      ArchiveItem item;
+      if (ArchiveGetItem(archive, i, &item) == ARCHIVE_OK) name = item.name;
+      return false;
+    }
   }
   for (const PlacedFile& file : placed) {
-    if (!planner.PlanPlacedFile(file)) return false;
+    if (!planner.PlanPlacedFile(file)) {
+      name = file.name;
+      return false;
+    }
   }
   return true;
 }

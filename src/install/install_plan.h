@@ -49,9 +49,10 @@ struct Plan {
 };
 
 // `programDir` ends in a separator. False when the archive and `placed`
-// cannot be installed whole.
+// cannot be installed whole; `refused`, when given, then names the item
+// that is refused (empty when the archive cannot be read).
 bool MakePlan(ArchiveHandle* archive, const std::string& programDir,
-              const std::vector<PlacedFile>& placed, Plan& plan);
+              const std::vector<PlacedFile>& placed, Plan& plan, std::string* refused = nullptr);
 
 // Whether the link text `linkTarget`, stored at `linkPath` (relative to the
 // program directory), names a place inside the program directory.

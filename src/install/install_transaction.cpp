@@ -1,6 +1,7 @@
 #include "install/install_transaction.h"
 
 #include <atomic>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/install_files.h"
 #include "platform/path.h"
+#include "platform/system_error.h"
 
 namespace install {
 namespace {
@@ -83,6 +85,11 @@ bool RoomToStage(const Plan& plan, const std::string& programDir) {
 class Transaction {
  public:
   explicit Transaction(const std::string& programDir) : programDir_(programDir) {}
+  // The first failure of the transaction, as its caller is told it.
+  InstallResult failure() const {
+    const std::lock_guard<std::mutex> lock(failureMutex_);
+    return failure_;
+  }
   ~Transaction() {
     // Whatever was not committed is undone, from what the disk holds.
     if (begun_) RecoverInterruptedInstall(programDir_);
@@ -96,18 +103,22 @@ class Transaction {
       if (n > 0) name += "." + std::to_string(n);
       if (!Exists(programDir_ + name)) journal_.stagingName = name;
     }
-    if (journal_.stagingName.empty()) return false;
+    if (journal_.stagingName.empty()) return Failed(std::string(kStagingName), false);
     stagingDir_ = programDir_ + journal_.stagingName + platform::PathSeparator();
-    if (!platform::FitsPathLimit(stagingDir_ + std::string(kStagedNameRoom, '0'))) return false;
+    if (!platform::FitsPathLimit(stagingDir_ + std::string(kStagedNameRoom, '0'))) {
+      return Failed(journal_.stagingName, false);
+    }
     for (const PlannedEntry& entry : plan.entries) journal_.targets.push_back(entry.target);
     journal_.createdDirectories = plan.createdDirectories;
     // The journal comes first, so that no staging directory is ever left
     // without one that names it.
     const Journal first{JournalState::kStaging, journal_.stagingName, {}, {}};
-    if (!CreateJournal(programDir_, first)) return false;
+    if (!CreateJournal(programDir_, first)) return Failed(std::string(kJournalName));
     begun_ = true;
     platform::CrashPoint();
-    if (!platform::CreateDirectory(stagingDir_.substr(0, stagingDir_.size() - 1))) return false;
+    if (!platform::CreateDirectory(stagingDir_.substr(0, stagingDir_.size() - 1))) {
+      return Failed(journal_.stagingName);
+    }
     platform::CrashPoint();
     return true;
   }
@@ -146,32 +157,36 @@ class Transaction {
     if (helper.joinable()) helper.join();
     if (failed) return false;
     // The staged data reaches the disk before anything installed changes.
-    if (!SyncWritten(programDir_)) return false;
+    if (!SyncWritten(programDir_)) return Failed(journal_.stagingName);
     platform::CrashPoint();
     return true;
   }
 
   bool Commit() {
     journal_.state = JournalState::kCommitting;
-    if (!ReplaceJournal(programDir_, journal_)) return false;
+    if (!ReplaceJournal(programDir_, journal_)) return Failed(std::string(kJournalName));
     platform::CrashPoint();
     for (const std::string& directory : journal_.createdDirectories) {
       const std::string path = programDir_ + directory;
-      if (!platform::CreateDirectory(path) && !IsDirectory(path)) return false;
+      if (!platform::CreateDirectory(path) && !IsDirectory(path)) return Failed(directory);
       platform::CrashPoint();
     }
     for (std::size_t i = 0; i < journal_.targets.size(); ++i) {
       const std::string target = programDir_ + journal_.targets[i];
       if (Exists(target)) {
-        if (!platform::MoveEntry(target, stagingDir_ + BackupName(i), false)) return false;
+        if (!platform::MoveEntry(target, stagingDir_ + BackupName(i), false)) {
+          return Failed(journal_.targets[i]);
+        }
         platform::CrashPoint();
       }
-      if (!platform::MoveEntry(stagingDir_ + StagedName(i), target, false)) return false;
+      if (!platform::MoveEntry(stagingDir_ + StagedName(i), target, false)) {
+        return Failed(journal_.targets[i]);
+      }
       platform::CrashPoint();
     }
-    if (!SyncWritten(programDir_)) return false;
+    if (!SyncWritten(programDir_)) return Failed(journal_.stagingName);
     journal_.state = JournalState::kDone;
-    if (!ReplaceJournal(programDir_, journal_)) return false;
+    if (!ReplaceJournal(programDir_, journal_)) return Failed(std::string(kJournalName));
     platform::CrashPoint();
     // From here on the new set stands; clean-up may also be left to the next
     // start.
@@ -186,22 +201,40 @@ class Transaction {
     return status && status->kind == platform::EntryKind::kDirectory;
   }
 
-  static bool StageFile(ArchiveHandle* archive, const PlannedEntry& entry,
-                        const std::string& staged) {
-    platform::File file = platform::CreateNewFile(staged, entry.attributes,
-                                                  entry.exactPermissions ? 0 : entry.permissions);
-    if (!file.IsOpen() || ArchiveWriteItemData(archive, entry.index, file) != ARCHIVE_OK) {
-      return false;
-    }
-    if (entry.exactPermissions && !platform::SetPermissions(file, entry.permissions)) return false;
-    // A failure to set the times is not worth an update; the data is.
-    file.SetTimes(&entry.creationTime, &entry.accessTime, &entry.modificationTime);
-    return FinishStaged(file);
+  // Notes the first failure: `item`, with the calling thread's last system
+  // error when a system call failed (`system`), or the archive's result.
+  // False, for the failing step to return.
+  bool Failed(const std::string& item, bool system = true, std::uint32_t archiveResult = 0) {
+    const std::uint32_t code = system ? platform::LastSystemError() : 0;
+    const std::lock_guard<std::mutex> lock(failureMutex_);
+    if (!noted_) failure_ = {InstallOutcome::kFailed, item, code, archiveResult};
+    noted_ = true;
+    return false;
   }
 
-  static bool StageData(const PlannedEntry& entry, const std::string& staged) {
+  bool StageFile(ArchiveHandle* archive, const PlannedEntry& entry, const std::string& staged) {
+    platform::File file = platform::CreateNewFile(staged, entry.attributes,
+                                                  entry.exactPermissions ? 0 : entry.permissions);
+    if (!file.IsOpen()) return Failed(entry.target);
+    const ArchiveResult written = ArchiveWriteItemData(archive, entry.index, file);
+    if (written != ARCHIVE_OK) {
+      // Only a failed read or write of a file leaves a system error behind.
+      return Failed(entry.target, written == ARCHIVE_WRITE_FAILED || written == ARCHIVE_READ_FAILED,
+                    written);
+    }
+    if (entry.exactPermissions && !platform::SetPermissions(file, entry.permissions)) {
+      return Failed(entry.target);
+    }
+    // A failure to set the times is not worth an update; the data is.
+    file.SetTimes(&entry.creationTime, &entry.accessTime, &entry.modificationTime);
+    return FinishStaged(file) || Failed(entry.target);
+  }
+
+  bool StageData(const PlannedEntry& entry, const std::string& staged) {
     platform::File file = platform::CreateNewFile(staged, 0, 0);
-    return file.IsOpen() && file.Write(entry.data.data(), entry.data.size()) && FinishStaged(file);
+    return (file.IsOpen() && file.Write(entry.data.data(), entry.data.size()) &&
+            FinishStaged(file)) ||
+           Failed(entry.target);
   }
 
   // Starts a staged file's way to the disk (written while the next items
@@ -216,41 +249,53 @@ class Transaction {
     return true;
   }
 
-  static bool StageLink(ArchiveHandle* archive, const PlannedEntry& entry,
-                        const std::string& staged) {
+  bool StageLink(ArchiveHandle* archive, const PlannedEntry& entry, const std::string& staged) {
     std::string text;
-    return ArchiveReadItemData(archive, entry.index, &text, kMaxLinkTextSize) == ARCHIVE_OK &&
-           LinkStaysInside(entry.target, text) && platform::CreateSymbolicLink(text, staged);
+    const ArchiveResult read = ArchiveReadItemData(archive, entry.index, &text, kMaxLinkTextSize);
+    if (read != ARCHIVE_OK) return Failed(entry.target, false, read);
+    if (!LinkStaysInside(entry.target, text)) return Failed(entry.target, false);
+    return platform::CreateSymbolicLink(text, staged) || Failed(entry.target);
   }
 
   const std::string& programDir_;
   std::string stagingDir_;
   Journal journal_;
   bool begun_ = false;
+  mutable std::mutex failureMutex_;  // the staging threads may both fail
+  InstallResult failure_;
+  bool noted_ = false;
 };
 
 }  // namespace
 
-InstallOutcome InstallArchive(const std::string& archivePath, const std::string& programDir,
-                              const std::function<bool()>& mayCommit,
-                              const std::vector<PlacedFile>& placed) {
-  if (!RecoverInterruptedInstall(programDir)) return InstallOutcome::kFailed;
+InstallResult InstallArchive(const std::string& archivePath, const std::string& programDir,
+                             const std::function<bool()>& mayCommit,
+                             const std::vector<PlacedFile>& placed) {
+  if (!RecoverInterruptedInstall(programDir)) {
+    return {InstallOutcome::kFailed, std::string(kJournalName), platform::LastSystemError()};
+  }
   const ArchivePtr archive(ArchiveOpen(archivePath.c_str(), nullptr));
-  if (!archive) return InstallOutcome::kNoArchive;
+  if (!archive) return {InstallOutcome::kNoArchive};
   Plan plan;
-  if (!MakePlan(archive.get(), programDir, placed, plan)) return InstallOutcome::kFailed;
+  std::string refused;
+  if (!MakePlan(archive.get(), programDir, placed, plan, &refused)) {
+    return {InstallOutcome::kFailed, refused};
+  }
   // The archive is held open while it is read: were it one of the targets,
   // it could not be moved aside (Windows), and the install would always fail.
   std::erase_if(plan.entries, [&](const PlannedEntry& entry) {
     return platform::SameFile(programDir + entry.target, archivePath);
   });
-  if (!RoomToStage(plan, programDir)) return InstallOutcome::kFailed;
+  if (!RoomToStage(plan, programDir)) return {InstallOutcome::kFailed};
   Transaction transaction(programDir);
   if (!transaction.Begin(plan) || !transaction.Stage(archive.get(), archivePath, plan)) {
-    return InstallOutcome::kFailed;
+    return transaction.failure();
   }
-  if (mayCommit && !mayCommit()) return InstallOutcome::kDeclined;
-  return transaction.Commit() ? InstallOutcome::kInstalled : InstallOutcome::kFailed;
+  if (mayCommit && !mayCommit()) return {InstallOutcome::kDeclined};
+  if (!transaction.Commit()) return transaction.failure();
+  InstallResult installed(InstallOutcome::kInstalled);
+  installed.items = plan.entries.size();
+  return installed;
 }
 
 bool RecoverInterruptedInstall(const std::string& programDir) {

@@ -9,8 +9,10 @@
 // wholly as before or wholly new.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "install/install_plan.h"
@@ -24,6 +26,21 @@ enum class InstallOutcome {
   kDeclined,   // `mayCommit` said no: nothing was changed
 };
 
+// What an install did and, when it failed, where and why as far as known.
+struct InstallResult {
+  InstallResult(InstallOutcome result = InstallOutcome::kFailed, std::string failed = {},
+                std::uint32_t system = 0, std::uint32_t archive = 0)
+      : outcome(result), item(std::move(failed)), systemError(system), archiveResult(archive) {}
+  InstallOutcome outcome;
+  // The entry that failed: an item's name in the program directory, or the
+  // transaction's own journal or staging directory. Empty: none in
+  // particular (no room, an archive that cannot be read).
+  std::string item;
+  std::uint32_t systemError;    // the failing system call's code; 0: none
+  std::uint32_t archiveResult;  // an ArchiveResult for an item that could not be read
+  std::size_t items = 0;        // the entries installed
+};
+
 // `programDir` ends in a separator. Finishes or undoes an interrupted install
 // first. `mayCommit`, when given, is asked once everything is staged and on
 // the disk, right before the first installed entry changes (the caller waits
@@ -33,9 +50,9 @@ enum class InstallOutcome {
 // `placed` files are installed with the archive's items, in the same
 // transaction. Room for the staged entries is checked before anything is
 // written.
-InstallOutcome InstallArchive(const std::string& archivePath, const std::string& programDir,
-                              const std::function<bool()>& mayCommit = {},
-                              const std::vector<PlacedFile>& placed = {});
+InstallResult InstallArchive(const std::string& archivePath, const std::string& programDir,
+                             const std::function<bool()>& mayCommit = {},
+                             const std::vector<PlacedFile>& placed = {});
 
 // Finishes or undoes an install that the journal in `programDir` shows under
 // way, and removes its staging directory; anything else at the journal's name

@@ -163,4 +163,6 @@ int SocketConnectTimed(SocketHandle s, const void* address, int addressLength,
   return 0;
 }
 
+std::string SocketPeerAddress(SocketHandle s) { return CurrentSocketCalls().PeerAddress(s); }
+
 }  // namespace net

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/socket_calls.h"
 
@@ -65,6 +66,10 @@ std::uint32_t ResolveHost(const char* host, int useResolverThread,
 // (code stored; for a name that does not resolve, the thread's last socket error).
 int SocketConnectHost(SocketHandle s, const char* host, std::uint16_t port, std::uint32_t timeoutMs,
                       int useResolverThread);
+
+// The address a connected socket reaches ("127.0.0.1:8080"), for the log;
+// empty when the system cannot say.
+std::string SocketPeerAddress(SocketHandle s);
 
 // Owns a socket and closes it at once when it goes.
 class UniqueSocket {

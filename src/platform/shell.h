@@ -25,7 +25,8 @@ void OpenInBrowser(const std::string& url);
 
 // Starts the program at `path` without arguments and without waiting for it.
 // `verb` may be null; "runas" asks for elevation where the system has it.
-// True when the program was started.
+// True when the program was started; otherwise the system's error stays for
+// LastSystemError (platform/system_error.h).
 bool StartProgram(const std::string& path, const char* verb);
 
 // Whether StartElevated can ask for administrator rights here (Windows: the

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -92,6 +93,13 @@ struct IpAddress {
   std::array<std::uint8_t, 16> bytes{};
 };
 
+// "192.0.2.1:80", or "[2001:db8::1]:443" for an IPv6 address, with the
+// longest run of zero groups written "::".
+std::string SocketAddressText(const IpAddress& address, std::uint16_t port);
+// The same for a sockaddr_in or sockaddr_in6 of `length` bytes; empty for
+// another family.
+std::string SocketAddressText(const void* socketAddress, std::size_t length);
+
 // The system's numbers for the errors that callers of the transport look at:
 // WSAETIMEDOUT 10060, WSAEWOULDBLOCK 10035, WSAVERNOTSUPPORTED 10092 on Windows.
 std::int32_t SocketErrorTimedOut();
@@ -137,6 +145,9 @@ class SocketCalls {
   // on a non-blocking socket (its outcome is then recorded as kNetConnect with
   // connectError), or -error.
   virtual int Connect(SocketHandle s, const void* address, int addressLength) = 0;
+  // getpeername: the address a connected socket reaches, as SocketAddressText
+  // writes it; empty when it has none (also for a scripted socket).
+  virtual std::string PeerAddress(SocketHandle) { return {}; }
 
   // --- Network events ---
   // CreateEventA(NULL, FALSE, FALSE, NULL): an auto-reset event, not

@@ -116,6 +116,16 @@ bool ParseSignatureFile(std::string_view text, SignatureFile& signature) {
   return true;
 }
 
+std::string KeyIdText(const KeyId& id) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (std::size_t i = id.size(); i-- > 0;) {
+    text += kDigits[id[i] >> 4];
+    text += kDigits[id[i] & 0xF];
+  }
+  return text;
+}
+
 std::int64_t TrustedTimestamp(std::string_view trustedComment) {
   std::optional<std::string_view> value;
   ForEachField(trustedComment, [&value](std::string_view name, std::string_view text) {

@@ -52,6 +52,10 @@ bool ParsePublicKeys(std::string_view text, std::vector<PublicKey>& keys);
 // including a text larger than kMaxSignatureFileSize.
 bool ParseSignatureFile(std::string_view text, SignatureFile& signature);
 
+// A key id as minisign shows it in its key files' comments: the bytes as a
+// little-endian 64-bit number, in 16 upper-case hex digits.
+std::string KeyIdText(const KeyId& id);
+
 // The release time that the trusted comment carries as a tab-separated field
 // "timestamp:SECONDS" (minisign writes it first). 0 when there is no such
 // field or its value is not a number of at most 18 digits.

@@ -160,10 +160,15 @@ TEST_F(UpdateRunFlow, ALocalPathThatIsNoArchiveStillStartsTheMainApplication) {
 TEST_F(UpdateRunFlow, WhereItMayNotWriteTheDownloadGoesToAnElevatedRun) {
   const std::string package = testsupport::PatternBytes(3000);
   const std::string response = testsupport::HttpResponse("HTTP/1.1 200 OK", "", package);
-  // A server that refuses HEAD: the GET decides.
+  // A server that refuses HEAD: the GET decides; the first GET is told to
+  // come again at once.
+  std::atomic<bool> busy{true};
   testsupport::ScriptedServer server([&](testsupport::ScriptedExchange& e) {
     const bool head = e.request().starts_with("HEAD");
-    e.Send(head ? "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\n\r\n" : response);
+    e.Send(head ? "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\n\r\n"
+           : busy.exchange(false)
+               ? "HTTP/1.1 503 Busy\r\nRetry-After: 0\r\nContent-Length: 0\r\n\r\n"
+               : response);
   });
   const testsupport::ScopedEnvVar tmpDir("TMPDIR", scratch.path()), tmp("TMP", scratch.path()),
       temp("TEMP", scratch.path());
@@ -185,6 +190,7 @@ TEST_F(UpdateRunFlow, WhereItMayNotWriteTheDownloadGoesToAnElevatedRun) {
       {false, true, false, FailureKind::kElevationRefused},
       {false, true, true, FailureKind::kHandedOver},  // quietly
   };
+  bool retried = false;
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.silent << c.canElevate << c.granted);
     shell.canElevate = c.canElevate;
@@ -206,7 +212,12 @@ TEST_F(UpdateRunFlow, WhereItMayNotWriteTheDownloadGoesToAnElevatedRun) {
     EXPECT_EQ(shell.elevated, asked ? std::vector<std::string>{self + "|" + downloaded}
                                     : std::vector<std::string>{});
     EXPECT_EQ(testsupport::ReadFileBytes(downloaded), asked ? package : "");
+    EXPECT_EQ(seen.Logged("exchange: HEAD http://127.0.0.1:" + std::to_string(server.port()) +
+                          "/update.zip?" + app::kVendorDomain + ": HTTP 405, direct"),
+              asked);
+    retried = retried || seen.Logged("retry in 0 ms: the server answered HTTP 503");
   }
+  EXPECT_TRUE(retried);
   EXPECT_TRUE(shell.started.empty());
   EXPECT_FALSE(platform::GetFileStatus(scratch.Join("absent")).has_value());
   EXPECT_EQ(platform::ListDirectory(elsewhere), std::vector<std::string>{});

@@ -14,6 +14,7 @@
 import collections
 import os
 import random
+import re
 import shutil
 import socket
 import subprocess
@@ -107,12 +108,17 @@ class UpdateRun(unittest.TestCase):
         private_hosts = ["unshare", "-m", "sh", "-c", 'mount --bind "$0" /etc/hosts && exec "$@"',
                          hosts]
         host_port = "127.0.0.1:" + os.environ["UPDATER_TEST_HTTP_PORT"]
-        for target, wrapper in ((url.replace("127.0.0.1", "[::1]"), ()),
-                                (url.replace(host_port, "dual.test:%d" % relay.port), private_hosts)):
+        # The log names the address each exchange was connected to.
+        for target, wrapper, peer in (
+                (url.replace("127.0.0.1", "[::1]"), (),
+                 "[::1]:" + os.environ["UPDATER_TEST_HTTP_PORT"]),
+                (url.replace(host_port, "dual.test:%d" % relay.port), private_hosts,
+                 "127.0.0.2:%d" % relay.port)):
             program = ProgramDir(scratch(self, "updater-run-"))
             status, err = program.run(target, wrapper=wrapper)
             self.assertEqual((status, program.read("korvanta-data.txt")), (UPDATED, "version 2\n"),
                              target + err)
+            self.assertIn("HTTP 200, direct, connected to " + peer, program.run_log())
         self.assertEqual(relay.connections, 2)  # HEAD and GET
 
     def test_message_one_in_the_terminal_opens_the_page_on_enter_only(self):
@@ -168,20 +174,25 @@ def peer(name):
 class ProxyRun(unittest.TestCase):
     def test_environment_proxies(self):
         refusing, port = "http://127.0.0.1:" + peer("TINYPROXY_AUTH_PORT"), peer("HTTP_PORT")
-        # (variables, host of the address, installed?, log and its lines' text)
+        squid, socks = "127.0.0.1:" + peer("SQUID_PORT"), "127.0.0.1:" + peer("MICROSOCKS_PORT")
+        # (variables, host of the address, installed?, the peer's log and its
+        # lines' text, what the run's log tells of the package's exchange)
         cases = {
-            "squid from http_proxy": ({"http_proxy": "http://127.0.0.1:" + peer("SQUID_PORT")},
-                                      peer("SQUID_NAME"), True, "SQUID_ACCESS_LOG",
-                                      "http://%s:%s/" % (peer("SQUID_NAME"), port)),
-            "SOCKS5 from ALL_PROXY": ({"ALL_PROXY": "socks5h://127.0.0.1:"
-                                                    + peer("MICROSOCKS_PORT")},
-                                      "localhost", True, "MICROSOCKS_LOG",
-                                      "connected to localhost:" + port),
+            "squid from http_proxy": ({"http_proxy": "http://" + squid}, peer("SQUID_NAME"), True,
+                                      "SQUID_ACCESS_LOG",
+                                      "http://%s:%s/" % (peer("SQUID_NAME"), port),
+                                      "HTTP 200, through http proxy %s, connected to %s"
+                                      % (squid, squid)),
+            "SOCKS5 from ALL_PROXY": ({"ALL_PROXY": "socks5h://" + socks}, "localhost", True,
+                                      "MICROSOCKS_LOG", "connected to localhost:" + port,
+                                      "HTTP 200, through socks5h proxy %s, connected to %s"
+                                      % (socks, socks)),
             "no_proxy": ({"http_proxy": refusing, "no_proxy": "127.0.0.1"}, "127.0.0.1", True, None,
-                         None),
-            "refused": ({"http_proxy": refusing}, "127.0.0.1", False, None, None),
+                         None, "HTTP 200, direct, connected to 127.0.0.1:" + port),
+            "refused": ({"http_proxy": refusing}, "127.0.0.1", False, None, None,
+                        "HTTP 407, through http proxy " + refusing[7:]),
         }
-        for name, (variables, host, installed, log, line) in cases.items():
+        for name, (variables, host, installed, log, line, logged) in cases.items():
             with self.subTest(name):
                 program = ProgramDir(scratch(self, "updater-proxy-"))
                 url = publish(self, "proxy-" + name.replace(" ", "-"), ITEMS)[1]
@@ -193,6 +204,8 @@ class ProxyRun(unittest.TestCase):
                 # HEAD and the package, and nothing else
                 self.assertTrue(wait_until(lambda: self.logged(log, line) == before + 2 * bool(log),
                                            5))
+                self.assertRegex(program.run_log(),
+                                 r"exchange: GET \S+/update\.zip: " + re.escape(logged))
 
     # Under wine: the Windows setting as its settings page writes it, and
     # with-peers.sh's configuration script, both naming squid.
@@ -234,6 +247,12 @@ def sign(package, signature, key=None, *extra, **fields):
     env = dict(os.environ, **{"RELEASE_" + name.upper(): str(v) for name, v in fields.items()})
     subprocess.run([SIGN_RELEASE, package, key or ARGS.secret_key, "-x", signature, *extra],
                    env=env, check=True, stdout=subprocess.DEVNULL)
+
+
+# The id that the public key's comment beside a secret key names.
+def key_id(secret_key):
+    with open(os.path.splitext(secret_key)[0] + ".pub") as f:
+        return f.readline().split()[-1]
 
 
 def signed_at(timestamp, key=None):
@@ -328,14 +347,16 @@ class SignedRun(unittest.TestCase):
         accepted, older = "signature: accepted", "older than the one installed"
         other_release = "not made for this product and channel"
         cases = {
-            "good": Row(sign, None, True, accepted),
+            "good": Row(sign, None, True, r"%s, key %s, release \d+, product korvanta, channel "
+                        "stable" % (accepted, key_id(ARGS.secret_key))),
             "same release again": Row(sign, SAME, True, accepted),
             "one changed byte": Row(then(flip, 0), None, False,
                                     "signature does not hold for the package"),
             # Signed as it is, but an item fails its check: the install fails,
             # and the kept signature stays that of the release installed.
             "signed damaged item": Row(lambda p, s: (rewrite(p, lambda d: d.replace(b"n 2", b"n 3")),
-                                                     sign(p, s)), (2000,), False, "install: failed"),
+                                                     sign(p, s)), (2000,), False,
+                                    r"install: .*, item korvanta-data\.txt, archive result 0x5000000"),
             "another key": Row(lambda p, s: sign(p, s, other), None, False, "made with another key"),
             "legacy signature": Row(lambda p, s: sign(p, s, None, "-l"), None, False,
                                     r"\(legacy or unknown algorithm\)"),
@@ -359,8 +380,8 @@ class SignedRun(unittest.TestCase):
             "more than a day ahead": Row(signed_at(NOW + 90000), None, False,
                                          "ahead of this machine's clock", DOWNLOADED),
             # The next key signs; the floor stays whichever key set it.
-            "next key": Row(lambda p, s: sign(p, s, ARGS.next_key), (2000,), True, accepted,
-                            DOWNLOADED),
+            "next key": Row(lambda p, s: sign(p, s, ARGS.next_key), (2000,), True,
+                            "%s, key %s" % (accepted, key_id(ARGS.next_key)), DOWNLOADED),
             "floor set by the next key": Row(signed_at(1000), (2000, ARGS.next_key), False, older,
                                              DOWNLOADED),
             "floor set by a key no longer built in": Row(signed_at(1000), (2000, other), False,
@@ -373,7 +394,8 @@ class SignedRun(unittest.TestCase):
                                                           % (NOW, 1 << 50)),
                                         None, False, "the disk has no room", DOWNLOADED, endless=0),
             # Planted files and links get nowhere.
-            "item over the journal": Row(sign, None, False, "install: failed", DOWNLOADED,
+            "item over the journal": Row(sign, None, False, "install: .*, item Update\.Journal",
+                                         DOWNLOADED,
                                          items=[DATA, zip_item("Update.Journal", b"x")]),
             "journal naming ..": Row(sign, None, True, accepted, DOWNLOADED, dict(kept, **{
                 "program/update.journal": journal(b"../outside", b"korvanta-data.txt")})),

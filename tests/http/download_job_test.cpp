@@ -248,9 +248,25 @@ TEST_F(DownloadJob, TransientFailuresAreRetriedWithTheirPausesAndResumed) {
   EXPECT_EQ(d.pauses[0], 7000);
   EXPECT_TRUE(d.pauses[1] >= 1500 && d.pauses[1] <= 2000) << d.pauses[1];
   EXPECT_TRUE(d.pauses[2] >= 750 && d.pauses[2] <= 1000) << d.pauses[2];
-  EXPECT_EQ(std::count_if(d.records.begin(), d.records.end(),
-                          [](const auto& r) { return r.code == http::NOTIFY_RETRY; }),
-            3);
+  // Each retry says why; each answer, to what it answered and who sent it.
+  std::vector<std::tuple<http::RetryCause, int, std::int64_t>> retries;
+  for (const http::DownloadProgress& r : d.records) {
+    if (r.code == http::NOTIFY_RETRY) retries.emplace_back(r.retryCause, r.status, r.pauseMs);
+  }
+  using http::RetryCause;
+  EXPECT_EQ(retries, (std::vector<std::tuple<RetryCause, int, std::int64_t>>{
+                         {RetryCause::kStatus, 503, d.pauses[0]},
+                         {RetryCause::kStatus, 429, d.pauses[1]},
+                         {RetryCause::kNoAnswer, 0, d.pauses[2]}}));
+  std::vector<std::tuple<int, std::int64_t, std::string>> exchanges;
+  for (const http::ExchangeRecord& e : d.exchanges) {
+    exchanges.emplace_back(e.status, e.resumeOffset, e.peer);
+  }
+  const std::string peer = "127.0.0.1:" + std::to_string(server.port());
+  EXPECT_EQ(
+      exchanges,
+      (std::vector<std::tuple<int, std::int64_t, std::string>>{
+          {503, 0, peer}, {429, 0, peer}, {200, 0, peer}, {200, 0, peer}, {206, 100000, peer}}));
 }
 
 // A body that drips below the low-speed limit is broken once the limit's

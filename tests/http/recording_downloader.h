@@ -1,4 +1,4 @@
-// A downloader for the tests: progress records are kept, and every wait is
+// A downloader for the tests: progress and exchange records are kept, and every wait is
 // short so a failing case ends quickly.
 #pragma once
 
@@ -13,9 +13,11 @@ class RecordingDownloader : public http::HttpDownloader {
   RecordingDownloader() {
     SetProgressCallback(
         [this](const http::DownloadProgress& record) { records.push_back(record); });
+    exchangeCallback = [this](const http::ExchangeRecord& record) { exchanges.push_back(record); };
     connectTimeout = receiveTimeout = sendTimeout = 5000;
   }
   std::vector<http::DownloadProgress> records;
+  std::vector<http::ExchangeRecord> exchanges;
   // With fakePauses the retry pauses are recorded and pass at once on a
   // clock of the test's own.
   bool fakePauses = false;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 
 #include "platform/files.h"
 #include "platform/process.h"
@@ -37,8 +37,12 @@ ScratchDir::~ScratchDir() {
 std::string ScratchDir::Join(const std::string& name) const { return path_ + "/" + name; }
 
 std::string ReadFileBytes(const std::string& path) {
+  // In one pass of the stream's buffer: a character at a time takes minutes
+  // for the peers' 3 MiB files in an instrumented build.
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return std::move(bytes).str();
 }
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {

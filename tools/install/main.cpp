@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
   if (args[0] == "--recover") {
     return install::RecoverInterruptedInstall(directory) ? 0 : 3;
   }
-  switch (install::InstallArchive(args[0], directory, {}, placed)) {
+  switch (install::InstallArchive(args[0], directory, {}, placed).outcome) {
     case install::InstallOutcome::kInstalled:
       return 0;
     case install::InstallOutcome::kNoArchive:

@@ -1,6 +1,7 @@
 #include <spawn.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -26,6 +27,7 @@ bool Spawn(const std::vector<std::string>& args, bool searchPath) {
   const int rc = searchPath ? posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ)
                             : posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) errno = rc;  // for LastSystemError
   return rc == 0;
 }
 

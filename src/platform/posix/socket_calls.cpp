@@ -125,6 +125,15 @@ class PosixSocketCalls final : public SocketCalls {
     return NegatedErrno();
   }
 
+  std::string PeerAddress(SocketHandle s) override {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(Descriptor(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return {};
+    }
+    return SocketAddressText(&address, length);
+  }
+
   SocketEventHandle CreateSocketEvent() override {
     PollEvent* record = new (std::nothrow) PollEvent;
     if (record == nullptr) {

@@ -28,8 +28,12 @@ bool StartProgram(const std::string& path, const char* verb) {
   info.nShow = SW_SHOW;
   info.hInstApp = nullptr;
   if (!ShellExecuteExA(&info)) return false;
-  // hInstApp holds a value above 32 when the program was started.
-  return reinterpret_cast<INT_PTR>(info.hInstApp) > 32;
+  // hInstApp holds a value above 32 when the program was started; below,
+  // one of the SE_ERR_ codes, which share their numbers with system errors.
+  const INT_PTR code = reinterpret_cast<INT_PTR>(info.hInstApp);
+  if (code > 32) return true;
+  SetLastError(static_cast<DWORD>(code));
+  return false;
 }
 
 bool CanElevate() { return true; }

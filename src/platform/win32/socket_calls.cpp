@@ -107,6 +107,13 @@ class WinsockCalls final : public SocketCalls {
     return -WSAGetLastError();
   }
 
+  std::string PeerAddress(SocketHandle s) override {
+    sockaddr_storage address{};
+    int length = sizeof address;
+    if (getpeername(Native(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) return {};
+    return SocketAddressText(&address, static_cast<std::size_t>(length));
+  }
+
   SocketEventHandle CreateSocketEvent() override {
     const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     return event == nullptr ? kNoSocketEvent : reinterpret_cast<SocketEventHandle>(event);
