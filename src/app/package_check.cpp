@@ -5,6 +5,7 @@
 #include "app/public_key.h"
 #include "app/update_run.h"
 #include "app/vendor_config.h"
+#include "http/address_beside.h"
 #include "http/partial_file.h"
 #include "install/install_names.h"
 #include "platform/files.h"
@@ -39,7 +40,7 @@ bool UpdateRun::FetchSignature(const std::string& packagePath) {
   m_showProgress = false;
   m_downloader.maxSize = static_cast<std::int64_t>(signing::kMaxSignatureFileSize);
   m_downloader.exactSize = 0;
-  const std::string url = signing::SignatureAddress(m_plan.argument);
+  const std::string url = http::AddressBeside(m_plan.argument, signing::kSignatureSuffix);
   const http::DownloadResult result = m_downloader.Download(url, signaturePath, 1);
   // Closing the run stopped the fetch on purpose: no message, no install.
   if (m_shutdown.CloseRequested()) return false;

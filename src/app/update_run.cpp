@@ -189,12 +189,18 @@ void UpdateRun::DownloadAndInstall() {
   bool upToDate = false;
   bool installed = downloadAndInstall(&upToDate);
   // A package found up to date may have been damaged on the disk since it
-  // came: it is fetched once more before the run gives up (not after the user
-  // gave up or refused the elevation prompt).
-  if (!installed && upToDate && !elevated && !m_shutdown.CloseRequested() && m_failure &&
-      MessageFor(m_failure->kind)) {
+  // came, and one built from the previous package may be refused: it is
+  // fetched whole once more before the run gives up (not after the user gave
+  // up or refused the elevation prompt). The refused package is gone, so
+  // nothing is built from it again.
+  if (!installed && (upToDate || m_builtFromBlocks) && !elevated && !m_shutdown.CloseRequested() &&
+      m_failure && MessageFor(m_failure->kind)) {
     m_failure.reset();
-    m_log.Write("download: the package found up to date was refused; it is fetched once more");
+    m_log.Write(
+        m_builtFromBlocks
+            ? "download: the package built from the previous one was refused; it is "
+              "fetched once more"
+            : "download: the package found up to date was refused; it is fetched once more");
     installed = downloadAndInstall(nullptr);
   }
   m_installed = installed;
@@ -226,11 +232,17 @@ bool UpdateRun::DownloadUpdate(const std::string& localFile, bool* upToDate) {
   LogDownload("HEAD", url, queried, queried ? "answered" : "failed");
   bool fetched = !m_shutdown.CloseRequested();
   if (fetched) {
-    const http::DownloadResult result = m_downloader.Download(url, localFile, 0);
-    fetched =
-        LogDownload("GET", url, result == http::DOWNLOAD_OK || result == http::DOWNLOAD_UP_TO_DATE,
-                    DownloadResultText(result));
-    if (upToDate != nullptr) *upToDate = result == http::DOWNLOAD_UP_TO_DATE;
+    const BlockResult blocks =
+        DownloadByBlocks(localFile, queried && contentLength > 0 ? contentLength : 0, lastModified);
+    m_builtFromBlocks = blocks == BlockResult::kBuilt;
+    fetched = m_builtFromBlocks;
+    if (blocks == BlockResult::kNotBuilt) {
+      const http::DownloadResult result = m_downloader.Download(url, localFile, 0);
+      fetched = LogDownload("GET", url,
+                            result == http::DOWNLOAD_OK || result == http::DOWNLOAD_UP_TO_DATE,
+                            DownloadResultText(result));
+      if (upToDate != nullptr) *upToDate = result == http::DOWNLOAD_UP_TO_DATE;
+    }
   }
   if (!fetched) {
     // A close stopped it on purpose: the run ends as closed.

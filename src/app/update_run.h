@@ -14,6 +14,7 @@
 #include "app/run_failure.h"
 #include "app/run_shutdown.h"
 #include "app/run_view.h"
+#include "delta/block_map.h"
 #include "http/http_downloader.h"
 #include "install/install_transaction.h"
 #include "platform/log_sink.h"
@@ -68,6 +69,19 @@ class UpdateRun {
   // True when the package is there to install; `upToDate` (when given) tells
   // whether it was already current and nothing was transferred.
   bool DownloadUpdate(const std::string& localFile, bool* upToDate);
+  enum class BlockResult { kBuilt, kNotBuilt, kStopped };
+  // Builds the package at `packagePath` from the previous package there and
+  // the blocks it lacks, fetched by ranges, where the server publishes a
+  // block map; `size` and `time` are the server's (size 0 when unknown).
+  // kNotBuilt leaves the whole download to do the work; kStopped (a close)
+  // keeps what arrived for the next run.
+  BlockResult DownloadByBlocks(const std::string& packagePath, std::int64_t size,
+                               http::HttpTime time);
+  BlockResult BuildFromBlocks(const std::string& packagePath, const std::string& building,
+                              std::int64_t size, http::HttpTime time);
+  // The package's block map, fetched whole (at most a map's largest size) and
+  // read; nothing when there is none or it is damaged.
+  std::optional<delta::BlockMap> FetchBlockMap(const std::string& packagePath);
   // Logs one request of the engine and its outcome; returns `succeeded`.
   bool LogDownload(const char* method, const std::string& url, bool succeeded, const char* outcome);
   static const char* DownloadResultText(http::DownloadResult result);
@@ -142,6 +156,9 @@ class UpdateRun {
   bool m_installed = false;
   bool m_relaunched = false;  // the main application was started
   std::optional<RunFailure> m_failure;
+  // The package of this attempt was built from the previous one: a refusal
+  // of it is followed by one whole download.
+  bool m_builtFromBlocks = false;
   // The release whose signature was accepted; none without a key.
   std::optional<signing::AcceptedRelease> m_release;
 };

@@ -72,6 +72,19 @@ double Jitter() {
   return std::uniform_real_distribution<double>(0.0, 1.0)(generator);
 }
 
+// The body of a whole file, written as it comes.
+class FileSink final : public BodySink {
+ public:
+  explicit FileSink(platform::File& file) : file_(file) {}
+  Verdict Take(const char* data, std::size_t size, std::size_t& kept) override {
+    kept = size;
+    return file_.Write(data, size) ? Verdict::kTaken : Verdict::kWriteFailed;
+  }
+
+ private:
+  platform::File& file_;
+};
+
 }  // namespace
 
 bool HttpDownloader::TakeUrl(const std::string& given) {
@@ -137,7 +150,7 @@ int HttpDownloader::ReceiveBody(char* destination, int wanted, std::uint32_t tim
   return net::SocketRecvToClose(connection, destination, wanted, timeoutMs);
 }
 
-HttpDownloader::Transfer HttpDownloader::TransferBody(platform::File& file) {
+HttpDownloader::Transfer HttpDownloader::TransferBody(BodySink& sink) {
   bodyBuffer_.resize(static_cast<std::size_t>(kBodyReceiveSize));
   transferredSize = 0;
   ChunkedDecoder chunks;
@@ -170,13 +183,20 @@ HttpDownloader::Transfer HttpDownloader::TransferBody(platform::File& file) {
         receivedSize + static_cast<std::int64_t>(data) > maxSize) {
       return Transfer::kTooLarge;
     }
-    if (data > 0 && !file.Write(bodyBuffer_.data(), data)) return Transfer::kBroken;
-    for (std::size_t reported = 0; reported < data;
+    std::size_t kept = 0;
+    switch (data > 0 ? sink.Take(bodyBuffer_.data(), data, kept) : BodySink::Verdict::kTaken) {
+      case BodySink::Verdict::kTaken:
+        break;
+      case BodySink::Verdict::kWriteFailed:
+        return Transfer::kBroken;
+      case BodySink::Verdict::kMalformed:
+        return Transfer::kMalformed;
+    }
+    transferredSize += static_cast<std::int64_t>(data);
+    for (std::size_t reported = 0; reported < kept;
          reported += static_cast<std::size_t>(kBodyBlockSize)) {
-      const auto step = static_cast<std::int64_t>(
-          std::min<std::size_t>(static_cast<std::size_t>(kBodyBlockSize), data - reported));
-      transferredSize += step;
-      receivedSize += step;
+      receivedSize += static_cast<std::int64_t>(
+          std::min<std::size_t>(static_cast<std::size_t>(kBodyBlockSize), kept - reported));
       Notify(NOTIFY_PROGRESS);
     }
     if (chunks.state() == ChunkedDecoder::State::kDone) return Transfer::kComplete;
@@ -184,12 +204,26 @@ HttpDownloader::Transfer HttpDownloader::TransferBody(platform::File& file) {
   }
 }
 
-bool HttpDownloader::TargetIsCurrent() const {
-  const std::optional<platform::FileStatus> target = platform::GetFileStatus(targetFile);
-  if (!target || (target->attributes & platform::kAttrDirectory) != 0) return false;
-  const HttpTime time = platform::FileTimeToUnixTime(target->modificationTime);
-  return time - lastModified <= kTimeTolerance && lastModified - time <= kTimeTolerance &&
-         target->size == totalSize;
+bool FileIsCurrent(const std::string& path, std::int64_t size, HttpTime time) {
+  const std::optional<platform::FileStatus> file = platform::GetFileStatus(path);
+  if (!file || (file->attributes & platform::kAttrDirectory) != 0) return false;
+  const HttpTime stamp = platform::FileTimeToUnixTime(file->modificationTime);
+  return stamp - time <= kTimeTolerance && time - stamp <= kTimeTolerance && file->size == size;
+}
+
+bool HttpDownloader::ContinueAfterBreak(std::int64_t& highWater, int& fruitlessTransfers) {
+  // A break after progress resumes at once; breaks that add nothing are a
+  // transient failure, so a server that always drops ends in time.
+  if (receivedSize > highWater) {
+    highWater = receivedSize;
+    fruitlessTransfers = 0;
+    retrySchedule_.Progress(NowMs());
+    return true;
+  }
+  if (++fruitlessTransfers < kMaxFruitlessTransfers) return true;
+  fruitlessTransfers = 0;
+  Retry(RetryCause::kBroken);
+  return RetryAllowed();
 }
 
 bool HttpDownloader::OpenTemporaryFile(platform::File& file) {
@@ -269,7 +303,8 @@ DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::
     }
 
     highWater = std::max(highWater, receivedSize);
-    switch (TransferBody(file)) {
+    FileSink sink(file);
+    switch (TransferBody(sink)) {
       case Transfer::kComplete:
         break;
       case Transfer::kStopped:
@@ -279,17 +314,7 @@ DownloadResult HttpDownloader::Download(const std::string& givenUrl, const std::
         return DOWNLOAD_FAILED;
       case Transfer::kBroken:
         file.Close();
-        // A break after progress resumes at once; breaks that add nothing are
-        // a transient failure, so a server that always drops ends in time.
-        if (receivedSize > highWater) {
-          highWater = receivedSize;
-          fruitlessTransfers = 0;
-          retrySchedule_.Progress(NowMs());
-        } else if (++fruitlessTransfers >= kMaxFruitlessTransfers) {
-          fruitlessTransfers = 0;
-          Retry(RetryCause::kBroken);
-          if (!RetryAllowed()) return failOrStop();
-        }
+        if (!ContinueAfterBreak(highWater, fruitlessTransfers)) return failOrStop();
         continue;
     }
     // An empty body is never a file, however it was framed.

@@ -178,7 +178,7 @@ RequestResult HttpDownloader::SendRequest(int head) {
     switch (judged) {
       case HEADER_OK:
         contentLength = length;
-        if (status == 206 && !ContinuesPartialFile(resume)) {
+        if (status == 206 && byteRanges_.empty() && !ContinuesPartialFile(resume)) {
           // Another piece, or a piece of another version, would splice two
           // files together: the partial file is dropped and fetched whole.
           if (!sentRange) return REQUEST_FAILED;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "http/byte_ranges.h"
 #include "http/http_date.h"
 #include "http/partial_file.h"
 #include "http/proxy_address.h"
@@ -139,6 +140,21 @@ int ParseUrl(const std::string& url, std::string& host, std::string& object, std
 
 inline std::uint16_t DefaultPort(int tls) { return tls != 0 ? 443 : 80; }
 
+// Whether the file at `path` is the one a server describes by `size` and
+// `time` (its Last-Modified): of that size, and stamped with that time give
+// or take two seconds (file systems that keep times in 2-second steps).
+bool FileIsCurrent(const std::string& path, std::int64_t size, HttpTime time);
+
+// Where the bytes of a response body go as they arrive.
+class BodySink {
+ public:
+  enum class Verdict { kTaken, kWriteFailed, kMalformed };
+  virtual ~BodySink() = default;
+  // The next `size` bytes of the body; `kept` is set to how many bytes of
+  // the file they held (the progress records count those).
+  virtual Verdict Take(const char* data, std::size_t size, std::size_t& kept) = 0;
+};
+
 // `host` as a URL and the Host field write it: an IPv6 address in brackets.
 std::string UrlHost(const std::string& host);
 
@@ -158,6 +174,16 @@ class HttpDownloader {
   // contentLength is -1 when the answer announced no length.
   int QueryInfo(const std::string& url, std::int64_t& contentLength, HttpTime& lastModified);
   DownloadResult Download(const std::string& url, const std::string& targetFile, int forceDownload);
+  // Fetches the byte spans `spans` (in order, apart from each other) of the
+  // file of `fileSize` bytes at `url` into `target`, each at its own offset:
+  // several spans to a request (a multipart/byteranges answer, or a single
+  // part), and after a break only what is still missing, under the retry
+  // policy. The progress records count the spans' bytes. DOWNLOAD_FAILED
+  // when an answer is not the parts asked for (a 200 from a server that
+  // ignores Range, a part of another file size or beyond what it announced,
+  // a malformed body), or when a complete answer brought nothing new.
+  DownloadResult DownloadRanges(const std::string& url, platform::File& target,
+                                std::int64_t fileSize, std::vector<ByteSpan> spans);
 
   // Asks the running operation, from any thread, to stop at its next poll.
   void RequestStop() { stopRequested.store(1); }
@@ -323,17 +349,21 @@ class HttpDownloader {
   // Whether a 206 answer continues the partial file the request was sent for.
   bool ContinuesPartialFile(const PartialFile& resume) const;
   // Whether targetFile already holds what the accepted response would bring.
-  bool TargetIsCurrent() const;
+  bool TargetIsCurrent() const { return FileIsCurrent(targetFile, totalSize, lastModified); }
   // Opens the temporary file for the accepted response: at its end for a
   // resume, else emptied, with the record of what it will hold.
   bool OpenTemporaryFile(platform::File& file);
   // kMalformed: a chunked body broke its framing. kTooLarge: a body of
   // unknown length grew past maxSize.
   enum class Transfer { kComplete, kBroken, kStopped, kMalformed, kTooLarge };
-  // Writes the body of the accepted response into `file` until it is whole
+  // Hands the body of the accepted response to `sink` until it is whole
   // (by its framing), the connection breaks or stalls below the low-speed
   // limit, or a stop is asked for.
-  Transfer TransferBody(platform::File& file);
+  Transfer TransferBody(BodySink& sink);
+  // After a transfer that broke: true to go on at once (it brought bytes
+  // beyond `highWater`, the most held so far, or too few breaks came in a
+  // row to count as a failure) or after the retry policy's pause.
+  bool ContinueAfterBreak(std::int64_t& highWater, int& fruitlessTransfers);
   // Whether the operation is to stop: its own stopRequested, or a stop flag
   // that the thread's owner put in place around it (net::ScopedStopFlag),
   // which the start of an operation does not clear.
@@ -365,6 +395,8 @@ class HttpDownloader {
   bool holdConnection_ = false;
   std::string authHost_;
   std::uint16_t authPort_ = 0;
+  // The Range value of DownloadRanges' current request; empty otherwise.
+  std::string byteRanges_;
 };
 
 }  // namespace http

@@ -114,7 +114,9 @@ HeaderResult HttpDownloader::ParseResponseHeader(const std::string& block, std::
     length = -1;
     return HEADER_OK;
   }
-  if (status == 206) {
+  // The answer to DownloadRanges' request is judged there: its parts say
+  // where they lie.
+  if (status == 206 && byteRanges_.empty()) {
     const auto rangeText = FindField(*response, "Content-Range");
     if (!rangeText) return HEADER_FAILED;
     const std::optional<ContentRange> range = ParseContentRange(*rangeText);

@@ -39,7 +39,9 @@ bool HttpDownloader::ComposeRequest(int head, const PartialFile& resume, std::st
   if (!referer.empty()) text += "Referer: " + referer + "\r\n";
   // A proxy's handshake goes on over the same connection.
   text += holdConnection_ ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
-  if (head == 0 && resume.offset > 0) {
+  if (head == 0 && !byteRanges_.empty()) {
+    text += "Range: " + byteRanges_ + "\r\n";
+  } else if (head == 0 && resume.offset > 0) {
     text += "Range: bytes=" + std::to_string(resume.offset) + "-\r\n";
     // The partial file continues only the version that began it; any other
     // version comes whole. Without a time of the server's there is nothing to

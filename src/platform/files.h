@@ -78,6 +78,7 @@ FileTime LocalFileTimeToUtc(FileTime local);
 enum class OpenMode {
   kWriteKeep,       // open or create for writing, never truncate; others may read,
                     // and no other kWriteKeep open succeeds while it is open
+  kReadWriteKeep,   // kWriteKeep that may also read back what the file holds
   kCreateTruncate,  // create or truncate for writing, no sharing
   kRead,            // existing file, read only, others may read but not write
   kReadNoLink,      // kRead, where the file must not be reached through a link

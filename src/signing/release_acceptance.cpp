@@ -13,11 +13,6 @@ bool SameSignature(const SignatureFile& a, const SignatureFile& b) {
 
 }  // namespace
 
-std::string SignatureAddress(const std::string& packageAddress) {
-  std::string address = packageAddress;
-  return address.insert(std::min(address.find_first_of("?#"), address.size()), kSignatureSuffix);
-}
-
 bool ReadSignatureText(platform::File& file, std::string& text) {
   text.clear();
   if (!file.IsOpen()) return false;

@@ -44,10 +44,6 @@ struct AcceptedRelease {
 // A package's signature file: the package's path plus this.
 inline constexpr char kSignatureSuffix[] = ".minisig";
 
-// The address of a package's signature: the package's address with the
-// suffix after its path, before any query (".../update.zip.minisig?t=1").
-std::string SignatureAddress(const std::string& packageAddress);
-
 // Reads a signature file's text from `file`: false when it cannot be read or
 // is larger than kMaxSignatureFileSize.
 bool ReadSignatureText(platform::File& file, std::string& text);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fetch_options.h"
+#include "http/address_beside.h"
 #include "http/http_date.h"
 #include "http/http_downloader.h"
 #include "http/proxy_policy.h"
@@ -109,7 +110,7 @@ int VerifyDownload(const fetch::FetchOptions& options, http::HttpDownloader& dow
   const std::string signaturePath = options.file + ".minisig";
   downloader.maxSize = static_cast<std::int64_t>(signing::kMaxSignatureFileSize);
   const http::DownloadResult fetched =
-      downloader.Download(signing::SignatureAddress(options.url), signaturePath, 1);
+      downloader.Download(http::AddressBeside(options.url, signing::kSignatureSuffix), signaturePath, 1);
   signing::SignatureResult result = signing::SIGNATURE_MALFORMED;
   signing::SignatureFile signature;
   std::string text;

@@ -123,6 +123,9 @@ File File::Open(const std::string& path, OpenMode mode) {
     case OpenMode::kWriteKeep:
       flags = O_WRONLY | O_CREAT | O_NOFOLLOW;
       break;
+    case OpenMode::kReadWriteKeep:
+      flags = O_RDWR | O_CREAT | O_NOFOLLOW;
+      break;
     case OpenMode::kCreateTruncate:
       flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW;
       break;
@@ -137,7 +140,8 @@ File File::Open(const std::string& path, OpenMode mode) {
   if (fd < 0) return File();
   // Held exclusively, as Windows' share mode holds it: a second writer of
   // the same file, in this process or another, is refused.
-  if (mode == OpenMode::kWriteKeep && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if ((mode == OpenMode::kWriteKeep || mode == OpenMode::kReadWriteKeep) &&
+      ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return File();
   }

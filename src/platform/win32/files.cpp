@@ -107,6 +107,10 @@ File File::Open(const std::string& path, OpenMode mode) {
       access = GENERIC_WRITE;
       disposition = OPEN_ALWAYS;
       break;
+    case OpenMode::kReadWriteKeep:
+      access = GENERIC_READ | GENERIC_WRITE;
+      disposition = OPEN_ALWAYS;
+      break;
     case OpenMode::kCreateTruncate:
       // Emptied below, once it is known to be no link.
       access = GENERIC_WRITE;

@@ -1,0 +1,213 @@
+#include "delta/block_match.h"
+
+#include <sodium.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "delta/file_pieces.h"
+#include "delta/weak_checksum.h"
+
+namespace delta {
+namespace {
+
+// Files are read this many bytes at a time, at least.
+constexpr std::size_t kReadBytes = 1 << 20;
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+// The full-length blocks still to be found, by weak checksum: a table of
+// chains with one entry per distinct content (weak checksum and strong
+// hash), each entry leading the list of the other blocks with that content,
+// so that a package of many equal blocks is never searched block by block.
+class BlockIndex {
+ public:
+  BlockIndex(const BlockMap& map, BlockSources& sources)
+      : map_(map),
+        sources_(sources),
+        next_(static_cast<std::size_t>(map.BlockCount()), kNone),
+        same_(static_cast<std::size_t>(map.BlockCount()), kNone) {
+    while ((std::int64_t{1} << bits_) < 2 * map.BlockCount()) ++bits_;
+    heads_.assign(std::size_t{1} << bits_, kNone);
+    for (std::uint32_t block = 0; block < map.BlockCount(); ++block) {
+      if (sources[block] != kFetch || map.BlockLength(block) != map.blockSize) continue;
+      std::uint32_t& head = heads_[Bucket(map.weak[block])];
+      std::uint32_t entry = head;
+      while (entry != kNone && !SameContent(entry, block)) entry = next_[entry];
+      if (entry != kNone) {
+        same_[block] = same_[entry];
+        same_[entry] = block;
+      } else {
+        next_[block] = head;
+        head = block;
+      }
+    }
+  }
+
+  // Whether the full-length window at `data` is a block still to be found;
+  // every block of its content then comes from `offset`.
+  bool Take(std::uint32_t weak, const std::uint8_t* data, std::int64_t offset) {
+    std::uint32_t entry = heads_[Bucket(weak)];
+    bool hashed = false;
+    std::uint64_t strong = 0;
+    for (; entry != kNone; entry = next_[entry]) {
+      if (map_.weak[entry] != weak || sources_[entry] != kFetch) continue;
+      if (!hashed) {
+        strong = StrongHash(data, map_.blockSize);
+        hashed = true;
+      }
+      if (map_.strong[entry] != strong) continue;
+      for (std::uint32_t block = entry; block != kNone; block = same_[block]) {
+        sources_[block] = offset;
+      }
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  std::size_t Bucket(std::uint32_t weak) const { return (weak * 0x9E3779B1u) >> (32 - bits_); }
+  bool SameContent(std::uint32_t a, std::uint32_t b) const {
+    return map_.weak[a] == map_.weak[b] && map_.strong[a] == map_.strong[b];
+  }
+
+  const BlockMap& map_;
+  BlockSources& sources_;
+  int bits_ = 1;
+  std::vector<std::uint32_t> heads_;
+  std::vector<std::uint32_t> next_;  // the next entry in the same chain
+  std::vector<std::uint32_t> same_;  // the next block of the same content
+};
+
+bool Matches(const BlockMap& map, std::int64_t block, const std::uint8_t* data) {
+  const std::uint32_t length = map.BlockLength(block);
+  WeakChecksum weak;
+  weak.Reset(data, length);
+  const auto at = static_cast<std::size_t>(block);
+  return weak.value() == map.weak[at] && StrongHash(data, length) == map.strong[at];
+}
+
+bool Stopped(const StopCheck& stop) { return stop && stop(); }
+
+}  // namespace
+
+bool FindBlocksInPlace(const BlockMap& map, platform::File& target, BlockSources& sources,
+                       const StopCheck& stop) {
+  const std::int64_t size = SizeOf(target);
+  if (sodium_init() < 0 || size < 0) return false;
+  // A multiple of the block size: pieces begin with a block.
+  std::vector<std::uint8_t> data(std::max<std::size_t>(kReadBytes, map.blockSize));
+  for (std::int64_t first = 0; first < map.BlockCount() && map.BlockOffset(first) < size;) {
+    if (Stopped(stop)) return false;
+    const std::int64_t n = ReadFull(target, data.data(), data.size());
+    if (n <= 0) return false;
+    std::int64_t block = first;
+    for (; block < map.BlockCount() && map.BlockOffset(block - first) < n; ++block) {
+      const std::int64_t at = map.BlockOffset(block - first);
+      if (at + map.BlockLength(block) <= n && Matches(map, block, data.data() + at)) {
+        sources[static_cast<std::size_t>(block)] = kInPlace;
+      }
+    }
+    first = block;
+  }
+  return true;
+}
+
+bool FindBlocksIn(const BlockMap& map, platform::File& previous, BlockSources& sources,
+                  const StopCheck& stop) {
+  if (sodium_init() < 0 || !previous.Seek(0)) return false;
+  const std::size_t window = map.blockSize;
+  BlockIndex index(map, sources);
+  std::vector<std::uint8_t> data(std::max<std::size_t>(kReadBytes, window) + window);
+  std::size_t start = 0;   // the window's first byte in data
+  std::size_t filled = 0;  // bytes in data
+  std::int64_t base = 0;   // the offset in the file of data[0]
+  bool ended = false;
+  WeakChecksum weak;
+  bool fresh = true;  // the checksum is to be computed anew at start
+  for (;;) {
+    // The window and the byte after it, for the next roll.
+    if (start + window >= filled && !ended) {
+      if (Stopped(stop)) return false;
+      std::memmove(data.data(), data.data() + start, filled - start);
+      base += static_cast<std::int64_t>(start);
+      filled -= start;
+      start = 0;
+      const std::int64_t n = ReadFull(previous, data.data() + filled, data.size() - filled);
+      if (n < 0) return false;
+      filled += static_cast<std::size_t>(n);
+      ended = filled < data.size();
+    }
+    if (start + window > filled) break;
+    if (fresh) {
+      weak.Reset(data.data() + start, window);
+      fresh = false;
+    }
+    if (index.Take(weak.value(), data.data() + start, base + static_cast<std::int64_t>(start))) {
+      start += window;
+      fresh = true;
+      continue;
+    }
+    if (start + window >= filled) break;
+    weak.Roll(data[start], data[start + window]);
+    ++start;
+  }
+  // A last block shorter than the others can only be found at the end.
+  const std::int64_t last = map.BlockCount() - 1;
+  const std::uint32_t length = map.BlockLength(last);
+  const std::int64_t size = base + static_cast<std::int64_t>(filled);
+  if (length < map.blockSize && sources[static_cast<std::size_t>(last)] == kFetch &&
+      size >= length) {
+    if (!ReadAt(previous, size - length, data.data(), length)) return false;
+    if (Matches(map, last, data.data())) sources[static_cast<std::size_t>(last)] = size - length;
+  }
+  return true;
+}
+
+std::vector<Span> SpansToFetch(const BlockMap& map, const BlockSources& sources) {
+  std::vector<Span> spans;
+  for (std::int64_t block = 0; block < map.BlockCount(); ++block) {
+    if (sources[static_cast<std::size_t>(block)] != kFetch) continue;
+    const std::int64_t offset = map.BlockOffset(block);
+    const std::int64_t end = offset + map.BlockLength(block);
+    if (!spans.empty() && offset - (spans.back().offset + spans.back().length) <= kSpanMergeGap) {
+      spans.back().length = end - spans.back().offset;
+    } else {
+      spans.push_back({offset, end - offset});
+    }
+  }
+  return spans;
+}
+
+bool AssemblePackage(const BlockMap& map, const BlockSources& sources, platform::File& previous,
+                     platform::File& target, const StopCheck& stop) {
+  if (sodium_init() < 0) return false;
+  crypto_generichash_state whole;
+  crypto_generichash_init(&whole, nullptr, 0, kPackageHashSize);
+  std::vector<std::uint8_t> data(std::max<std::size_t>(kReadBytes, map.blockSize));
+  for (std::int64_t first = 0; first < map.BlockCount();) {
+    if (Stopped(stop)) return false;
+    // A run of blocks that lie one after another in the same file.
+    const std::int64_t from = sources[static_cast<std::size_t>(first)];
+    std::size_t length = map.BlockLength(first);
+    std::int64_t next = first + 1;
+    while (next < map.BlockCount() && length + map.BlockLength(next) <= data.size()) {
+      const std::int64_t source = sources[static_cast<std::size_t>(next)];
+      if (from >= 0 ? source != from + static_cast<std::int64_t>(length) : source >= 0) break;
+      length += map.BlockLength(next++);
+    }
+    const std::int64_t offset = map.BlockOffset(first);
+    if (from >= 0 ? !ReadAt(previous, from, data.data(), length) ||
+                        !WriteAt(target, offset, data.data(), length)
+                  : !ReadAt(target, offset, data.data(), length)) {
+      return false;
+    }
+    crypto_generichash_update(&whole, data.data(), length);
+    first = next;
+  }
+  PackageHash hash;
+  crypto_generichash_final(&whole, hash.data(), hash.size());
+  return hash == map.packageHash;
+}
+
+}  // namespace delta
