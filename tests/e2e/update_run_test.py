@@ -249,11 +249,11 @@ def sign(package, signature, key=None, *extra, **fields):
                    env=env, check=True, stdout=subprocess.DEVNULL)
 
 
-# The id that the public key's comment beside a secret key names (minisign
-# drops leading zeros there; the log writes all 16 digits).
+# The id that the public key's comment beside a secret key names, as the log
+# writes it too.
 def key_id(secret_key):
     with open(os.path.splitext(secret_key)[0] + ".pub") as f:
-        return f.readline().split()[-1].zfill(16)
+        return f.readline().split()[-1]
 
 
 def signed_at(timestamp, key=None):
