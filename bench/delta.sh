@@ -8,6 +8,10 @@
 # alternating from round to round, from nginx on loopback. Prints the median
 # wall seconds of each, their ratio (with and without the fixed start delay
 # of 1 s), the bytes nginx sent for each run and the largest peak memory.
+# Where the build has the updater built with the test key
+# (tests/updater-signed-test, the package signed with tests/test-keys/
+# vendor.key), its delta and whole runs take their turns in the same rounds:
+# the vendor ships the updater with a key, so that is the pair that counts.
 # With BENCH_LARGE_MIB=N, one more delta run on a package of N MiB (1024 for
 # 1 GiB; needs about 4 N MiB of disk in BENCH_DIR) prints its peak memory.
 #
@@ -34,12 +38,16 @@ done
 domain=$(sed -n 's/^UPDATER_VENDOR_DOMAIN:[A-Z]*=//p' "$build/CMakeCache.txt")
 export BENCH_BUILD=$build BENCH_ROUNDS=$rounds BENCH_DOMAIN=${domain:-korvanta.test}
 export BENCH_DIR=${BENCH_DIR:-/tmp} BENCH_LARGE_MIB=${BENCH_LARGE_MIB:-0}
+export BENCH_SIGN="$root/tools/sign-release.sh"
 
 exec "$root/tests/peers/with-peers.sh" python3 - <<'PY'
 import os, random, shutil, statistics, subprocess, tempfile, time, zipfile
 
 build, domain = os.environ["BENCH_BUILD"], os.environ["BENCH_DOMAIN"]
-updater = os.path.join(build, "src/app/updater")
+updaters = {"unsigned": os.path.join(build, "src/app/updater")}
+signed, key = os.path.join(build, "tests/updater-signed-test"), os.path.join(build, "tests/test-keys/vendor.key")
+if os.path.exists(signed) and os.path.exists(key) and shutil.which("minisign"):
+    updaters["signed"] = signed
 docroot, port = os.environ["UPDATER_TEST_DOCROOT"], os.environ["UPDATER_TEST_HTTP_PORT"]
 access_log = os.environ["UPDATER_TEST_NGINX_ACCESS_LOG"]
 work = tempfile.mkdtemp(prefix="bench-delta.", dir=os.environ["BENCH_DIR"])
@@ -64,15 +72,17 @@ def publish(case, seeds, size):
     package = os.path.join(directory, "update.zip")
     make_package(package, seeds, size)
     subprocess.run([os.path.join(build, "tools/updater-blockmap"), package], check=True)
+    if "signed" in updaters:
+        subprocess.run([os.environ["BENCH_SIGN"], package, key, "-q"], check=True)
     return package, "http://127.0.0.1:%s/files/%s/%s/update.zip" % (port, domain, case)
 
 
 # A new directory for each run: nothing is deleted until all rounds are done
 # (ext4 skips inodes freed in the last minutes when it creates files, which
 # would charge each run for the one before).
-def program_dir(name, previous):
+def program_dir(name, updater, previous):
     path = tempfile.mkdtemp(prefix=name + ".", dir=work)
-    shutil.copy2(updater, path)
+    shutil.copy2(updater, os.path.join(path, "updater"))
     shutil.copy2(os.path.join(build, "tools/Korvanta.exe"), path)
     if previous:
         shutil.copy(previous, os.path.join(path, "update.zip"))
@@ -106,26 +116,32 @@ make_package(previous, old, 50 * 1024)
 package, url = publish("bench-delta", new, 50 * 1024)
 size = os.path.getsize(package)
 rounds = int(os.environ["BENCH_ROUNDS"])
-figures = {"delta": [], "whole": []}
+runners = [(build_name, name) for build_name in updaters for name in ("delta", "whole")]
+figures = {runner: [] for runner in runners}
 for r in range(rounds):
-    for name in (["delta", "whole"] if r % 2 == 0 else ["whole", "delta"]):
-        path = program_dir(name, previous if name == "delta" else None)
-        figures[name].append(run(path, url))
+    # Every runner takes every place in the order in turn.
+    for build_name, name in runners[r % len(runners):] + runners[:r % len(runners)]:
+        path = program_dir(name, updaters[build_name], previous if name == "delta" else None)
+        figures[(build_name, name)].append(run(path, url))
         with open(os.path.join(path, "update.zip"), "rb") as got, open(package, "rb") as want:
             if got.read() != want.read():
                 raise SystemExit("the %s run did not end with the package" % name)
 shutil.rmtree(work)
 
-median = {name: statistics.median(f[0] for f in runs) for name, runs in figures.items()}
-sent = {name: statistics.median(f[2] for f in runs) for name, runs in figures.items()}
+median = {runner: statistics.median(f[0] for f in runs) for runner, runs in figures.items()}
+sent = {runner: statistics.median(f[2] for f in runs) for runner, runs in figures.items()}
 print("package %d bytes, 200 items, 5 %% changed, %d rounds, medians:" % (size, rounds))
-for name in figures:
-    print("  %-6s %7.3f s wall  %9d bytes sent (%.1f %% of the package)  peak %d KiB"
-          % (name, median[name], sent[name], 100.0 * sent[name] / size,
-             max(f[1] for f in figures[name])))
-print("ratio delta/whole: %.3f (without the start delay: %.3f)"
-      % (median["delta"] / median["whole"],
-         (median["delta"] - START_DELAY) / (median["whole"] - START_DELAY)))
+for runner in runners:
+    print("  %-8s %-6s %7.3f s wall  %9d bytes sent (%.1f %% of the package)  peak %d KiB"
+          % (runner + (median[runner], sent[runner], 100.0 * sent[runner] / size,
+                       max(f[1] for f in figures[runner]))))
+for build_name in updaters:
+    delta, whole = median[(build_name, "delta")], median[(build_name, "whole")]
+    pairs = [d[0] / w[0] for d, w in zip(figures[(build_name, "delta")],
+                                         figures[(build_name, "whole")])]
+    print("%s: ratio delta/whole %.3f (without the start delay: %.3f; median of the rounds' "
+          "ratios %.3f)" % (build_name, delta / whole, (delta - START_DELAY) / (whole - START_DELAY),
+                           statistics.median(pairs)))
 
 large = int(os.environ["BENCH_LARGE_MIB"])
 if large:
@@ -134,7 +150,7 @@ if large:
     previous = os.path.join(work, "previous.zip")
     make_package(previous, old, item)
     package, url = publish("bench-delta-large", new, item)
-    wall, peak, sent_bytes = run(program_dir("large", previous), url)
+    wall, peak, sent_bytes = run(program_dir("large", updaters["unsigned"], previous), url)
     print("large: package %d bytes, delta run %.1f s, %d bytes sent, peak %d KiB"
           % (os.path.getsize(package), wall, sent_bytes, peak))
     shutil.rmtree(work)

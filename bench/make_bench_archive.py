@@ -1,9 +1,10 @@
 """Writes the benchmark archive: about 200 MB in about 2,000 items, half of
 them deflated text-like data (compressing about 3:1), half stored noise, in
 nested directories with directory entries. The same seed gives the same
-archive.
+archive. LARGEST (default 600000) bounds the item sizes: 400000 makes a
+package of about 100 MB.
 
-    python3 make_bench_archive.py OUTPUT.zip [ITEMS] [SEED]
+    python3 make_bench_archive.py OUTPUT.zip [ITEMS] [SEED] [LARGEST]
 """
 import math
 import os
@@ -14,6 +15,7 @@ import zipfile
 out = sys.argv[1]
 items = int(sys.argv[2]) if len(sys.argv) > 2 else 2000
 rng = random.Random(int(sys.argv[3]) if len(sys.argv) > 3 else 1)
+largest = int(sys.argv[4]) if len(sys.argv) > 4 else 600_000
 
 words = [bytes(rng.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(2, 9)))
          for _ in range(4000)]
@@ -29,8 +31,8 @@ with zipfile.ZipFile(tmp, "w") as z:
     for d in directories:
         z.writestr(zipfile.ZipInfo(d, (2024, 5, 6, 7, 8, 10)), b"")
     for i in range(items - len(directories)):
-        # Log-uniform sizes from 2 KB to 600 KB: many small files, some large.
-        size = int(math.exp(rng.uniform(math.log(2000), math.log(600_000))))
+        # Log-uniform sizes from 2 KB to `largest`: many small files, some large.
+        size = int(math.exp(rng.uniform(math.log(2000), math.log(largest))))
         deflated = i % 2 == 0
         source = pool if deflated else noise
         start = rng.randrange(0, len(source) - size)

@@ -96,8 +96,11 @@ UpdateRun::BlockResult UpdateRun::BuildFromBlocks(const std::string& packagePath
     }
     if (fetched != http::DOWNLOAD_OK) return BlockResult::kNotBuilt;
   }
-  if (!target.Truncate(map->packageSize) ||
-      !delta::AssemblePackage(*map, sources, previous, target, stop)) {
+  const std::optional<delta::PackageHash> built =
+      target.Truncate(map->packageSize)
+          ? delta::AssemblePackage(*map, sources, previous, target, stop)
+          : std::nullopt;
+  if (!built) {
     if (m_shutdown.CloseRequested()) return BlockResult::kStopped;
     m_log.Write("delta: the built package is not the one the map describes");
     return BlockResult::kNotBuilt;
@@ -110,6 +113,8 @@ UpdateRun::BlockResult UpdateRun::BuildFromBlocks(const std::string& packagePath
   target.Close();
   previous.Close();
   if (!platform::ReplaceFile(building, packagePath)) return BlockResult::kNotBuilt;
+  // The map's hash of the package is the one its signature signs.
+  m_packageDigest = *built;
   m_log.Write("delta: built from the previous package");
   return BlockResult::kBuilt;
 }

@@ -39,7 +39,9 @@ void UpdateRun::InstallLocal(const std::string& archivePath) {
     // program directory, which only this run writes: the user's own files
     // could be replaced between the check and the install.
     const std::string copy = m_programDir + install::kLocalCopyName;
-    if (TakeLocalPackage(archivePath, copy) && CheckPackage(copy)) result = InstallPackage(copy);
+    if (TakeLocalPackage(archivePath, copy) && CheckPackage(copy)) {
+      result = InstallPackage(copy, install::ArchiveAfterStaging::kRemoved);
+    }
     platform::DeleteFile(copy);
   }
   m_installed = result.outcome == install::InstallOutcome::kInstalled ||
@@ -55,7 +57,8 @@ void UpdateRun::FailInstall(const install::InstallResult& result) {
   Fail(std::move(failure));
 }
 
-install::InstallResult UpdateRun::InstallPackage(const std::string& package) {
+install::InstallResult UpdateRun::InstallPackage(const std::string& package,
+                                                 install::ArchiveAfterStaging after) {
   EnterStep(RunStep::kInstall);
   // A close that came first installs nothing; one that comes during the
   // install takes effect once it has ended, whole.
@@ -65,7 +68,7 @@ install::InstallResult UpdateRun::InstallPackage(const std::string& package) {
   std::vector<install::PlacedFile> placed;
   if (m_release) placed.push_back({install::kInstalledSignatureName, m_release->text});
   const install::InstallResult result = install::InstallArchive(
-      package, m_programDir, [this] { return WaitForProgramsToEnd(); }, placed);
+      package, m_programDir, [this] { return WaitForProgramsToEnd(); }, placed, after);
   m_shutdown.EndCommit();
   std::string line = std::string("install: ") + kOutcomeTexts[static_cast<int>(result.outcome)];
   if (result.outcome == install::InstallOutcome::kInstalled) {

@@ -31,6 +31,7 @@ bool RoomFor(const std::string& directory, std::int64_t bytes) {
 // settings; no resume, no progress shown, at most a signature file's size).
 bool UpdateRun::FetchSignature(const std::string& packagePath) {
   m_release.reset();
+  m_packageDigest.reset();
   if (!SignedBuild()) {
     m_log.Write("signature: not checked, the updater has no key");
     return true;
@@ -117,7 +118,12 @@ bool UpdateRun::TakeLocalPackage(const std::string& archivePath, const std::stri
   failed.item = install::kLocalCopyName;
   if (package.SeekToEnd() && package.Tell() == size && package.Seek(0) &&
       RoomFor(m_programDir, size)) {
-    if (platform::CopyToNewFile(package, copy)) return true;
+    signing::PackageHasher hasher;
+    const auto seen = [&hasher](const std::uint8_t* data, std::size_t n) { hasher.Add(data, n); };
+    if (platform::CopyToNewFile(package, copy, seen)) {
+      m_packageDigest = hasher.Finish();
+      return true;
+    }
     failed.systemError = platform::LastSystemError();
   }
   Fail(std::move(failed));
@@ -127,8 +133,13 @@ bool UpdateRun::TakeLocalPackage(const std::string& archivePath, const std::stri
 bool UpdateRun::CheckPackage(const std::string& packagePath) {
   if (!SignedBuild()) return true;
   RunFailure refused{RunStep::kSignature, FailureKind::kSignatureRefused};
+  const std::optional<platform::FileStatus> status = platform::GetFileStatus(packagePath);
   refused.signature =
-      m_release ? signing::VerifyRelease(*m_release, packagePath) : signing::SIGNATURE_MALFORMED;
+      !m_release ? signing::SIGNATURE_MALFORMED
+      : m_packageDigest
+          ? signing::VerifyReleaseDigest(*m_release, status ? status->size : -1, *m_packageDigest)
+          : signing::VerifyRelease(*m_release, packagePath);
+  m_packageDigest.reset();
   if (refused.signature == signing::SIGNATURE_OK) {
     m_log.Write("signature: holds for the package");
     return true;

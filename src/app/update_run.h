@@ -101,9 +101,11 @@ class UpdateRun {
   bool BoundPackage(const std::string& packagePath);
   // With a key: opens a local package and its signature once, never through
   // a link, accepts the signature, and copies the package of the size it
-  // names into `copy`, where the disk has room for it.
+  // names into `copy`, where the disk has room for it, taking its digest on
+  // the way.
   bool TakeLocalPackage(const std::string& archivePath, const std::string& copy);
-  // Whether the package is the accepted release's (true without a key).
+  // Whether the package is the accepted release's (true without a key), by
+  // m_packageDigest where it was taken.
   bool CheckPackage(const std::string& packagePath);
   // A refused or failed download leaves nothing behind: the package, its
   // signature and the temporary files of both go.
@@ -117,7 +119,9 @@ class UpdateRun {
   // Installs a checked package over the program directory inside the commit
   // bracket of the shutdown state, with the accepted signature as the
   // installed release's in the same transaction.
-  install::InstallResult InstallPackage(const std::string& package);
+  install::InstallResult InstallPackage(
+      const std::string& package,
+      install::ArchiveAfterStaging after = install::ArchiveAfterStaging::kKept);
   // Records a failed install with what it tells of the failing entry.
   void FailInstall(const install::InstallResult& result);
   // Installs a downloaded package; true when the new set is in place. A
@@ -161,6 +165,9 @@ class UpdateRun {
   bool m_builtFromBlocks = false;
   // The release whose signature was accepted; none without a key.
   std::optional<signing::AcceptedRelease> m_release;
+  // The digest of the package of this attempt, where it was taken as the
+  // package was copied or built: the check then needs no pass of its own.
+  std::optional<signing::PackageDigest> m_packageDigest;
 };
 
 }  // namespace app

@@ -5,16 +5,18 @@
 // is checked against the map's hash of the whole package and then, as every
 // package is, against the package's own signature.
 //
-// Version 1, integers little-endian:
+// Version 2, integers little-endian:
 //   "KVBM"           4 bytes
-//   version          uint32, 1
+//   version          uint32, 2
 //   block size       uint32, a power of two from kMinBlockSize to kMaxBlockSize
 //   package size     uint64, at least 1
 //   blocks           one entry of 12 bytes per block of the package, the
 //                    last block shorter where the size ends within it: its
 //                    weak checksum (weak_checksum.h, uint32) and its strong
 //                    hash (the first 8 bytes of its BLAKE2b-128, as a uint64)
-//   package hash     32 bytes, BLAKE2b-256 of the whole package
+//   package hash     64 bytes, BLAKE2b-512 of the whole package: the hash a
+//                    package signature signs, so that one pass over the
+//                    package built serves both checks
 //   map check        16 bytes, BLAKE2b-128 of every byte before it
 // A map with more than kMaxBlocks blocks, or any byte more or less, is
 // refused, so that no map can make a client hold more than a few MB.
@@ -33,13 +35,13 @@
 namespace delta {
 
 inline constexpr char kBlockMapSuffix[] = ".blockmap";
-inline constexpr std::uint32_t kBlockMapVersion = 1;
+inline constexpr std::uint32_t kBlockMapVersion = 2;
 inline constexpr std::uint32_t kMinBlockSize = 2048;
 inline constexpr std::uint32_t kMaxBlockSize = 1u << 24;
 inline constexpr std::int64_t kMaxBlocks = 1 << 18;
 inline constexpr std::size_t kBlockMapHeaderSize = 20;
 inline constexpr std::size_t kBlockEntrySize = 12;
-inline constexpr std::size_t kPackageHashSize = 32;
+inline constexpr std::size_t kPackageHashSize = 64;
 inline constexpr std::size_t kMapCheckSize = 16;
 // The size of a map of `blocks` blocks.
 constexpr std::int64_t BlockMapSize(std::int64_t blocks) {
@@ -79,7 +81,7 @@ std::uint64_t StrongHash(const std::uint8_t* data, std::size_t size);
 bool WriteBlockMap(platform::File& package, platform::File& map);
 
 // Reads a map as its bytes arrive, holding only the block entries; anything
-// that is not exactly a version 1 map is refused.
+// that is not exactly a map of this version is refused.
 class BlockMapReader {
  public:
   BlockMapReader();

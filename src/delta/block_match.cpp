@@ -45,8 +45,9 @@ class BlockIndex {
   }
 
   // Whether the full-length window at `data` is a block still to be found;
-  // every block of its content then comes from `offset`.
-  bool Take(std::uint32_t weak, const std::uint8_t* data, std::int64_t offset) {
+  // every block of its content then comes from `offset`. The block, or
+  // kNone.
+  std::uint32_t Take(std::uint32_t weak, const std::uint8_t* data, std::int64_t offset) {
     std::uint32_t entry = heads_[Bucket(weak)];
     bool hashed = false;
     std::uint64_t strong = 0;
@@ -60,9 +61,24 @@ class BlockIndex {
       for (std::uint32_t block = entry; block != kNone; block = same_[block]) {
         sources_[block] = offset;
       }
-      return true;
+      return entry;
     }
-    return false;
+    return kNone;
+  }
+
+  // Whether the window right after the block found last is the block after
+  // that one, by its weak checksum alone: in the stretches both packages
+  // share, block follows block, and the strong hash of each would only
+  // confirm what the hash of the whole package built confirms anyway (a
+  // false match there costs the whole download, never a wrong package).
+  bool TakeNext(std::uint32_t previous, std::uint32_t weak, std::int64_t offset) {
+    const std::uint32_t next = previous + 1;
+    if (next >= sources_.size() || sources_[next] != kFetch || map_.weak[next] != weak ||
+        map_.BlockLength(next) != map_.blockSize) {
+      return false;
+    }
+    sources_[next] = offset;
+    return true;
   }
 
  private:
@@ -124,7 +140,8 @@ bool FindBlocksIn(const BlockMap& map, platform::File& previous, BlockSources& s
   std::int64_t base = 0;   // the offset in the file of data[0]
   bool ended = false;
   WeakChecksum weak;
-  bool fresh = true;  // the checksum is to be computed anew at start
+  bool fresh = true;            // the checksum is to be computed anew at start
+  std::uint32_t found = kNone;  // the block that ends right before start
   for (;;) {
     // The window and the byte after it, for the next roll.
     if (start + window >= filled && !ended) {
@@ -143,7 +160,13 @@ bool FindBlocksIn(const BlockMap& map, platform::File& previous, BlockSources& s
       weak.Reset(data.data() + start, window);
       fresh = false;
     }
-    if (index.Take(weak.value(), data.data() + start, base + static_cast<std::int64_t>(start))) {
+    const std::int64_t offset = base + static_cast<std::int64_t>(start);
+    if (found != kNone && index.TakeNext(found, weak.value(), offset)) {
+      ++found;
+    } else {
+      found = index.Take(weak.value(), data.data() + start, offset);
+    }
+    if (found != kNone) {
       start += window;
       fresh = true;
       continue;
@@ -179,14 +202,15 @@ std::vector<Span> SpansToFetch(const BlockMap& map, const BlockSources& sources)
   return spans;
 }
 
-bool AssemblePackage(const BlockMap& map, const BlockSources& sources, platform::File& previous,
-                     platform::File& target, const StopCheck& stop) {
-  if (sodium_init() < 0) return false;
+std::optional<PackageHash> AssemblePackage(const BlockMap& map, const BlockSources& sources,
+                                           platform::File& previous, platform::File& target,
+                                           const StopCheck& stop) {
+  if (sodium_init() < 0) return std::nullopt;
   crypto_generichash_state whole;
   crypto_generichash_init(&whole, nullptr, 0, kPackageHashSize);
   std::vector<std::uint8_t> data(std::max<std::size_t>(kReadBytes, map.blockSize));
   for (std::int64_t first = 0; first < map.BlockCount();) {
-    if (Stopped(stop)) return false;
+    if (Stopped(stop)) return std::nullopt;
     // A run of blocks that lie one after another in the same file.
     const std::int64_t from = sources[static_cast<std::size_t>(first)];
     std::size_t length = map.BlockLength(first);
@@ -200,14 +224,15 @@ bool AssemblePackage(const BlockMap& map, const BlockSources& sources, platform:
     if (from >= 0 ? !ReadAt(previous, from, data.data(), length) ||
                         !WriteAt(target, offset, data.data(), length)
                   : !ReadAt(target, offset, data.data(), length)) {
-      return false;
+      return std::nullopt;
     }
     crypto_generichash_update(&whole, data.data(), length);
     first = next;
   }
   PackageHash hash;
   crypto_generichash_final(&whole, hash.data(), hash.size());
-  return hash == map.packageHash;
+  if (hash != map.packageHash) return std::nullopt;
+  return hash;
 }
 
 }  // namespace delta

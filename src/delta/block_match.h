@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "delta/block_map.h"
@@ -46,8 +47,9 @@ std::vector<Span> SpansToFetch(const BlockMap& map, const BlockSources& sources)
 
 // Builds the package in `target` (every block not taken from `previous` is
 // at its place there) in the order of its bytes, copying the blocks from
-// `previous`: true when the whole is the package the map describes.
-bool AssemblePackage(const BlockMap& map, const BlockSources& sources, platform::File& previous,
-                     platform::File& target, const StopCheck& stop);
+// `previous`: its hash when the whole is the package the map describes.
+std::optional<PackageHash> AssemblePackage(const BlockMap& map, const BlockSources& sources,
+                                           platform::File& previous, platform::File& target,
+                                           const StopCheck& stop);
 
 }  // namespace delta

@@ -155,8 +155,11 @@ class Transaction {
     }
     stageEntries(archive);
     if (helper.joinable()) helper.join();
-    if (failed) return false;
-    // The staged data reaches the disk before anything installed changes.
+    return !failed;
+  }
+
+  // The staged data reaches the disk before anything installed changes.
+  bool SyncStaged() {
     if (!SyncWritten(programDir_)) return Failed(journal_.stagingName);
     platform::CrashPoint();
     return true;
@@ -270,11 +273,11 @@ class Transaction {
 
 InstallResult InstallArchive(const std::string& archivePath, const std::string& programDir,
                              const std::function<bool()>& mayCommit,
-                             const std::vector<PlacedFile>& placed) {
+                             const std::vector<PlacedFile>& placed, ArchiveAfterStaging after) {
   if (!RecoverInterruptedInstall(programDir)) {
     return {InstallOutcome::kFailed, std::string(kJournalName), platform::LastSystemError()};
   }
-  const ArchivePtr archive(ArchiveOpen(archivePath.c_str(), nullptr));
+  ArchivePtr archive(ArchiveOpen(archivePath.c_str(), nullptr));
   if (!archive) return {InstallOutcome::kNoArchive};
   Plan plan;
   std::string refused;
@@ -291,6 +294,11 @@ InstallResult InstallArchive(const std::string& archivePath, const std::string& 
   if (!transaction.Begin(plan) || !transaction.Stage(archive.get(), archivePath, plan)) {
     return transaction.failure();
   }
+  if (after == ArchiveAfterStaging::kRemoved) {
+    archive.reset();
+    platform::DeleteFile(archivePath);
+  }
+  if (!transaction.SyncStaged()) return transaction.failure();
   if (mayCommit && !mayCommit()) return {InstallOutcome::kDeclined};
   if (!transaction.Commit()) return transaction.failure();
   InstallResult installed(InstallOutcome::kInstalled);

@@ -41,6 +41,15 @@ struct InstallResult {
   std::size_t items = 0;        // the entries installed
 };
 
+// What becomes of the archive once every item is staged.
+enum class ArchiveAfterStaging {
+  kKept,
+  // The caller's own copy, of no use once read: it is closed and removed
+  // before the staged data is brought to the disk, so that its bytes are
+  // never written out with them.
+  kRemoved,
+};
+
 // `programDir` ends in a separator. Finishes or undoes an interrupted install
 // first. `mayCommit`, when given, is asked once everything is staged and on
 // the disk, right before the first installed entry changes (the caller waits
@@ -52,7 +61,8 @@ struct InstallResult {
 // written.
 InstallResult InstallArchive(const std::string& archivePath, const std::string& programDir,
                              const std::function<bool()>& mayCommit = {},
-                             const std::vector<PlacedFile>& placed = {});
+                             const std::vector<PlacedFile>& placed = {},
+                             ArchiveAfterStaging after = ArchiveAfterStaging::kKept);
 
 // Finishes or undoes an install that the journal in `programDir` shows under
 // way, and removes its staging directory; anything else at the journal's name

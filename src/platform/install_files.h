@@ -4,7 +4,9 @@
 // Nothing here follows a symbolic link at the last part of a path.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,7 +34,9 @@ File CreateNewFile(const std::string& path, std::uint32_t attributes, std::uint3
 
 // Copies the rest of the open file `source` into a new file at `to` (which,
 // as for CreateNewFile, must not exist yet); a copy cut short is removed.
-bool CopyToNewFile(File& source, const std::string& to);
+// `seen`, when given, is shown every piece in order as it is written.
+using CopySeen = std::function<void(const std::uint8_t* data, std::size_t size)>;
+bool CopyToNewFile(File& source, const std::string& to, const CopySeen& seen = {});
 
 // Gives an open file exactly the POSIX permission bits `permissions`
 // (no umask). Windows: nothing to do, true.

@@ -11,7 +11,8 @@ std::size_t FindText(CodePage codePage, std::string_view text, std::string_view 
   if (needle.empty()) return from <= text.size() ? from : kNotFound;
   std::size_t i = 0;
   while (i < text.size()) {
-    if (i >= from && text.size() - i >= needle.size() && text.compare(i, needle.size(), needle) == 0) {
+    if (i >= from && text.size() - i >= needle.size() &&
+        text.compare(i, needle.size(), needle) == 0) {
       return i;
     }
     // A lead byte and its trail byte form one character; a lead byte at the

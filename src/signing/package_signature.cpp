@@ -10,23 +10,23 @@
 namespace signing {
 namespace {
 
-using Hash = std::array<std::uint8_t, crypto_generichash_BYTES_MAX>;  // BLAKE2b-512
+static_assert(crypto_generichash_BYTES_MAX == kPackageDigestSize);
 static_assert(crypto_sign_PUBLICKEYBYTES == kPublicKeySize);
 static_assert(crypto_sign_BYTES == kSignatureSize);
 
-bool HashFile(const std::string& path, Hash& hash) {
+bool HashFile(const std::string& path, PackageDigest& digest) {
   platform::File file = platform::File::Open(path, platform::OpenMode::kRead);
   if (!file.IsOpen()) return false;
-  crypto_generichash_state state;
-  if (crypto_generichash_init(&state, nullptr, 0, hash.size()) != 0) return false;
-  std::vector<std::uint8_t> block(64 * 1024);
+  PackageHasher hasher;
+  std::vector<std::uint8_t> block(256 * 1024);
   for (;;) {
     const std::int64_t n = file.Read(block.data(), block.size());
     if (n < 0) return false;
     if (n == 0) break;
-    crypto_generichash_update(&state, block.data(), static_cast<unsigned long long>(n));
+    hasher.Add(block.data(), static_cast<std::size_t>(n));
   }
-  return crypto_generichash_final(&state, hash.data(), hash.size()) == 0;
+  digest = hasher.Finish();
+  return true;
 }
 
 bool Holds(const Signature& signature, const std::uint8_t* message, std::size_t size,
@@ -48,9 +48,17 @@ SignatureResult VerifyPackage(const PublicKey& key, const std::string& packagePa
   if (sodium_init() < 0) return SIGNATURE_INVALID;
   if (signature.algorithm != kHashedAlgorithm) return SIGNATURE_UNSUPPORTED;
   if (signature.keyId != key.keyId) return SIGNATURE_OTHER_KEY;
-  Hash hash{};
-  if (!HashFile(packagePath, hash)) return SIGNATURE_PACKAGE_UNREADABLE;
-  if (!Holds(signature.signature, hash.data(), hash.size(), key)) return SIGNATURE_INVALID;
+  PackageDigest digest{};
+  if (!HashFile(packagePath, digest)) return SIGNATURE_PACKAGE_UNREADABLE;
+  return VerifyPackageDigest(key, digest, signature);
+}
+
+SignatureResult VerifyPackageDigest(const PublicKey& key, const PackageDigest& digest,
+                                    const SignatureFile& signature) {
+  if (sodium_init() < 0) return SIGNATURE_INVALID;
+  if (signature.algorithm != kHashedAlgorithm) return SIGNATURE_UNSUPPORTED;
+  if (signature.keyId != key.keyId) return SIGNATURE_OTHER_KEY;
+  if (!Holds(signature.signature, digest.data(), digest.size(), key)) return SIGNATURE_INVALID;
   if (!TrustedCommentHolds(key, signature)) return SIGNATURE_COMMENT_INVALID;
   return SIGNATURE_OK;
 }

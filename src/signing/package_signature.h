@@ -3,8 +3,12 @@
 // BLAKE2b; nothing is left for the caller to choose.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
+#include "signing/package_hasher.h"
 #include "signing/signature_text.h"
 
 namespace signing {
@@ -34,6 +38,9 @@ inline constexpr std::array<char, 2> kHashedAlgorithm{'E', 'D'};
 // `packagePath`, and the trusted comment's signature holds.
 SignatureResult VerifyPackage(const PublicKey& key, const std::string& packagePath,
                               const SignatureFile& signature);
+// The same for a package whose digest was taken as its bytes passed.
+SignatureResult VerifyPackageDigest(const PublicKey& key, const PackageDigest& digest,
+                                    const SignatureFile& signature);
 
 // Only the trusted comment's signature (and the key id): enough to trust the
 // comment of a signature whose package is no longer at hand.

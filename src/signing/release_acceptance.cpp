@@ -70,4 +70,10 @@ SignatureResult VerifyRelease(const AcceptedRelease& release, const std::string&
   return VerifyPackage(release.key, packagePath, release.signature);
 }
 
+SignatureResult VerifyReleaseDigest(const AcceptedRelease& release, std::int64_t size,
+                                    const PackageDigest& digest) {
+  if (size != release.fields.size) return SIGNATURE_SIZE_DIFFERS;
+  return VerifyPackageDigest(release.key, digest, release.signature);
+}
+
 }  // namespace signing

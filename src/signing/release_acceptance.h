@@ -63,5 +63,9 @@ SignatureResult AcceptSignature(const TrustPolicy& policy, std::string text,
 // Whether the package at `packagePath` is the one `release` was signed for:
 // of the size it names, and the signature holds for its bytes.
 SignatureResult VerifyRelease(const AcceptedRelease& release, const std::string& packagePath);
+// The same for a package of `size` bytes whose digest was taken as its bytes
+// passed.
+SignatureResult VerifyReleaseDigest(const AcceptedRelease& release, std::int64_t size,
+                                    const PackageDigest& digest);
 
 }  // namespace signing

@@ -1,5 +1,5 @@
 // The block map and the build of a package from a previous one: maps that
-// are not exactly a version 1 map are refused, and a package is rebuilt from
+// are not exactly a map of this version are refused, and a package is rebuilt from
 // what a previous package holds and the spans fetched, whatever moved.
 #include "delta/block_match.h"
 
@@ -41,7 +41,7 @@ std::optional<delta::BlockMap> ReadMap(const testsupport::ScratchDir& dir,
   return delta::ReadBlockMap(file);
 }
 
-TEST(BlockMap, RefusesAnythingButAWholeVersionOneMap) {
+TEST(BlockMap, RefusesAnythingButAWholeMapOfThisVersion) {
   testsupport::ScratchDir dir;
   const std::string good = MapOf(dir, RandomBytes(5000, 1));
   ASSERT_EQ(good.size(), static_cast<std::size_t>(delta::BlockMapSize(3)));
@@ -55,7 +55,7 @@ TEST(BlockMap, RefusesAnythingButAWholeVersionOneMap) {
   const Case refused[] = {
       {"empty", ""},
       {"another magic", set(0, "KVBN")},
-      {"version 2", set(4, std::string("\2", 1))},
+      {"version 1", set(4, std::string("\1", 1))},
       {"block size not a power of two", set(8, std::string("\1\10", 2))},
       {"block size below 2 KiB", set(8, std::string("\0\4", 2))},
       {"package size 0", set(12, std::string(8, '\0'))},
@@ -197,6 +197,30 @@ TEST(BuildFromBlocks, RefusesAWrongResultAndStopsWhenAsked) {
   // Every block "fetched", but the fetched bytes are not the package's.
   ASSERT_TRUE(target.Truncate(map->packageSize));
   EXPECT_FALSE(delta::AssemblePackage(*map, sources, previous, target, nullptr));
+
+  // A block right after a found one is taken on its weak checksum alone:
+  // where the previous package holds other bytes of the same weak checksum
+  // there (a byte 64 up, the byte 1024 further 64 down), the block is taken
+  // and the build is refused as a whole.
+  const std::size_t kBlock = delta::kMinBlockSize;
+  std::string collided = package;
+  std::size_t at = 3 * kBlock;
+  while (static_cast<unsigned char>(collided[at]) > 191 ||
+         static_cast<unsigned char>(collided[at + 1024]) < 64) {
+    ++at;
+  }
+  ASSERT_LT(at + 1024, 4 * kBlock);
+  collided[at] = static_cast<char>(collided[at] + 64);
+  collided[at + 1024] = static_cast<char>(collided[at + 1024] - 64);
+  ASSERT_TRUE(WriteFileBytes(dir.Join("collided"), collided));
+  platform::File other = platform::File::Open(dir.Join("collided"), platform::OpenMode::kRead);
+  delta::BlockSources found(sources.size(), delta::kFetch);
+  ASSERT_TRUE(delta::FindBlocksIn(*map, other, found, nullptr));
+  EXPECT_EQ(found[3], static_cast<std::int64_t>(3 * kBlock));
+  platform::File built =
+      platform::File::Open(dir.Join("built"), platform::OpenMode::kReadWriteKeep);
+  ASSERT_TRUE(built.Truncate(map->packageSize));
+  EXPECT_FALSE(delta::AssemblePackage(*map, found, other, built, nullptr));
 }
 
 }  // namespace

@@ -501,9 +501,9 @@ def range_bytes(value):
 # Previous seeds, new seeds, how the map is published (None: none; a
 # function: the map's bytes changed), where the package is served, bytes
 # fetched by ranges at most (a share of the package), whether the package
-# came whole.
-DeltaRow = collections.namedtuple("DeltaRow", "new map where share whole",
-                                  defaults=(True, "files", 0.10, False))
+# came whole, whether it is signed and run by the updater with the test key.
+DeltaRow = collections.namedtuple("DeltaRow", "new map where share whole signed",
+                                  defaults=(True, "files", 0.10, False, False))
 OLD_SEEDS = list(range(200))
 
 
@@ -517,6 +517,8 @@ class DeltaRun(unittest.TestCase):
         changed = [s + 1000 if s % 20 == 7 else s for s in OLD_SEEDS]  # 5 % of the items
         cases = {
             "5 % changed": DeltaRow(changed),
+            # The map's hash of the package built is the one its signature signs.
+            "5 % changed, signed": DeltaRow(changed, signed=True),
             "nothing changed": DeltaRow(OLD_SEEDS, share=0.0),
             "everything changed": DeltaRow([s + 5000 for s in OLD_SEEDS], share=1.0),
             "one item inserted at the front": DeltaRow([9999] + OLD_SEEDS, share=0.10),
@@ -526,8 +528,10 @@ class DeltaRun(unittest.TestCase):
             "server ignoring Range": DeltaRow(changed, where="norange", whole=True),
         }
         for name, row in cases.items():
+            if row.signed and not ARGS.signed_updater:
+                continue  # the signature test below says why
             with self.subTest(name):
-                self.check(name.replace(" ", "-").replace("%", "pct"), row)
+                self.check(name.replace(" ", "-").replace("%", "pct").replace(",", ""), row)
 
     def publish_with_map(self, case, seeds, map_change=True):
         package, url = publish(self, "delta/" + case, delta_items(seeds))
@@ -545,12 +549,15 @@ class DeltaRun(unittest.TestCase):
 
     def check(self, case, row, relay=None):
         package, url = self.publish_with_map(case, row.new, row.map)
-        program = self.program_with_previous(case)
+        if row.signed:
+            sign(package, package + ".minisig")
+        program = self.program_with_previous(case, ARGS.signed_updater if row.signed else None)
         url = url.replace("/files/", "/%s/" % row.where)
         status, output = program.run_silent(url if relay is None else relay(url))
         log = program.run_log()
         self.assertEqual((status, output, program.read("update.zip", "rb"), program.leftovers()),
-                         (UPDATED, "", read_if_there(package), []), log)
+                         (UPDATED, "", read_if_there(package),
+                          ["update.zip.minisig"] if row.signed else []), log)
         served = nginx_sent("/" + url.split("/", 3)[3])
         ranged = sum(sent for asked, sent in served if asked)
         size = os.path.getsize(package)
