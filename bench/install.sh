@@ -20,34 +20,20 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/directory-rounds.sh"
 rounds=5
-build="$here/../build/release"
-work=""
-while [ $# -gt 0 ]; do
-  case "$1" in
-    -n) rounds=$2; shift 2 ;;
-    -b) build=$2; shift 2 ;;
-    -w) work=$2; shift 2 ;;
-    *) echo "usage: $0 [-n ROUNDS] [-b BUILD_DIR] [-w WORK_DIR]" >&2; exit 64 ;;
-  esac
-done
-work=${work:-$build/bench-work}
+round_options "$@"
 installer="$build/tools/updater-install"
 [ -x "$installer" ] || { echo "install.sh: $installer not built" >&2; exit 1; }
 for tool in bsdtar python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "install.sh: $tool is missing" >&2; exit 1; }
 done
 
-mkdir -p "$work"
 archive="$work/bench.zip"
 [ -f "$archive" ] || python3 "$here/make_bench_archive.py" "$archive"
 cat "$archive" >/dev/null
 
-runs="$work/install-runs.$$"
-mkdir -p "$runs"
-chattr +T "$runs" 2>/dev/null || true
-results="$work/install-results.txt"
-: >"$results"
+start_runs install
 runners=(updater-install bsdtar)
 for ((round = 1; round <= rounds; round++)); do
   for ((i = 0; i < 2; i++)); do
@@ -66,17 +52,4 @@ for ((round = 1; round <= rounds; round++)); do
 done
 rm -rf "$runs" "$work/time.$$"
 
-python3 - "$results" <<'PY'
-import statistics, sys
-rows = [l.split() for l in open(sys.argv[1])]
-def col(runner, i):
-    return [float(r[i]) for r in rows if r[0] == runner]
-print("median of %d rounds: wall s, cpu s (user + system), peak KiB (largest)" % len(col("bsdtar", 1)))
-for r in ("updater-install", "bsdtar"):
-    cpu = [u + s for u, s in zip(col(r, 2), col(r, 3))]
-    print("%-16s %7.3f %7.3f %8d" % (r, statistics.median(col(r, 1)), statistics.median(cpu),
-                                     max(col(r, 4))))
-ratios = [a / b for a, b in zip(col("updater-install", 1), col("bsdtar", 1))]
-print("updater-install / bsdtar, wall: median %.2f (min %.2f, max %.2f)" %
-      (statistics.median(ratios), min(ratios), max(ratios)))
-PY
+summarize "" bsdtar updater-install

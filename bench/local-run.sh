@@ -21,23 +21,13 @@
 #   cmake --build --preset release --target updater updater-signed-test korvanta-standin
 # The package (about 100 MB in 2,000 items) is written once into WORK_DIR
 # (default BUILD_DIR/bench-work). Nothing is deleted until all rounds are
-# done (see install.sh).
+# done (see directory-rounds.sh).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/directory-rounds.sh"
 rounds=7
-build="$here/../build/release"
-work=""
-while [ $# -gt 0 ]; do
-  case "$1" in
-    -n) rounds=$2; shift 2 ;;
-    -b) build=$2; shift 2 ;;
-    -w) work=$2; shift 2 ;;
-    *) echo "usage: $0 [-n ROUNDS] [-b BUILD_DIR] [-w WORK_DIR]" >&2; exit 64 ;;
-  esac
-done
-build=$(cd "$build" && pwd)
-work=${work:-$build/bench-work}
+round_options "$@"
 unsigned="$build/src/app/updater"
 signed="$build/tests/updater-signed-test"
 key="$build/tests/test-keys/vendor.key"
@@ -50,18 +40,13 @@ for tool in bsdtar minisign python3 /usr/bin/time; do
 done
 wait_s=3.000  # the updater's fixed wait before a local install
 
-mkdir -p "$work"
 package="$work/local-run.zip"
 [ -f "$package" ] || python3 "$here/make_bench_archive.py" "$package" 2000 1 370000
 # Signed anew each time: the key belongs to the build tree.
 "$here/../tools/sign-release.sh" "$package" "$key" -q
 cat "$package" >/dev/null
 
-runs="$work/local-runs.$$"
-mkdir -p "$runs"
-chattr +T "$runs" 2>/dev/null || true
-results="$work/local-run-results.txt"
-: >"$results"
+start_runs local-run
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 runners=(unsigned signed bsdtar)
 for ((round = 1; round <= rounds; round++)); do
@@ -96,19 +81,4 @@ done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 rm -rf "$runs" "$work/time.$$"
 
-python3 - "$results" <<'PY'
-import statistics, sys
-rows = [l.split() for l in open(sys.argv[1])]
-def col(runner, i):
-    return [float(r[i]) for r in rows if r[0] == runner]
-print("median of %d rounds: wall s (the updater's less its 3 s wait), cpu s (user + system), "
-      "peak KiB (largest)" % len(col("bsdtar", 1)))
-for r in ("unsigned", "signed", "bsdtar"):
-    cpu = [u + s for u, s in zip(col(r, 2), col(r, 3))]
-    print("%-9s %7.3f %7.3f %8d" % (r, statistics.median(col(r, 1)), statistics.median(cpu),
-                                    max(col(r, 4))))
-for r in ("unsigned", "signed"):
-    ratios = [a / b for a, b in zip(col(r, 1), col("bsdtar", 1))]
-    print("%s / bsdtar + sync, wall: median %.2f (min %.2f, max %.2f)" %
-          (r, statistics.median(ratios), min(ratios), max(ratios)))
-PY
+summarize " (the updater's less its 3 s wait)" bsdtar unsigned signed
