@@ -13,8 +13,8 @@ cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
 jobs=${UPDATER_JOBS:-2}
 
-all_targets=(response_header parse_url http_date chunked_body read_line socks_reply clean_item_name archive
-  signature_text)
+all_targets=(response_header parse_url http_date chunked_body byte_ranges block_map read_line
+  socks_reply clean_item_name archive signature_text)
 if [ "$#" -gt 0 ]; then targets=("$@"); else targets=("${all_targets[@]}"); fi
 for t in "${targets[@]}"; do
   [ -d "tests/fuzz/corpus/$t" ] || { echo "fuzz: unknown target '$t'" >&2; exit 64; }
