@@ -133,12 +133,15 @@ bool UpdateRun::TakeLocalPackage(const std::string& archivePath, const std::stri
 bool UpdateRun::CheckPackage(const std::string& packagePath) {
   if (!SignedBuild()) return true;
   RunFailure refused{RunStep::kSignature, FailureKind::kSignatureRefused};
-  const std::optional<platform::FileStatus> status = platform::GetFileStatus(packagePath);
-  refused.signature =
-      !m_release ? signing::SIGNATURE_MALFORMED
-      : m_packageDigest
-          ? signing::VerifyReleaseDigest(*m_release, status ? status->size : -1, *m_packageDigest)
-          : signing::VerifyRelease(*m_release, packagePath);
+  if (!m_release) {
+    refused.signature = signing::SIGNATURE_MALFORMED;
+  } else if (!m_packageDigest) {
+    refused.signature = signing::VerifyRelease(*m_release, packagePath);
+  } else {
+    const std::optional<platform::FileStatus> status = platform::GetFileStatus(packagePath);
+    refused.signature =
+        signing::VerifyReleaseDigest(*m_release, status ? status->size : -1, *m_packageDigest);
+  }
   m_packageDigest.reset();
   if (refused.signature == signing::SIGNATURE_OK) {
     m_log.Write("signature: holds for the package");

@@ -10,7 +10,6 @@
 namespace signing {
 namespace {
 
-static_assert(crypto_generichash_BYTES_MAX == kPackageDigestSize);
 static_assert(crypto_sign_PUBLICKEYBYTES == kPublicKeySize);
 static_assert(crypto_sign_BYTES == kSignatureSize);
 
@@ -29,6 +28,15 @@ bool HashFile(const std::string& path, PackageDigest& digest) {
   return true;
 }
 
+// What refuses a signature before any package is looked at: SIGNATURE_OK
+// when it is of the one accepted kind and made with `key`.
+SignatureResult KindAndKey(const PublicKey& key, const SignatureFile& signature) {
+  if (sodium_init() < 0) return SIGNATURE_INVALID;
+  if (signature.algorithm != kHashedAlgorithm) return SIGNATURE_UNSUPPORTED;
+  if (signature.keyId != key.keyId) return SIGNATURE_OTHER_KEY;
+  return SIGNATURE_OK;
+}
+
 bool Holds(const Signature& signature, const std::uint8_t* message, std::size_t size,
            const PublicKey& key) {
   return crypto_sign_verify_detached(signature.data(), message, size, key.key.data()) == 0;
@@ -45,9 +53,10 @@ bool TrustedCommentHolds(const PublicKey& key, const SignatureFile& signature) {
 
 SignatureResult VerifyPackage(const PublicKey& key, const std::string& packagePath,
                               const SignatureFile& signature) {
-  if (sodium_init() < 0) return SIGNATURE_INVALID;
-  if (signature.algorithm != kHashedAlgorithm) return SIGNATURE_UNSUPPORTED;
-  if (signature.keyId != key.keyId) return SIGNATURE_OTHER_KEY;
+  // A refused signature costs no pass over the package.
+  if (const SignatureResult refused = KindAndKey(key, signature); refused != SIGNATURE_OK) {
+    return refused;
+  }
   PackageDigest digest{};
   if (!HashFile(packagePath, digest)) return SIGNATURE_PACKAGE_UNREADABLE;
   return VerifyPackageDigest(key, digest, signature);
@@ -55,9 +64,9 @@ SignatureResult VerifyPackage(const PublicKey& key, const std::string& packagePa
 
 SignatureResult VerifyPackageDigest(const PublicKey& key, const PackageDigest& digest,
                                     const SignatureFile& signature) {
-  if (sodium_init() < 0) return SIGNATURE_INVALID;
-  if (signature.algorithm != kHashedAlgorithm) return SIGNATURE_UNSUPPORTED;
-  if (signature.keyId != key.keyId) return SIGNATURE_OTHER_KEY;
+  if (const SignatureResult refused = KindAndKey(key, signature); refused != SIGNATURE_OK) {
+    return refused;
+  }
   if (!Holds(signature.signature, digest.data(), digest.size(), key)) return SIGNATURE_INVALID;
   if (!TrustedCommentHolds(key, signature)) return SIGNATURE_COMMENT_INVALID;
   return SIGNATURE_OK;
