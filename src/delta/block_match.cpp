@@ -29,8 +29,12 @@ class BlockIndex {
         same_(static_cast<std::size_t>(map.BlockCount()), kNone) {
     while ((std::int64_t{1} << bits_) < 2 * map.BlockCount()) ++bits_;
     heads_.assign(std::size_t{1} << bits_, kNone);
+    seenBits_ = std::max(bits_ + 3, 9);
+    seen_.assign(std::size_t{1} << (seenBits_ - 6), 0);
     for (std::uint32_t block = 0; block < map.BlockCount(); ++block) {
       if (sources[block] != kFetch || map.BlockLength(block) != map.blockSize) continue;
+      const std::uint32_t bit = Seen(map.weak[block]);
+      seen_[bit >> 6] |= std::uint64_t{1} << (bit & 63);
       std::uint32_t& head = heads_[Bucket(map.weak[block])];
       std::uint32_t entry = head;
       while (entry != kNone && !SameContent(entry, block)) entry = next_[entry];
@@ -42,6 +46,14 @@ class BlockIndex {
         head = block;
       }
     }
+  }
+
+  // False where no block still to be found has this weak checksum: a table
+  // of a bit per checksum's place, small enough to stay in the processor's
+  // nearest cache while the search rolls through bytes that match nothing.
+  bool MayHold(std::uint32_t weak) const {
+    const std::uint32_t bit = Seen(weak);
+    return (seen_[bit >> 6] >> (bit & 63)) & 1;
   }
 
   // Whether the full-length window at `data` is a block still to be found;
@@ -83,6 +95,7 @@ class BlockIndex {
 
  private:
   std::size_t Bucket(std::uint32_t weak) const { return (weak * 0x9E3779B1u) >> (32 - bits_); }
+  std::uint32_t Seen(std::uint32_t weak) const { return (weak * 0x9E3779B1u) >> (32 - seenBits_); }
   bool SameContent(std::uint32_t a, std::uint32_t b) const {
     return map_.weak[a] == map_.weak[b] && map_.strong[a] == map_.strong[b];
   }
@@ -90,7 +103,9 @@ class BlockIndex {
   const BlockMap& map_;
   BlockSources& sources_;
   int bits_ = 1;
+  int seenBits_ = 9;  // sixteen bits of the table per block or more
   std::vector<std::uint32_t> heads_;
+  std::vector<std::uint64_t> seen_;
   std::vector<std::uint32_t> next_;  // the next entry in the same chain
   std::vector<std::uint32_t> same_;  // the next block of the same content
 };
@@ -171,9 +186,12 @@ bool FindBlocksIn(const BlockMap& map, platform::File& previous, BlockSources& s
       fresh = true;
       continue;
     }
+    // On, a byte at a time, to the next window that may be a block.
     if (start + window >= filled) break;
-    weak.Roll(data[start], data[start + window]);
-    ++start;
+    do {
+      weak.Roll(data[start], data[start + window]);
+      ++start;
+    } while (start + window < filled && !index.MayHold(weak.value()));
   }
   // A last block shorter than the others can only be found at the end.
   const std::int64_t last = map.BlockCount() - 1;

@@ -86,17 +86,27 @@ TEST(BlockMap, RefusesAnythingButAWholeMapOfThisVersion) {
   EXPECT_EQ(delta::BlockSizeFor(delta::kMaxBlocks * delta::kMaxBlockSize + 1), 0u);
 }
 
+// Windows shorter than, equal to and between the sixteen bytes the sums take
+// at a time; the bytes at their largest where the package ends.
 TEST(WeakChecksum, RollingEqualsComputingAnewAtEveryOffset) {
   const std::string bytes = RandomBytes(3000, 2) + std::string(600, '\xff');
   const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-  constexpr std::size_t kWindow = 700;
-  delta::WeakChecksum rolled;
-  rolled.Reset(data, kWindow);
-  for (std::size_t at = 1; at + kWindow <= bytes.size(); ++at) {
-    rolled.Roll(data[at - 1], data[at + kWindow - 1]);
-    delta::WeakChecksum fresh;
-    fresh.Reset(data + at, kWindow);
-    ASSERT_EQ(rolled.value(), fresh.value()) << at;
+  for (const std::size_t window : {1u, 15u, 16u, 17u, 700u}) {
+    std::uint32_t a = 0;
+    std::uint32_t b = 0;
+    for (std::size_t i = 0; i < window; ++i) {
+      a += data[i];
+      b += static_cast<std::uint32_t>(window - i) * data[i];
+    }
+    delta::WeakChecksum rolled;
+    rolled.Reset(data, window);
+    ASSERT_EQ(rolled.value(), (a & 0xFFFFu) | (b << 16)) << window;
+    for (std::size_t at = 1; at + window <= bytes.size(); ++at) {
+      rolled.Roll(data[at - 1], data[at + window - 1]);
+      delta::WeakChecksum fresh;
+      fresh.Reset(data + at, window);
+      ASSERT_EQ(rolled.value(), fresh.value()) << window << " at " << at;
+    }
   }
 }
 
