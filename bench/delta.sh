@@ -2,10 +2,12 @@
 # Delta updates against the whole download: the updater's whole run (silent,
 # start delay, download, install, relaunch of the stand-in) on a package of
 # 200 stored items of about 50 KiB (10 MiB) in which 5 % of the items changed
-# (the others byte-identical, same times), once with the previous package in
-# the program directory and the block map beside the new one on the server
-# (delta), once without a previous package (whole), in turn, the order
-# alternating from round to round, from nginx on loopback. Prints the median
+# (the others byte-identical, same times), from nginx on loopback. Both runs
+# start from the same program directory, the previous package in it and on
+# the disk (as the last update left it): one from a server that publishes
+# the new package's block map beside it (delta), one from a server that does
+# not (whole, which downloads the package and replaces the previous one), in
+# turn, the order alternating from round to round. Prints the median
 # wall seconds of each, their ratio (with and without the fixed start delay
 # of 1 s), the bytes nginx sent for each run and the largest peak memory.
 # Where the build has the updater built with the test key
@@ -66,12 +68,13 @@ def make_package(path, seeds, size):
                     item.write(generator.randbytes(min(left, 1 << 20)))
 
 
-def publish(case, seeds, size):
+def publish(case, seeds, size, with_map=True):
     directory = os.path.join(docroot, "files", domain, case)
     os.makedirs(directory, exist_ok=True)
     package = os.path.join(directory, "update.zip")
     make_package(package, seeds, size)
-    subprocess.run([os.path.join(build, "tools/updater-blockmap"), package], check=True)
+    if with_map:
+        subprocess.run([os.path.join(build, "tools/updater-blockmap"), package], check=True)
     if "signed" in updaters:
         subprocess.run([os.environ["BENCH_SIGN"], package, key, "-q"], check=True)
     return package, "http://127.0.0.1:%s/files/%s/%s/update.zip" % (port, domain, case)
@@ -84,9 +87,12 @@ def program_dir(name, updater, previous):
     path = tempfile.mkdtemp(prefix=name + ".", dir=work)
     shutil.copy2(updater, os.path.join(path, "updater"))
     shutil.copy2(os.path.join(build, "tools/Korvanta.exe"), path)
-    if previous:
-        shutil.copy(previous, os.path.join(path, "update.zip"))
-        os.utime(os.path.join(path, "update.zip"), (1000000000, 1000000000))
+    package = os.path.join(path, "update.zip")
+    shutil.copy(previous, package)
+    os.utime(package, (1000000000, 1000000000))
+    # Written to the disk long ago: replacing it frees its blocks.
+    with open(package, "rb") as f:
+        os.fsync(f.fileno())
     return path
 
 
@@ -114,6 +120,7 @@ new = [s + 1000 if s % 20 == 7 else s for s in old]
 previous = os.path.join(work, "previous.zip")
 make_package(previous, old, 50 * 1024)
 package, url = publish("bench-delta", new, 50 * 1024)
+urls = {"delta": url, "whole": publish("bench-whole", new, 50 * 1024, with_map=False)[1]}
 size = os.path.getsize(package)
 rounds = int(os.environ["BENCH_ROUNDS"])
 runners = [(build_name, name) for build_name in updaters for name in ("delta", "whole")]
@@ -121,8 +128,8 @@ figures = {runner: [] for runner in runners}
 for r in range(rounds):
     # Every runner takes every place in the order in turn.
     for build_name, name in runners[r % len(runners):] + runners[:r % len(runners)]:
-        path = program_dir(name, updaters[build_name], previous if name == "delta" else None)
-        figures[(build_name, name)].append(run(path, url))
+        path = program_dir(name, updaters[build_name], previous)
+        figures[(build_name, name)].append(run(path, urls[name]))
         with open(os.path.join(path, "update.zip"), "rb") as got, open(package, "rb") as want:
             if got.read() != want.read():
                 raise SystemExit("the %s run did not end with the package" % name)

@@ -9,6 +9,7 @@
 #include "delta/block_match.h"
 #include "http/address_beside.h"
 #include "platform/files.h"
+#include "platform/install_files.h"
 
 namespace app {
 namespace {
@@ -96,9 +97,21 @@ UpdateRun::BlockResult UpdateRun::BuildFromBlocks(const std::string& packagePath
     }
     if (fetched != http::DOWNLOAD_OK) return BlockResult::kNotBuilt;
   }
+  // Once every block is copied, and while the hash of the last pieces is
+  // still being taken, the disk work the build leaves is set going beside
+  // it instead of after it: the package's data starts on its way to the
+  // disk (the install's sync would wait for all of it), and the previous
+  // package, of no more use, is removed (freeing its space takes a while).
+  // A package built takes its place; after a build that fails the whole
+  // download does (and should that fail too, the next run downloads whole).
+  const auto copied = [&] {
+    platform::StartWriteback(target);
+    previous.Close();
+    platform::DeleteFile(packagePath);
+  };
   const std::optional<delta::PackageHash> built =
       target.Truncate(map->packageSize)
-          ? delta::AssemblePackage(*map, sources, previous, target, stop)
+          ? delta::AssemblePackage(*map, sources, previous, target, stop, copied)
           : std::nullopt;
   if (!built) {
     if (m_shutdown.CloseRequested()) return BlockResult::kStopped;

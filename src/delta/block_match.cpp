@@ -3,8 +3,12 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "delta/file_pieces.h"
 #include "delta/weak_checksum.h"
@@ -12,8 +16,10 @@
 namespace delta {
 namespace {
 
-// Files are read this many bytes at a time, at least.
+// Files are searched this many bytes at a time, at least.
 constexpr std::size_t kReadBytes = 1 << 20;
+// A package is built, and hashed, this many bytes at a time, at least.
+constexpr std::size_t kBuildBytes = 256 * 1024;
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
 // The full-length blocks still to be found, by weak checksum: a table of
@@ -120,6 +126,87 @@ bool Matches(const BlockMap& map, std::int64_t block, const std::uint8_t* data) 
 
 bool Stopped(const StopCheck& stop) { return stop && stop(); }
 
+// The hash of a package being built, taken on a thread of its own that reads
+// the package behind the copying: the copy never waits for the hash (the
+// slower of the two), so whatever follows the copy runs beside the hash.
+// Where no thread can be had, the package is hashed once it is whole.
+class HashBehind {
+ public:
+  HashBehind(platform::File& target, std::int64_t size) : target_(target), size_(size) {
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      // Finish hashes.
+    }
+  }
+  ~HashBehind() {
+    if (!thread_.joinable()) return;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      abandoned_ = true;
+    }
+    changed_.notify_one();
+    thread_.join();
+  }
+  HashBehind(const HashBehind&) = delete;
+  HashBehind& operator=(const HashBehind&) = delete;
+
+  // Every byte before `offset` is in place.
+  void Reached(std::int64_t offset) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      written_ = offset;
+    }
+    changed_.notify_one();
+  }
+
+  // The hash, once every byte is in place; none where the package could not
+  // be read.
+  std::optional<PackageHash> Finish() {
+    if (thread_.joinable()) {
+      thread_.join();
+    } else {
+      Run();
+    }
+    return hash_;
+  }
+
+ private:
+  void Run() {
+    crypto_generichash_state state;
+    crypto_generichash_init(&state, nullptr, 0, kPackageHashSize);
+    std::vector<std::uint8_t> data(kBuildBytes);
+    for (std::int64_t at = 0; at < size_;) {
+      std::int64_t until = 0;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return written_ > at || abandoned_; });
+        if (abandoned_) return;
+        until = written_;
+      }
+      for (; at < until;) {
+        const auto n = static_cast<std::size_t>(
+            std::min<std::int64_t>(until - at, static_cast<std::int64_t>(data.size())));
+        if (!ReadAt(target_, at, data.data(), n)) return;
+        crypto_generichash_update(&state, data.data(), n);
+        at += static_cast<std::int64_t>(n);
+      }
+    }
+    PackageHash hash;
+    crypto_generichash_final(&state, hash.data(), hash.size());
+    hash_ = hash;
+  }
+
+  platform::File& target_;
+  const std::int64_t size_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::int64_t written_ = 0;
+  bool abandoned_ = false;
+  std::optional<PackageHash> hash_;
+  std::thread thread_;
+};
+
 }  // namespace
 
 bool FindBlocksInPlace(const BlockMap& map, platform::File& target, BlockSources& sources,
@@ -222,11 +309,11 @@ std::vector<Span> SpansToFetch(const BlockMap& map, const BlockSources& sources)
 
 std::optional<PackageHash> AssemblePackage(const BlockMap& map, const BlockSources& sources,
                                            platform::File& previous, platform::File& target,
-                                           const StopCheck& stop) {
+                                           const StopCheck& stop,
+                                           const std::function<void()>& copied) {
   if (sodium_init() < 0) return std::nullopt;
-  crypto_generichash_state whole;
-  crypto_generichash_init(&whole, nullptr, 0, kPackageHashSize);
-  std::vector<std::uint8_t> data(std::max<std::size_t>(kReadBytes, map.blockSize));
+  HashBehind hash(target, map.packageSize);
+  std::vector<std::uint8_t> data(std::max<std::size_t>(kBuildBytes, map.blockSize));
   for (std::int64_t first = 0; first < map.BlockCount();) {
     if (Stopped(stop)) return std::nullopt;
     // A run of blocks that lie one after another in the same file.
@@ -238,19 +325,19 @@ std::optional<PackageHash> AssemblePackage(const BlockMap& map, const BlockSourc
       if (from >= 0 ? source != from + static_cast<std::int64_t>(length) : source >= 0) break;
       length += map.BlockLength(next++);
     }
+    // Blocks fetched or found in place are where they belong already.
     const std::int64_t offset = map.BlockOffset(first);
-    if (from >= 0 ? !ReadAt(previous, from, data.data(), length) ||
-                        !WriteAt(target, offset, data.data(), length)
-                  : !ReadAt(target, offset, data.data(), length)) {
+    if (from >= 0 && (!ReadAt(previous, from, data.data(), length) ||
+                      !WriteAt(target, offset, data.data(), length))) {
       return std::nullopt;
     }
-    crypto_generichash_update(&whole, data.data(), length);
+    hash.Reached(offset + static_cast<std::int64_t>(length));
     first = next;
   }
-  PackageHash hash;
-  crypto_generichash_final(&whole, hash.data(), hash.size());
-  if (hash != map.packageHash) return std::nullopt;
-  return hash;
+  if (copied && !Stopped(stop)) copied();
+  const std::optional<PackageHash> whole = hash.Finish();
+  if (!whole || *whole != map.packageHash) return std::nullopt;
+  return whole;
 }
 
 }  // namespace delta

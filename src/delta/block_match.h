@@ -48,8 +48,11 @@ std::vector<Span> SpansToFetch(const BlockMap& map, const BlockSources& sources)
 // Builds the package in `target` (every block not taken from `previous` is
 // at its place there) in the order of its bytes, copying the blocks from
 // `previous`: its hash when the whole is the package the map describes.
+// `copied`, where given, is called once `previous` is read no more, while
+// the last pieces are still being hashed (unless a stop was asked for).
 std::optional<PackageHash> AssemblePackage(const BlockMap& map, const BlockSources& sources,
                                            platform::File& previous, platform::File& target,
-                                           const StopCheck& stop);
+                                           const StopCheck& stop,
+                                           const std::function<void()>& copied = {});
 
 }  // namespace delta

@@ -22,15 +22,15 @@ inline std::int64_t ReadFull(platform::File& file, std::uint8_t* data, std::size
   return static_cast<std::int64_t>(done);
 }
 
-// Exactly `size` bytes at `offset`.
+// Exactly `size` bytes at `offset`; the file's own offset stays as it is.
 inline bool ReadAt(platform::File& file, std::int64_t offset, std::uint8_t* data,
                    std::size_t size) {
-  return file.Seek(offset) && ReadFull(file, data, size) == static_cast<std::int64_t>(size);
+  return file.ReadAt(offset, data, size) == static_cast<std::int64_t>(size);
 }
 
 inline bool WriteAt(platform::File& file, std::int64_t offset, const std::uint8_t* data,
                     std::size_t size) {
-  return file.Seek(offset) && file.Write(data, size);
+  return file.WriteAt(offset, data, size);
 }
 
 // The file's size, with the offset left at its start; -1 on an error.

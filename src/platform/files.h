@@ -101,6 +101,12 @@ class File {
   bool Write(const void* data, std::size_t size);
   // Bytes read (0 at the end), or -1 on an error.
   std::int64_t Read(void* data, std::size_t size);
+  // At `offset`, leaving the file's own offset to the calls above, so that
+  // two threads may read and write the same open file at once, each at its
+  // own offsets: the bytes read (fewer only where the file ends), or -1 on
+  // an error; false unless all bytes were written.
+  std::int64_t ReadAt(std::int64_t offset, void* data, std::size_t size);
+  bool WriteAt(std::int64_t offset, const void* data, std::size_t size);
   bool SeekToEnd();
   bool Seek(std::int64_t offset);
   // Current offset from the start of the file, or -1 on an error.

@@ -179,7 +179,10 @@ TEST(BuildFromBlocks, RebuildsThePackageFetchingOnlyWhatThePreviousLacks) {
           target.Write(c.package.data() + span.offset, static_cast<std::size_t>(span.length)));
     }
     ASSERT_TRUE(target.Truncate(map->packageSize));
-    EXPECT_TRUE(delta::AssemblePackage(*map, again, previous, target, nullptr));
+    // Told once when the previous package is read no more.
+    int copied = 0;
+    EXPECT_TRUE(delta::AssemblePackage(*map, again, previous, target, nullptr, [&] { ++copied; }));
+    EXPECT_EQ(copied, 1);
     target.Close();
     EXPECT_EQ(ReadFileBytes(dir.Join("target")) == c.package, true);
   }
@@ -199,7 +202,8 @@ TEST(BuildFromBlocks, RefusesAWrongResultAndStopsWhenAsked) {
   delta::BlockSources sources(static_cast<std::size_t>(map->BlockCount()), delta::kFetch);
   const delta::StopCheck stop = [] { return true; };
   EXPECT_FALSE(delta::FindBlocksIn(*map, previous, sources, stop));
-  EXPECT_FALSE(delta::AssemblePackage(*map, sources, previous, target, stop));
+  EXPECT_FALSE(delta::AssemblePackage(*map, sources, previous, target, stop,
+                                      [] { ADD_FAILURE() << "the previous package let go"; }));
   ASSERT_TRUE(WriteFileBytes(dir.Join("target2"), package));
   platform::File full =
       platform::File::Open(dir.Join("target2"), platform::OpenMode::kReadWriteKeep);

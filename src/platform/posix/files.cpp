@@ -183,6 +183,33 @@ std::int64_t File::Read(void* data, std::size_t size) {
   }
 }
 
+std::int64_t File::ReadAt(std::int64_t offset, void* data, std::size_t size) {
+  if (handle_ < 0 || offset < 0) return -1;
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(Descriptor(handle_), static_cast<char*>(data) + done, size - done,
+                              static_cast<off_t>(offset) + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+bool File::WriteAt(std::int64_t offset, const void* data, std::size_t size) {
+  if (handle_ < 0 || offset < 0) return false;
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pwrite(Descriptor(handle_), static_cast<const char*>(data) + done,
+                               size - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 bool File::SeekToEnd() { return handle_ >= 0 && ::lseek(Descriptor(handle_), 0, SEEK_END) >= 0; }
 
 bool File::Seek(std::int64_t offset) {

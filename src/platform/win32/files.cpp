@@ -35,6 +35,15 @@ bool SetHandleTimes(HANDLE handle, const FileTime* creation, const FileTime* acc
                        OptionalFiletime(modification, m)) != FALSE;
 }
 
+// A synchronous handle reads and writes at the offset an OVERLAPPED gives;
+// the system serializes such calls on one handle.
+OVERLAPPED At(std::int64_t offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+  return at;
+}
+
 }  // namespace
 
 std::optional<FileStatus> GetFileStatus(const std::string& path) {
@@ -161,6 +170,41 @@ std::int64_t File::Read(void* data, std::size_t size) {
   DWORD read = 0;
   if (!ReadFile(Native(handle_), data, chunk, &read, nullptr)) return -1;
   return static_cast<std::int64_t>(read);
+}
+
+std::int64_t File::ReadAt(std::int64_t offset, void* data, std::size_t size) {
+  if (!IsOpen() || offset < 0) return -1;
+  std::size_t done = 0;
+  while (done < size) {
+    const std::size_t left = size - done;
+    const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+    OVERLAPPED at = At(offset + static_cast<std::int64_t>(done));
+    DWORD read = 0;
+    if (!ReadFile(Native(handle_), static_cast<char*>(data) + done, chunk, &read, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      return -1;
+    }
+    if (read == 0) break;
+    done += read;
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+bool File::WriteAt(std::int64_t offset, const void* data, std::size_t size) {
+  if (!IsOpen() || offset < 0) return false;
+  std::size_t done = 0;
+  while (done < size) {
+    const std::size_t left = size - done;
+    const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+    OVERLAPPED at = At(offset + static_cast<std::int64_t>(done));
+    DWORD written = 0;
+    if (!WriteFile(Native(handle_), static_cast<const char*>(data) + done, chunk, &written, &at) ||
+        written == 0) {
+      return false;
+    }
+    done += written;
+  }
+  return true;
 }
 
 bool File::SeekToEnd() {
