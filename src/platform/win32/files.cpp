@@ -35,13 +35,27 @@ bool SetHandleTimes(HANDLE handle, const FileTime* creation, const FileTime* acc
                        OptionalFiletime(modification, m)) != FALSE;
 }
 
-// A synchronous handle reads and writes at the offset an OVERLAPPED gives;
-// the system serializes such calls on one handle.
-OVERLAPPED At(std::int64_t offset) {
-  OVERLAPPED at{};
-  at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
-  at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
-  return at;
+// Reads or writes `size` bytes from `offset` in pieces a call can take:
+// `transfer(done, chunk, at, n)` moves `chunk` bytes at `at` (a synchronous
+// handle reads and writes at the offset an OVERLAPPED gives; the system
+// serializes such calls on one handle), false on an error. The bytes moved,
+// fewer where one moved none (the end of the file), or -1.
+template <typename Transfer>
+std::int64_t TransferAt(std::int64_t offset, std::size_t size, Transfer transfer) {
+  std::size_t done = 0;
+  while (done < size) {
+    const std::size_t left = size - done;
+    const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+    const auto from = static_cast<std::uint64_t>(offset) + done;
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(from & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(from >> 32);
+    DWORD n = 0;
+    if (!transfer(done, chunk, at, n)) return -1;
+    if (n == 0) break;
+    done += n;
+  }
+  return static_cast<std::int64_t>(done);
 }
 
 }  // namespace
@@ -174,37 +188,18 @@ std::int64_t File::Read(void* data, std::size_t size) {
 
 std::int64_t File::ReadAt(std::int64_t offset, void* data, std::size_t size) {
   if (!IsOpen() || offset < 0) return -1;
-  std::size_t done = 0;
-  while (done < size) {
-    const std::size_t left = size - done;
-    const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
-    OVERLAPPED at = At(offset + static_cast<std::int64_t>(done));
-    DWORD read = 0;
-    if (!ReadFile(Native(handle_), static_cast<char*>(data) + done, chunk, &read, &at)) {
-      if (GetLastError() == ERROR_HANDLE_EOF) break;
-      return -1;
-    }
-    if (read == 0) break;
-    done += read;
-  }
-  return static_cast<std::int64_t>(done);
+  return TransferAt(offset, size, [&](std::size_t done, DWORD chunk, OVERLAPPED& at, DWORD& n) {
+    return ReadFile(Native(handle_), static_cast<char*>(data) + done, chunk, &n, &at) ||
+           GetLastError() == ERROR_HANDLE_EOF;
+  });
 }
 
 bool File::WriteAt(std::int64_t offset, const void* data, std::size_t size) {
-  if (!IsOpen() || offset < 0) return false;
-  std::size_t done = 0;
-  while (done < size) {
-    const std::size_t left = size - done;
-    const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
-    OVERLAPPED at = At(offset + static_cast<std::int64_t>(done));
-    DWORD written = 0;
-    if (!WriteFile(Native(handle_), static_cast<const char*>(data) + done, chunk, &written, &at) ||
-        written == 0) {
-      return false;
-    }
-    done += written;
-  }
-  return true;
+  return IsOpen() && offset >= 0 &&
+         TransferAt(offset, size, [&](std::size_t done, DWORD chunk, OVERLAPPED& at, DWORD& n) {
+           return WriteFile(Native(handle_), static_cast<const char*>(data) + done, chunk, &n,
+                            &at) != FALSE;
+         }) == static_cast<std::int64_t>(size);
 }
 
 bool File::SeekToEnd() {
