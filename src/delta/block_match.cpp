@@ -328,7 +328,7 @@ std::optional<PackageHash> AssemblePackage(const BlockMap& map, const BlockSourc
     // Blocks fetched or found in place are where they belong already.
     const std::int64_t offset = map.BlockOffset(first);
     if (from >= 0 && (!ReadAt(previous, from, data.data(), length) ||
-                      !WriteAt(target, offset, data.data(), length))) {
+                      !target.WriteAt(offset, data.data(), length))) {
       return std::nullopt;
     }
     hash.Reached(offset + static_cast<std::int64_t>(length));

@@ -1,5 +1,5 @@
-// Reading and writing pieces of files at given offsets, for the map and the
-// assembly of a package.
+// Reading pieces of files at given offsets, and their sizes, for the map and
+// the assembly of a package.
 #pragma once
 
 #include <cstddef>
@@ -26,11 +26,6 @@ inline std::int64_t ReadFull(platform::File& file, std::uint8_t* data, std::size
 inline bool ReadAt(platform::File& file, std::int64_t offset, std::uint8_t* data,
                    std::size_t size) {
   return file.ReadAt(offset, data, size) == static_cast<std::int64_t>(size);
-}
-
-inline bool WriteAt(platform::File& file, std::int64_t offset, const std::uint8_t* data,
-                    std::size_t size) {
-  return file.WriteAt(offset, data, size);
 }
 
 // The file's size, with the offset left at its start; -1 on an error.
